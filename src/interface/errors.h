@@ -1,0 +1,25 @@
+// Error reporting: the error text record (1085 bytes) that QlmErrorExplanation
+// hands out, filled either from the error text file (library errors) or from the
+// error segment of a response (the Request Manager's errors).
+#pragma once
+
+namespace qlm {
+
+inline constexpr int kErrTextSize = 1085;
+namespace errtext {
+inline constexpr int kNumber = 0, kNumberW = 5, kMessage = 5, kMessageW = 80,
+                     kExplanation = 85, kExplanationW = 500, kResponse = 585, kResponseW = 500;
+}
+
+char *errorTextRecord();
+
+// Fills the record for the last library error number from the error text file;
+// returns that number, 20120 or 28000 (built-in texts), 4 (malformed file) or 0
+// (number not in the file). Clears the last error number.
+int cfGetErrorText();
+// Fills the record from the error segment under the cursor; clears the last error number.
+int cfGetRMILErrorText();
+// Sets the error file name (the installation's shared/errortxt.fil); 0 on success.
+int cfGetErrorFileName();
+
+}  // namespace qlm

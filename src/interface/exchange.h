@@ -1,0 +1,48 @@
+// The request exchange: send the message in the buffer, receive a response into
+// it (counting receive attempts of about five seconds each), the shutdown request.
+#pragma once
+#include <cstdint>
+
+namespace qlm {
+
+int cfRmilSend();
+int cfRmilReceive();
+void cfSetReceiveTimeoutValue(int value);
+void cfResetReceiveTimeoutValue();
+int cfShutdownRM();
+
+// Frame steps shared by every request: the record pointer is given (20110), the
+// interface is open (20120), the buffer is cleared and the reference raised, and
+// the context name (when given) is not blank (20130).
+int cfBeginRequest(const void *record, const char *context);
+// Clear, receive and read the response header: the first steps of every reader.
+int cfReceiveHeader(const char *context, std::uint16_t expectedId, std::uint16_t *rmCode);
+// The Request Manager's failure: its code when an error segment came with it, else 1.
+int cfRmFailure(std::uint16_t rmCode);
+
+}  // namespace qlm
+
+#include "common/trace.h"
+#include "qlmc32.h"
+
+namespace qlm {
+
+// Header items written in the order of `steps`: 'I' request identifier and handle,
+// 'F' return-record flag (10001 when `wantRecord`), 'N' the flag 10000,
+// 'R' request reference, 'E' segment end. The first failure is returned.
+int cfWriteHeader(const char *context, std::int16_t requestId, const char *steps, bool wantRecord);
+
+// A reply item whose name ID the reader does not know: the line "Unexpected Error"
+// reaches the trace file even with tracing off; the name ID follows when tracing is on.
+void cfUnexpectedItem(const char *module, int line, int nameId);
+
+// Runs `body` between the trace entry and exit lines of an exported function.
+template <class F>
+QlmRc cfTraced(const char *module, const char *function, F &&body) {
+  QLM_TRACE_ENTRY(module, function);
+  const int rc = body();
+  QLM_TRACE_EXIT(module, function, rc);
+  return static_cast<QlmRc>(rc);
+}
+
+}  // namespace qlm

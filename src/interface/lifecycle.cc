@@ -1,0 +1,101 @@
+// Opening and closing the interface, and the library's unload path.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "common/config.h"
+#include "common/memory.h"
+#include "common/paths.h"
+#include "common/trace.h"
+#include "interface/context_table.h"
+#include "interface/errors.h"
+#include "interface/exchange.h"
+#include "interface/state.h"
+#include "link/icc.h"
+#include "platform/windows.h"
+#include "qlmc32.h"
+#include "rmil/cfrmil.h"
+
+namespace qlm {
+
+namespace {
+constexpr const char *kModOpen = "cfopen";
+constexpr const char *kModClose = "cfclose";
+constexpr const char *kModDll = "cfwindll";
+
+void readTraceSetting(const char *root) {
+  char path[kPathMax + 16];
+  std::snprintf(path, sizeof path, "%squillmar.ini", root);
+  char *value = ReadINIFile(path, "Traces", "Clang_Logic");
+  if (value != nullptr && std::toupper(static_cast<unsigned char>(value[0])) == 'Y') {
+    SetTrace(1);
+    TraceEntry(kModOpen, __LINE__, "QlmOpenCInterface");
+  }
+  FreeBuf(&value);
+}
+
+int open() {
+  if (ifc().interfaceOpen) return fail(kErrAlreadyOpen, kRcRefused);
+  SetupLongJump();
+  char root[kPathMax] = {};
+  if (GetRootDir(root, 1) != kPathOk) return fail(kErrNoRootDir, kRcRefused);
+  readTraceSetting(root);
+  if (cfGetErrorFileName() != 0) return fail(kErrMalformed, kRcFailed);
+  if (icc::iccStart() != 0) return fail(kErrNoLink, kRcFailed);
+  ifc().linkStarted = 1;
+  if (int rc = cfRmilInit(); rc != kRcOk) return rc;
+  cfClearProjTable();
+  ifc().interfaceOpen = 1;
+  return kRcOk;
+}
+
+// End the link and wait, in one-second steps, until the Request Manager has gone.
+void endLinkAndWait() {
+  icc::iccEnd();
+  while (icc::iccIsRMActive() == 0) {
+    Sleep(WaitUnitMs());
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  }
+  ifc().linkStarted = 0;
+  cfFreeBuffer();
+}
+
+// Process detach: a library unloaded (or a process ending) with the link started
+// shuts the Request Manager down like a close, and the interface counts as closed.
+__attribute__((destructor)) void unload() {
+  if (!ifc().linkStarted) return;
+  QLM_TRACE_ENTRY(kModDll, "DllMain");
+  cfShutdownRM();
+  endLinkAndWait();
+  ifc().interfaceOpen = 0;
+  cfClearProjTable();
+  QLM_TRACE_EXIT(kModDll, "DllMain", 1);
+}
+}  // namespace
+
+}  // namespace qlm
+
+extern "C" QLM_API QlmRc QlmOpenCInterface(void) {
+  const int rc = qlm::open();
+  QLM_TRACE_EXIT(qlm::kModOpen, "QlmOpenCInterface", rc);
+  return static_cast<QlmRc>(rc);
+}
+
+extern "C" QLM_API QlmRc QlmCloseCInterface(void) {
+  using namespace qlm;
+  QLM_TRACE_ENTRY(kModClose, "QlmCloseCInterface");
+  int rc = kRcOk;
+  if (!ifc().interfaceOpen)
+    rc = fail(kErrNotOpen, kRcRefused);
+  else
+    rc = cfShutdownRM();
+  if (rc == kRcOk) {
+    endLinkAndWait();
+    ifc().interfaceOpen = 0;
+    std::memset(ifc().errorFileName, 0, sizeof ifc().errorFileName);
+    cfClearProjTable();
+  }
+  QLM_TRACE_EXIT(kModClose, "QlmCloseCInterface", rc);
+  return static_cast<QlmRc>(rc);
+}

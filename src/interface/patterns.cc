@@ -1,0 +1,257 @@
+#include "interface/patterns.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "interface/exchange.h"
+#include "interface/state.h"
+#include "rmil/cfrmil.h"
+#include "rmil/header.h"
+
+namespace qlm {
+
+namespace {
+
+constexpr int kName = 20;
+
+// Copies a reply item into its field, cut at the field's width.
+void store(char *record, const rec::Field &f, const char *value, int length) {
+  const int n = length < f.width ? length : f.width;
+  std::memcpy(record + f.offset, value, n < rmil::kMaxCopy ? n : rmil::kMaxCopy);
+}
+
+// Walks the current segment's items into `record`; 0 at the segment end,
+// 12 when the data ends first.
+int readSegment(const Reader &r, const rec::Read &read, char *record) {
+  char value[rmil::kValueArea];
+  std::uint16_t id = 0;
+  std::int16_t len = 0;
+  int got;
+  while (std::memset(value, 0, sizeof value), (got = cfGetNextItem(&id, value, &len)) == 1) {
+    if (id == rmil::kSegType) continue;
+    if (const rec::Field *f = read.fields.find(id))
+      store(record, *f, value, len);
+    else
+      cfUnexpectedItem(r.module, __LINE__, read.traceNameId ? id : -1);
+  }
+  return got == 0 ? kRcOk : got;
+}
+
+bool segTypeIs(std::uint16_t wanted) {
+  long type = 0;
+  return cfMessage().segType(&type) && (wanted == rec::kAnySegType || type == wanted);
+}
+
+}  // namespace
+
+int cfReadRecord(const rec::Read &read, std::uint16_t responseId, const Reader &reader,
+                 const char *context, char *out) {
+  QLM_TRACE_ENTRY(reader.module, reader.function);
+  std::uint16_t code = 0;
+  int rc = cfReceiveHeader(context, responseId, &code);
+  if (rc == kRcOk && code != 0) {
+    rc = cfRmFailure(code);
+  } else if (rc == kRcOk && out == nullptr) {
+    if (cfMessage().segType(nullptr)) rc = fail(kErrMalformed, kRcFailed);
+  } else if (rc == kRcOk) {
+    if (cfIsErrorSeg() && cfMoveToNextSeg() != 0)
+      rc = fail(kErrMalformed, kRcFailed);
+    else if (!segTypeIs(read.segType))
+      rc = fail(kErrMalformed, kRcFailed);
+    else
+      rc = readSegment(reader, read, out);
+  }
+  QLM_TRACE_EXIT(reader.module, reader.function, rc);
+  return rc;
+}
+
+int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
+               const Reader &segment, const char *context, char *array, std::uint16_t *count,
+               long capacity) {
+  QLM_TRACE_ENTRY(reader.module, reader.function);
+  *count = 0;
+  std::uint16_t code = 0;
+  int rc = cfReceiveHeader(context, responseId, &code);
+  for (int result = kRcOk; rc == kRcOk;) {
+    if (!cfMessage().segType(nullptr)) break;  // no (more) entries
+    const bool more = cfIsMoreDataToRcv() != 0;
+    if (code != 0) {
+      if (cfFindErrorSeg() == 0) {
+        rc = code;
+        break;
+      }
+      result = kRcNoErrorSegment;
+    }
+    for (;;) {
+      long type = 0;
+      if (!cfMessage().segType(&type) || (type != rmil::kErrorNumber && type != entries.read.segType)) {
+        rc = fail(kErrMalformed, kRcFailed);
+        break;
+      }
+      if (type == rmil::kErrorNumber) break;
+      if (*count < capacity) {
+        if (array != nullptr) {
+          QLM_TRACE_ENTRY(segment.module, segment.function);
+          char *entry = array + static_cast<long>(*count) * entries.size;
+          if (entries.type) entry[0] = entries.type;
+          rc = readSegment(segment, entries.read, entry + entries.base);
+          QLM_TRACE_EXIT(segment.module, segment.function, rc);
+          if (rc != kRcOk) break;
+        }
+        ++*count;
+      }
+      const int moved = cfMoveToNextSeg();
+      if (moved == -1) break;
+      if (moved != 0) {
+        rc = moved;
+        break;
+      }
+    }
+    if (rc != kRcOk) break;
+    if (!more) {
+      rc = result;
+      break;
+    }
+    rc = cfReceiveHeader(context, responseId, &code);
+    result = kRcOk;
+  }
+  QLM_TRACE_EXIT(reader.module, reader.function, rc);
+  return rc;
+}
+
+int cfReadFamilyList(const Family &f, const char *context, char *array, std::uint16_t *count,
+                     const char *numEntries) {
+  return cfReadList(f.entity.listed, rec::responseTo(f.entity.list.request), f.listed, f.segment,
+                    context, array, count, parsePagingNumber(numEntries));
+}
+
+int cfProcDeleteRsp(const char *context, std::uint16_t responseId) {
+  QLM_TRACE_ENTRY("cfpdelte", "cfProcDeleteRsp");
+  std::uint16_t code = 0;
+  int rc = cfReceiveHeader(context, responseId, &code);
+  if (rc == kRcOk && code != 0) rc = cfRmFailure(code);
+  QLM_TRACE_EXIT("cfpdelte", "cfProcDeleteRsp", rc);
+  return rc;
+}
+
+int cfProcAssignUnassign(const char *context, std::uint16_t responseId) {
+  QLM_TRACE_ENTRY("cfpasgn", "cfProcAssignUnassign");
+  std::uint16_t code = 0;
+  int rc = cfReceiveHeader(context, responseId, &code);
+  if (rc == kRcOk && code != 0)
+    rc = cfRmFailure(code);
+  else if (rc == kRcOk && cfMessage().segType(nullptr))
+    rc = fail(kErrMalformed, kRcFailed);
+  QLM_TRACE_EXIT("cfpasgn", "cfProcAssignUnassignRsp", rc);
+  return rc;
+}
+
+int cfKeywordId(const char *field, std::span<const rec::Keyword> keywords) {
+  char word[lq::kFieldWidth + 1] = {};
+  std::memcpy(word, field, lq::kFieldWidth);
+  for (int n = lq::kFieldWidth; n > 0 && (word[n - 1] == ' ' || word[n - 1] == '\0'); --n) word[n - 1] = 0;
+  if (word[0] == 0) return 0;
+  for (const rec::Keyword &k : keywords)
+    if (strcasecmp(word, k.word) == 0) return k.nameId;
+  return -1;
+}
+
+int cfRecordRequest(const rec::Send &send, const rec::Read &read, const Reader &reader,
+                    char *request, char *out, int contextOffset) {
+  const char *context = request ? request + contextOffset : nullptr;
+  const auto id = static_cast<std::int16_t>(send.request);
+  int rc = cfBeginRequest(request, context);
+  if (rc == kRcOk) rc = cfWriteHeader(context, id, "IFRE", out != nullptr);
+  if (rc == kRcOk) rc = cfAddNameID(static_cast<std::int16_t>(send.segType));
+  if (rc == kRcOk) {
+    for (const rec::Field &f : send.items)
+      if (!isBlank(request + f.offset, f.width)) cfAddItem(f.nameId, request + f.offset, f.width);
+    rc = cfEndSegDlmt();
+  }
+  if (rc == kRcOk) rc = cfRmilSend();
+  if (rc == kRcOk) rc = cfReadRecord(read, rec::responseTo(send.request), reader, context, out);
+  return rc;
+}
+
+int cfDeleteRequest(const rec::Keyed &remove, char *request, int contextOffset) {
+  const char *context = request ? request + contextOffset : nullptr;
+  const rec::Field &key = remove.key;
+  int rc = cfBeginRequest(request, context);
+  if (rc == kRcOk) rc = cfWriteHeader(context, static_cast<std::int16_t>(remove.request), "INRE", false);
+  if (rc == kRcOk) rc = cfAddNameID(static_cast<std::int16_t>(key.nameId));
+  if (rc == kRcOk && isBlank(request + key.offset, key.width)) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk) rc = cfAddItem(key.nameId, request + key.offset, key.width);
+  if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk) rc = cfRmilSend();
+  if (rc == kRcOk) rc = cfProcDeleteRsp(context, rec::responseTo(remove.request));
+  return rc;
+}
+
+namespace {
+// Items 128 and 130 for the keyword fields of a list qualifier record.
+int addKeywordItems(const rec::Listing &list, const char *q) {
+  if (!list.checkKeywords) return kRcOk;
+  const struct { int offset; std::uint16_t item; int error; } kFields[] = {
+      {lq::kSelectField, 128, kErrSelectField}, {lq::kSortField, 130, kErrSortField}};
+  for (const auto &k : kFields) {
+    const int id = cfKeywordId(q + k.offset, list.keywords);
+    if (id < 0) return fail(k.error, kRcRefused);
+    if (id > 0) {
+      char text[12];
+      std::snprintf(text, sizeof text, "%d", id);
+      if (int rc = cfAddItem(k.item, text, 5); rc != kRcOk) return rc;
+    }
+  }
+  return kRcOk;
+}
+}  // namespace
+
+int cfListRequest(const Family &f, char *q, std::uint16_t *count, char *array) {
+  const auto id = static_cast<std::int16_t>(f.entity.list.request);
+  int rc = cfBeginRequest(q, q);
+  if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, "IRF", array != nullptr);
+  if (rc == kRcOk) rc = addKeywordItems(f.entity.list, q);
+  if (rc == kRcOk) rc = cfAddRequestQualifier(q);
+  if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk) rc = cfRmilSend();
+  if (rc == kRcOk) rc = cfReadFamilyList(f, q, array, count, q + lq::kNumEntries);
+  return rc;
+}
+
+int cfAssignRequest(const rec::Relation &r, char *record, int contextOffset) {
+  const char *context = record ? record + contextOffset : nullptr;
+  const auto id = static_cast<std::int16_t>(r.request);
+  int rc = cfBeginRequest(record, context);
+  if (rc == kRcOk) rc = cfWriteHeader(context, id, "I", false);
+  if (rc == kRcOk && isBlank(record + r.container.offset, r.container.width)) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk) rc = cfAddRelParmAndValue(record + r.container.offset, r.container.nameId, r.container.width);
+  if (rc == kRcOk) rc = cfWriteHeader(context, id, "NRE", false);
+  if (rc == kRcOk) rc = cfAddNameID(static_cast<std::int16_t>(r.member.nameId));
+  if (rc == kRcOk && isBlank(record + r.member.offset, r.member.width)) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk) rc = cfAddItem(r.member.nameId, record + r.member.offset, r.member.width);
+  if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk) rc = cfRmilSend();
+  if (rc == kRcOk) rc = cfProcAssignUnassign(context, rec::responseTo(r.request));
+  return rc;
+}
+
+int cfListOnRequest(const rec::ListOn &on, const Family &listed, char *container, char *q,
+                    std::uint16_t *count, char *array) {
+  const auto id = static_cast<std::int16_t>(on.request);
+  int rc = cfBeginRequest(q, q);
+  if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, "I", false);
+  if (rc == kRcOk && (container == nullptr || isBlank(container, kName))) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk) rc = cfAddRelParmAndValue(container, on.relation, kName);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, "RF", array != nullptr);
+  if (rc == kRcOk) rc = cfAddSmallRequestQualifier(q);
+  if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk) rc = cfRmilSend();
+  if (rc == kRcOk) rc = cfReadFamilyList(listed, q, array, count, q + lq::kSmallNum);
+  return rc;
+}
+
+}  // namespace qlm

@@ -1,0 +1,40 @@
+// ICC client: the library's end of its one conversation with the Request Manager.
+//
+// Three DDE services: "CAPIAPP"/"COURIER" (provided here: every message from the
+// Request Manager arrives on it), "REQMNGRI"/"RMICC" (control: Init and End) and
+// "REQMNGR"/"COURIER" (data: requests). Every ICC message is one poke:
+//   0: u32 isIccCmd (1 command, 0 data)   4: u32 ClientKey (sign-extended 16 bits)
+//   data message: 8.. the RMIL message;   command: 8: u32 iccCmd (1 Init, 2 Init Response, 3 End)
+// Init is 53 bytes; End 12 bytes. Results are 0 or the negative link codes below.
+#pragma once
+#include <cstdint>
+
+namespace qlm::icc {
+
+inline constexpr int kOk = 0;
+inline constexpr int kErrGeneral = -1;     // started already, rejected, IPC step failed
+inline constexpr int kErrProtocol = -2;    // first message back was not an Init Response
+inline constexpr int kErrStart = -4;       // program did not start; data length outside 0..4000
+inline constexpr int kErrTimeout = -7;     // no message within the wait
+inline constexpr int kErrTruncated = -8;   // data longer than the caller's buffer
+inline constexpr int kErrNoServer = -20;   // a Request Manager service did not answer
+inline constexpr int kErrNoPartner = -21;  // no partner connected to the own service
+
+inline constexpr int kMessageArea = 3988;  // 8 header bytes + 3980 data bytes
+inline constexpr int kInitLength = 53;
+inline constexpr int kEndLength = 12;
+
+int iccStart();
+void iccEnd();
+int iccSend(const void *data, int length);
+// length: in the capacity of `buffer`, out the number of bytes delivered.
+int iccReceive(void *buffer, int *length);
+int iccProcessCmd(const void *message, int length);
+// 0 while the Request Manager runs (its window exists), 1 when it does not.
+int iccIsRMActive();
+
+// The key and version string of the last handshake (kept after iccEnd).
+std::int16_t ClientKey();
+const char *RequestManagerVersion();  // 30 bytes, NUL-padded
+
+}  // namespace qlm::icc

@@ -1,0 +1,153 @@
+// Error texts: the error text file, the built-in texts, error segments, and
+// the record tools that applications use to prepare records.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "interface/errors.h"
+#include "interface/state.h"
+#include "qlmc32.h"
+#include "rmil/cfrmil.h"
+
+using namespace qlm;
+
+namespace {
+
+
+struct ErrorFile : ::testing::Test {
+  char path[64] = "/tmp/qlmerrXXXXXX";
+  void SetUp() override {
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::strcpy(ifc().errorFileName, path);
+    ifc().interfaceOpen = 1;
+  }
+  void TearDown() override {
+    std::remove(path);
+    ifc().interfaceOpen = 0;
+  }
+  void write(const std::string &text) {
+    FILE *f = std::fopen(path, "w");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
+  QlmRc explain(int error, QlmErrText *out) {
+    std::memset(out, 'Z', sizeof *out);
+    ifc().cfReturnCode = error;
+    return QlmErrorExplanation(reinterpret_cast<char *>(out));
+  }
+};
+
+}  // namespace
+
+TEST_F(ErrorFile, JoinsLinesOfOneNumberByKind) {
+  write("20120-M Not open\n"
+        "20130-M The context name is blank\n"
+        "20130-E First part\n"
+        "20130-E second part\n"
+        "20130-R Fill in the name\n"
+        "20140-M Next number\n");
+  QlmErrText t;
+  EXPECT_EQ(explain(20130, &t), 20130u);
+  EXPECT_EQ(std::string(t.errornumber, 5), "20130");
+  EXPECT_STREQ(t.errormessage, "The context name is blank ");
+  EXPECT_STREQ(t.errorexplanation, "First part second part ");
+  EXPECT_STREQ(t.errorresponse, "Fill in the name ");
+  EXPECT_EQ(ifc().cfReturnCode, 0);  // explained: forgotten
+  // A second call explains the Request Manager's last error number (none here).
+  ifc().rmilReturnCode = 0;
+  EXPECT_EQ(QlmErrorExplanation(reinterpret_cast<char *>(&t)), 0u);
+}
+
+TEST_F(ErrorFile, AbsentNumbersAndMalformedLines) {
+  write("20010-M Low\n20020-M Lower\n");
+  QlmErrText t;
+  EXPECT_EQ(explain(20130, &t), 0u);            // all numbers below: nothing copied
+  EXPECT_EQ(t.errornumber[0], 'Z');
+  write("20010-M Low\n20200-M High\n");
+  EXPECT_EQ(explain(20130, &t), 4u);            // a greater number comes first
+  write("20130-M " + std::string(81, 'm') + "\n");
+  EXPECT_EQ(explain(20130, &t), 4u);            // message text longer than 80
+  write("20130-M " + std::string(80, 'm') + "\n");
+  EXPECT_EQ(explain(20130, &t), 20130u);
+  EXPECT_EQ(std::string(t.errormessage, 80), std::string(80, 'm'));  // never past the field
+  EXPECT_EQ(t.errorexplanation[0], '\0');
+  write("20130-X Unknown kind\n");
+  EXPECT_EQ(explain(20130, &t), 4u);
+  write("20130-Mnoblank\n");
+  EXPECT_EQ(explain(20130, &t), 4u);
+}
+
+TEST_F(ErrorFile, BuiltInTexts) {
+  std::remove(path);
+  QlmErrText t;
+  EXPECT_EQ(explain(20130, &t), 28000u);
+  EXPECT_EQ(std::string(t.errornumber, 5), "28000");
+  EXPECT_STREQ(t.errormessage, "Failed to obtain error description.");
+  EXPECT_NE(std::strstr(t.errorexplanation, path), nullptr);
+  ifc().interfaceOpen = 0;
+  EXPECT_EQ(explain(20130, &t), 20120u);
+  EXPECT_STREQ(t.errormessage, "The C-Language Interface is not open");
+  EXPECT_EQ(QlmErrorExplanation(nullptr), 0u);  // a null record is allowed
+}
+
+TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
+  std::uint8_t storage[rmil::kBufSize];
+  rmil::Message r(storage);
+  r.clear();
+  r.addRaw(3001, "105");
+  r.endSegment();
+  r.addRaw(9983, "40");
+  r.addRaw(40, "30007");
+  r.addRaw(41, "Duplicate key");
+  r.addRaw(51, "one ");
+  r.addRaw(53, "three");  // 52 missing: the explanation stops after 51
+  r.addRaw(61, std::string(130, 'a'));
+  r.addRaw(62, std::string(130, 'b'));
+  r.addRaw(63, std::string(130, 'c'));
+  r.addRaw(64, std::string(130, 'd'));  // would pass 500: left out
+  r.endSegment();
+  std::memcpy(cfMessage().data(), storage, r.length());
+  cfMessage().received(r.length());
+  ifc().cfReturnCode = 20010;
+  ASSERT_EQ(cfFindErrorSeg(), 0);
+  EXPECT_EQ(ifc().rmilReturnCode, 30007);
+  EXPECT_EQ(ifc().cfReturnCode, 0);
+  QlmErrText t;
+  EXPECT_EQ(QlmErrorExplanation(reinterpret_cast<char *>(&t)), 30007u);
+  EXPECT_EQ(std::string(t.errornumber, 5), "30007");
+  EXPECT_STREQ(t.errormessage, "Duplicate key");
+  EXPECT_STREQ(t.errorexplanation, "one ");
+  EXPECT_EQ(std::strlen(t.errorresponse), 390u);
+}
+
+TEST(RecordTools, FieldsAndEntrySizes) {
+  char f[12];
+  std::memset(f, 'x', sizeof f);
+  QlmReplaceField(f, 10, "AB\0CD");
+  EXPECT_EQ(std::string(f, 12), "AB        xx");
+  QlmReplaceField(f, 10, "ABCDEFGHI JKL");
+  EXPECT_EQ(std::string(f, 10), "ABCDEFGHI ");
+  QlmReplaceField(f, 10, "ABCDEFGH  JKL");  // trailing blanks of the first ten dropped
+  EXPECT_EQ(std::string(f, 10), "ABCDEFGH  ");
+  QlmReplaceField(f, 10, nullptr);
+  EXPECT_EQ(std::string(f, 10), std::string(10, ' '));
+  std::memcpy(f, "HELLO", 5);
+  QlmAddField(f, "JO");
+  EXPECT_EQ(std::string(f, 5), "JOLLO");
+  QlmAddField(f, nullptr);
+  QlmResetMem(f, 3);
+  EXPECT_EQ(std::string(f, 5), "   LO");
+  EXPECT_EQ(QlmSizeOfOrdr('S'), 500u);
+  EXPECT_EQ(QlmSizeOfOrdr('R'), 348u);
+  EXPECT_EQ(QlmSizeOfOrdr('r'), 0xFFFFFFFFu);
+  EXPECT_EQ(QlmSizeOfRcpt('S'), 317u);
+  EXPECT_EQ(QlmSizeOfRcpt('R'), 725u);
+  EXPECT_EQ(QlmSizeOfRcpt('x'), 0xFFFFFFFFu);
+}
