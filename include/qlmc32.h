@@ -1352,6 +1352,77 @@ QLM_API QlmRc QlmDeleteProj(char *project);
  * `*count` (required) tells how many. A full page means more may follow. */
 QLM_API QlmRc QlmListProj(char *paging, uint16_t *count, char *array);
 
+/* ------------------------------------------------------------------------- */
+/* Address book: addresses, distribution lists, trading profiles             */
+/* ------------------------------------------------------------------------- */
+/* The project named by the record's context name must be open, and its
+ * address book open. Conventions shared by every family:
+ *  - Add / Replace (request record in, output record or null out): the fields
+ *    that are not all blanks are sent; the Request Manager finds the entry to
+ *    replace by its key. With an output record, the stored record is returned
+ *    into it; fields the answer does not carry keep their bytes (blank the
+ *    record with QlmResetMem first). A returned value longer than its field is
+ *    cut at the field.
+ *  - Delete reads the context name and the key (blank key: QLM_ERR_BLANK_KEY).
+ *  - List takes a QlmListQual: selectfield/sortfield are list keywords of the
+ *    family (case-insensitive; unknown: QLM_ERR_BAD_SELECTFIELD / _SORTFIELD),
+ *    operator one of > < = <> >= <=, sortorder A or D, startentry and
+ *    numentries 1-65535. `*count` (required: null gives QLM_ERR_NULL_RECORD)
+ *    receives the number of entries stored; at most numentries entries are
+ *    written to `array` (may be null: then they are only counted). A full page
+ *    means more entries may follow.
+ *  - Assign / unassign take a QlmAssignReq (context, container, member); a
+ *    blank container or member gives QLM_ERR_BLANK_KEY.
+ *  - List-on takes the container's name (20 bytes) and a QlmSmallListQual.
+ * Keywords: addresses nickname lastname mailboxid company city state zip;
+ * distribution lists name description; trading profiles name. */
+QLM_API QlmRc QlmAddAddr(char *request, char *out);
+QLM_API QlmRc QlmReplaceAddr(char *request, char *out);
+QLM_API QlmRc QlmDeleteAddr(char *request);
+QLM_API QlmRc QlmListAddr(char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddDistList(char *request, char *out);
+QLM_API QlmRc QlmReplaceDistList(char *request, char *out);
+QLM_API QlmRc QlmDeleteDistList(char *request);
+QLM_API QlmRc QlmListDistList(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmAsgAddrToDistList(char *record);
+QLM_API QlmRc QlmUsgAddrFromDistList(char *record);
+QLM_API QlmRc QlmListAddrsOnDistList(char *listName, char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddTradProf(char *request, char *out);
+QLM_API QlmRc QlmReplaceTradProf(char *request, char *out);
+QLM_API QlmRc QlmDeleteTradProf(char *request);
+QLM_API QlmRc QlmListTradProf(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmAsgAddrToTradProf(char *record);
+QLM_API QlmRc QlmAsgDistListToTradProf(char *record);
+QLM_API QlmRc QlmUsgAddrFromTradProf(char *record);
+QLM_API QlmRc QlmUsgDistListFromTradProf(char *record);
+QLM_API QlmRc QlmListAddrsOnTradProf(char *profName, char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmListDistListsOnTradProf(char *profName, char *qualifier, uint16_t *count, char *array);
+
+/* ------------------------------------------------------------------------- */
+/* Communication profiles and network logons (an open project is needed)     */
+/* ------------------------------------------------------------------------- */
+/* Communication profiles have no list keywords: selectfield and sortfield are
+ * ignored. field820/field821 are sent by add only and never returned.
+ * QlmAsgProjToCommProf / QlmUsgProjFromCommProf take a QlmProjAssignReq whose
+ * project (the context) must be open. QlmListProjsOnCommProf needs no open
+ * project: profile name (20 bytes), QlmPaging, QlmProjInfo entries.
+ * Network logons send a QlmVnLogonReq and return QlmVnLogon records; their
+ * only list keyword is mailboxid. */
+QLM_API QlmRc QlmAddCommProf(char *request, char *out);
+QLM_API QlmRc QlmReplaceCommProf(char *request, char *out);
+QLM_API QlmRc QlmDeleteCommProf(char *request);
+QLM_API QlmRc QlmListCommProf(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmAsgProjToCommProf(char *record);
+QLM_API QlmRc QlmUsgProjFromCommProf(char *record);
+QLM_API QlmRc QlmListProjsOnCommProf(char *profName, char *paging, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddVnLogon(char *request, char *out);
+QLM_API QlmRc QlmReplaceVnLogon(char *request, char *out);
+QLM_API QlmRc QlmDeleteVnLogon(char *request);
+QLM_API QlmRc QlmListVnLogon(char *qualifier, uint16_t *count, char *array);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -2,8 +2,10 @@
 // of its own requests; adding a project opens it, deleting it closes it.
 #include <cstring>
 
+#include "interface/context_table.h"
 #include "interface/exchange.h"
 #include "interface/patterns.h"
+#include "addressbook/projects.h"
 #include "interface/state.h"
 #include "qlmc32.h"
 #include "records/addressbook.h"
@@ -20,21 +22,31 @@ constexpr Family kProjects{rec::kProj,
 }  // namespace
 
 // The project list: a paging area (startentry, numentries) and no context.
-// `relation` (a communication profile's name) lists the projects of that profile.
-int cfListProjects(const char *paging, const char *relation, std::uint16_t *count, char *array) {
-  int rc = cfBeginRequest(paging, nullptr);
+// With a communication profile's name, the projects of that profile: its
+// relation items then open the header, ahead of the request identifier.
+int cfListProjects(const char *paging, const char *profname, std::uint16_t *count, char *array) {
+  if (paging == nullptr) return fail(kErrNullRecord, kRcRefused);
+  if (!ifc().interfaceOpen) return fail(kErrNotOpen, kRcRefused);
+  cfRmilClear();
+  int rc = kRcOk;
+  if (profname != nullptr) {
+    if (isBlank(profname, kNameWidth)) return fail(kErrBlankKey, kRcRefused);
+    rc = cfAddRelParmAndValue(profname, rec::kListProjsOnCommProf.relation, kNameWidth);
+  }
+  ++ifc().requestRef;
   if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
-  if (rc == kRcOk) rc = cfWriteHeader(nullptr, static_cast<std::int16_t>(kProjects.entity.list.request), "IRF", array != nullptr);
+  if (rc == kRcOk)
+    rc = cfWriteHeader(nullptr, static_cast<std::int16_t>(kProjects.entity.list.request), "IRF", array != nullptr);
   if (rc == kRcOk) {
     char qualifier[lq::kSize];
     std::memset(qualifier, ' ', sizeof qualifier);
     std::memcpy(qualifier + lq::kStartEntry, paging, sizeof(QlmPaging));
     rc = cfAddRequestQualifier(qualifier);
   }
-  (void)relation;
   if (rc == kRcOk) rc = cfEndSegDlmt();
   if (rc == kRcOk) rc = cfRmilSend();
-  if (rc == kRcOk) rc = cfReadFamilyList(kProjects, nullptr, array, count, paging + offsetof(QlmPaging, numentries));
+  if (rc == kRcOk)
+    rc = cfReadFamilyList(kProjects, nullptr, array, count, paging + offsetof(QlmPaging, numentries));
   return rc;
 }
 
@@ -42,15 +54,11 @@ int cfListProjects(const char *paging, const char *relation, std::uint16_t *coun
 
 using namespace qlm;
 
-extern "C" QLM_API QlmRc QlmAddProj(char *project, char *info) {
-  return cfTraced("cfradpj", "QlmAddProj", [&] { return cfAdd(kProjects, project, info); });
+extern "C" {
+QLM_API QlmRc QlmAddProj(char *project, char *info) { QLM_TRACED("cfradpj", "QlmAddProj", cfAdd(kProjects, project, info)); }
+QLM_API QlmRc QlmReplaceProj(char *project, char *info) { QLM_TRACED("cfrrppj", "QlmReplaceProj", cfReplace(kProjects, project, info)); }
+QLM_API QlmRc QlmDeleteProj(char *project) { QLM_TRACED("cfrdtpj", "QlmDeleteProj", cfDelete(kProjects, project)); }
+QLM_API QlmRc QlmListProj(char *paging, uint16_t *count, char *array) {
+  QLM_TRACED("cfrlspj", "QlmListProj", cfListProjects(paging, nullptr, count, array));
 }
-extern "C" QLM_API QlmRc QlmReplaceProj(char *project, char *info) {
-  return cfTraced("cfrrppj", "QlmReplaceProj", [&] { return cfReplace(kProjects, project, info); });
-}
-extern "C" QLM_API QlmRc QlmDeleteProj(char *project) {
-  return cfTraced("cfrdtpj", "QlmDeleteProj", [&] { return cfDelete(kProjects, project); });
-}
-extern "C" QLM_API QlmRc QlmListProj(char *paging, std::uint16_t *count, char *array) {
-  return cfTraced("cfrlspj", "QlmListProj", [&] { return cfListProjects(paging, nullptr, count, array); });
-}
+}  // extern "C"

@@ -46,3 +46,6 @@ QlmRc cfTraced(const char *module, const char *function, F &&body) {
 }
 
 }  // namespace qlm
+
+// The body of an exported function: `expr` between its trace entry and exit lines.
+#define QLM_TRACED(module, function, expr) return ::qlm::cfTraced(module, function, [&] { return (expr); })

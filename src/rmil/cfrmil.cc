@@ -61,12 +61,14 @@ int readResult(rmil::Read r, int length, std::int16_t *out) {
 
 int cfGetNextItem(std::uint16_t *nameId, char *value, std::int16_t *length) {
   int len = 0;
-  return readResult(g_message.getNextItem(nameId, value, &len), len, length);
+  const rmil::Read r = g_message.getNextItem(nameId, value, &len);
+  return readResult(r, len, length);
 }
 
 int cfGetItem(std::uint16_t nameId, char *value, std::int16_t *length) {
   int len = 0;
-  return readResult(g_message.getItem(nameId, value, &len), len, length);
+  const rmil::Read r = g_message.getItem(nameId, value, &len);
+  return readResult(r, len, length);
 }
 
 int cfMoveToNextSeg() {

@@ -1,0 +1,78 @@
+#include "installation.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "qlmc32.h"
+
+namespace fs = std::filesystem;
+
+namespace qlm::test {
+
+void putField(char *field, int width, const char *text) { QlmReplaceField(field, width, text); }
+void blankRecord(char *record, int width) { QlmResetMem(record, width); }
+
+Installation::Installation(const char *server) {
+  char dir[] = "/tmp/qlmXXXXXX";  // short: the root may hold at most 39 characters
+  if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp");
+  root_ = dir;
+  run_ = root_ + "/run";
+  for (const char *sub : {"/bin", "/shared", "/data", "/run"}) mkdir((root_ + sub).c_str(), 0700);
+  fs::create_symlink(server ? server : QLM_RQMGR_PATH, root_ + "/bin/qlmrqmgr");
+  fs::copy_file(QLM_SOURCE_DIR "/data/errortxt.fil", root_ + "/shared/errortxt.fil");
+  setenv("QLM_ROOTDIR", root_.c_str(), 1);
+  setenv("QLM_RUNDIR", run_.c_str(), 1);
+}
+
+Installation::~Installation() {
+  for (const auto &entry : fs::directory_iterator(root_)) {
+    const std::string name = entry.path().filename();
+    if (name == "run" || name.rfind("run-", 0) == 0) {
+      if (pid_t pid = serverPid(entry.path()); pid > 0) kill(pid, SIGKILL);
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+std::string Installation::newRunDir(const char *name) const {
+  std::string dir = root_ + "/run-" + name;
+  mkdir(dir.c_str(), 0700);
+  return dir;
+}
+
+pid_t Installation::serverPid(const std::string &runDir) {
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(runDir, ec)) {
+    const std::string name = entry.path().filename();
+    if (name.rfind("REQMNGR.", 0) == 0) return static_cast<pid_t>(std::atoi(name.c_str() + 8));
+  }
+  return -1;
+}
+
+bool Installation::waitServerGone(const std::string &runDir) {
+  const std::string window = runDir + "/windows/Quillmar - Request Manager";
+  for (int i = 0; i < 200; ++i) {
+    int fd = open(window.c_str(), O_RDWR);
+    if (fd < 0) return true;
+    struct flock fl{};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    const bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    close(fd);
+    if (!held) return true;
+    usleep(50 * 1000);
+  }
+  return false;
+}
+
+}  // namespace qlm::test
