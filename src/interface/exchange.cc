@@ -12,12 +12,16 @@ namespace {
 constexpr const char *kModSend = "cfsend";
 constexpr const char *kModRcv = "cfrcv";
 constexpr int kDefaultTimeout = 10;
+constexpr Link kIccLink{icc::iccSend, icc::iccReceive, icc::iccIsRMActive};
+const Link *g_link = &kIccLink;
 }  // namespace
+
+void cfSetLink(const Link *link) { g_link = link ? link : &kIccLink; }
 
 int cfRmilSend() {
   QLM_TRACE_ENTRY(kModSend, "cfRmilSend");
   rmil::Message &m = cfMessage();
-  int rc = icc::iccSend(m.data(), m.length()) == 0 ? kRcOk : fail(kErrNoLink, kRcFailed);
+  int rc = g_link->send(m.data(), m.length()) == 0 ? kRcOk : fail(kErrNoLink, kRcFailed);
   QLM_TRACE_EXIT(kModSend, "cfRmilSend", rc);
   return rc;
 }
@@ -27,12 +31,12 @@ int cfRmilReceive() {
   rmil::Message &m = cfMessage();
   int attempts = 0, r, length;
   for (;;) {
-    if (icc::iccIsRMActive() != 0) {
+    if (g_link->isActive() != 0) {
       r = icc::kErrNoPartner;
       break;
     }
     length = rmil::kBufSize;
-    r = icc::iccReceive(m.data(), &length);
+    r = g_link->receive(m.data(), &length);
     if (r != icc::kErrTimeout) break;
     const int timeout = ifc().receiveTimeout;
     if (timeout != -1 && timeout < ++attempts) break;

@@ -5,6 +5,15 @@
 
 namespace qlm {
 
+// The link under the exchange. The library uses the ICC client; tests put a
+// scripted peer in its place to see the exact bytes sent and to answer them.
+struct Link {
+  int (*send)(const void *data, int length);   // 0 when handed over
+  int (*receive)(void *buffer, int *length);   // 0, -7 nothing yet, other: failure
+  int (*isActive)();                           // 0 while the peer runs
+};
+void cfSetLink(const Link *link);  // null: the ICC client again
+
 int cfRmilSend();
 int cfRmilReceive();
 void cfSetReceiveTimeoutValue(int value);

@@ -1,0 +1,132 @@
+// A scripted peer in place of the Request Manager: requests are recorded as
+// decoded segments, and replies are served from a queue. Each reply is written
+// when it is received, with the reference of the request in hand, so scripts
+// never need to know reference numbers.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "interface/context_table.h"
+#include "interface/exchange.h"
+#include "interface/state.h"
+#include "rmil/cfrmil.h"
+#include "rmil/message.h"
+
+namespace qlm::test {
+
+using Item = std::pair<int, std::string>;
+using Segment = std::vector<Item>;
+using Segments = std::vector<Segment>;
+
+// A reply: the header items are written by the link (3001, 100, 102, 103).
+struct Reply {
+  int responseId = 0;
+  int returnCode = 0;
+  std::string handle;
+  bool more = false;
+  Segments segments;        // after the header segment
+  int truncateTo = -1;      // deliver only this many bytes
+  Reply &segment(Segment s) { segments.push_back(std::move(s)); return *this; }
+};
+
+struct ScriptedLink {
+  static inline std::vector<Segments> sent;
+  static inline std::deque<Reply> replies;
+  static inline bool active = true;
+  static inline int receives = 0;
+
+  static Segments decode(const std::uint8_t *p, int length) {
+    Segments out(1);
+    for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
+      const int len = rmil::getI16(p + pos);
+      const int id = rmil::getU16(p + pos + 2);
+      if (id == rmil::kSegEnd)
+        out.emplace_back();
+      else
+        out.back().emplace_back(id, std::string(reinterpret_cast<const char *>(p + pos + 4), len));
+      pos += 4 + len;
+    }
+    if (out.back().empty()) out.pop_back();
+    return out;
+  }
+  static int send(const void *data, int length) {
+    sent.push_back(decode(static_cast<const std::uint8_t *>(data), length));
+    return 0;
+  }
+  static int receive(void *buffer, int *length) {
+    ++receives;
+    if (replies.empty()) return -7;
+    Reply r = std::move(replies.front());
+    replies.pop_front();
+    std::uint8_t storage[rmil::kBufSize];
+    rmil::Message m(storage);
+    m.clear();
+    m.addNumber(3001, r.responseId);
+    m.addNumber(100, ifc().requestRef);
+    if (!r.handle.empty()) m.addRaw(102, r.handle);
+    m.addNumber(103, r.returnCode);
+    m.endSegment();
+    for (const Segment &s : r.segments) {
+      for (const Item &i : s) m.addRaw(static_cast<std::uint16_t>(i.first), i.second);
+      m.endSegment();
+    }
+    m.setMoreData(r.more);
+    const int n = r.truncateTo >= 0 ? r.truncateTo : m.length();
+    std::memcpy(buffer, storage, n);
+    *length = n;
+    return 0;
+  }
+  static int isActive() { return active ? 0 : 1; }
+  static constexpr Link kLink{send, receive, isActive};
+};
+
+// An open interface whose requests go to the scripted peer.
+class LibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScriptedLink::sent.clear();
+    ScriptedLink::replies.clear();
+    ScriptedLink::active = true;
+    ScriptedLink::receives = 0;
+    cfSetLink(&ScriptedLink::kLink);
+    ASSERT_EQ(cfRmilInit(), 0);
+    ifc().interfaceOpen = 1;
+    ifc().cfReturnCode = 0;
+    cfClearProjTable();
+  }
+  void TearDown() override {
+    cfClearProjTable();
+    ifc().interfaceOpen = 0;
+    cfFreeBuffer();
+    cfSetLink(nullptr);
+  }
+  // A project in the context table with the given handles set.
+  static void openContext(const char *name, bool adbk = true, bool mbox = true, bool msys = true) {
+    char n[20];
+    std::memset(n, ' ', 20);
+    std::memcpy(n, name, std::strlen(name));
+    char h[10] = {'P', 'H'};
+    cfAddProjEntry(n, h);
+    char a[10] = {'A', 'B'}, m[10] = {'M', 'B'}, s[10] = {'M', 'S'};
+    if (adbk) cfModProjEntry(n, kSelAdbk, a);
+    if (mbox) cfModProjEntry(n, kSelMbox, m);
+    if (msys) cfModProjEntry(n, kSelMsys, s);
+  }
+  static void reply(Reply r) { ScriptedLink::replies.push_back(std::move(r)); }
+  static const Segments &lastSent() { return ScriptedLink::sent.back(); }
+  static int error() { return ifc().cfReturnCode; }
+};
+
+// "id=value" of a segment's items, for compact assertions.
+inline std::vector<std::string> flat(const Segment &s) {
+  std::vector<std::string> out;
+  for (const Item &i : s) out.push_back(std::to_string(i.first) + "=" + i.second);
+  return out;
+}
+
+}  // namespace qlm::test
