@@ -18,6 +18,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/qlmc32ConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/qlmc32Config.cmake ${PROJECT_BINARY_DIR}/qlmc32ConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qlmc32)
 
-# Runtime files of an installation root (QLM_ROOTDIR points at it).
-install(FILES ${PROJECT_SOURCE_DIR}/data/errortxt.fil DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmar/shared)
-install(FILES ${PROJECT_SOURCE_DIR}/data/quillmar.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmar)
+# The installation root <prefix>/share/quillmar (QLM_ROOTDIR points at it):
+# bin/qlmrqmgr, shared/errortxt.fil, quillmar.ini; the server makes data/ itself.
+set(QLM_INSTALL_ROOT ${CMAKE_INSTALL_DATADIR}/quillmar)
+if(TARGET qlmrqmgr)
+  install(TARGETS qlmrqmgr RUNTIME DESTINATION ${QLM_INSTALL_ROOT}/bin)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/data/errortxt.fil DESTINATION ${QLM_INSTALL_ROOT}/shared)
+install(FILES ${PROJECT_SOURCE_DIR}/data/quillmar.ini DESTINATION ${QLM_INSTALL_ROOT})
