@@ -59,6 +59,7 @@ void endLinkAndWait() {
   }
   ifc().linkStarted = 0;
   cfFreeBuffer();
+  RemoveRunDir();  // the application's own run directory, once the server has gone
 }
 
 // Process detach: a library unloaded (or a process ending) with the link started
@@ -88,8 +89,8 @@ extern "C" QLM_API QlmRc QlmCloseCInterface(void) {
   int rc = kRcOk;
   if (!ifc().interfaceOpen)
     rc = fail(kErrNotOpen, kRcRefused);
-  else
-    rc = cfShutdownRM();
+  else if ((rc = cfShutdownRM()) != kRcOk && icc::iccIsRMActive() != 0)
+    rc = kRcOk;  // the Request Manager has gone already: nothing left to shut down
   if (rc == kRcOk) {
     endLinkAndWait();
     ifc().interfaceOpen = 0;

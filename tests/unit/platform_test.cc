@@ -118,14 +118,17 @@ HDDEDATA Record(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, 
 class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("QLM_RUNDIR", dir_.path().c_str(), 1); }
-  void TearDown() override { ::unsetenv("QLM_RUNDIR"); }
+  void TearDown() override {
+    for (HSZ h : names_) DdeFreeStringHandle(0, h);
+    ::unsetenv("QLM_RUNDIR");
+  }
 
   DWORD NewInstance(PFNCALLBACK cb) {
     DWORD id = 0;
     EXPECT_EQ(DMLERR_NO_ERROR, DdeInitializeA(&id, cb, APPCLASS_STANDARD, 0));
     return id;
   }
-  HSZ Hsz(DWORD inst, const char *s) { return DdeCreateStringHandleA(inst, s, CP_WINANSI); }
+  HSZ Hsz(DWORD inst, const char *s) { return names_.emplace_back(DdeCreateStringHandleA(inst, s, CP_WINANSI)); }
   // The endpoint names of `service` in the run directory, sorted.
   std::vector<std::string> Endpoints(const std::string &prefix) {
     std::vector<std::string> out;
@@ -138,6 +141,7 @@ class PlatformTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  std::vector<HSZ> names_;  // freed at the end of the test
 };
 
 using PlatformDde = PlatformTest;
@@ -472,7 +476,7 @@ TEST_F(PlatformExec, TheReadinessPipe) {
   EXPECT_EQ(2u, WinExec("", SW_HIDE));
 }
 
-TEST_F(PlatformExec, ASecondServerWaitsForTheFirstOnesWindow) {
+TEST_F(PlatformExec, ASecondServerWaitsForTheWindowOrTheLock) {
   const char *title = "Quillmar - Request Manager";
   int go[2];
   ASSERT_EQ(0, pipe(go));
@@ -492,7 +496,23 @@ TEST_F(PlatformExec, ASecondServerWaitsForTheFirstOnesWindow) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
   DestroyWindow(w);
+
+  // A server that ends lets the lock go without a window: the waiting one takes it.
+  int go2[2];
+  ASSERT_EQ(0, pipe(go2));
+  const pid_t second = fork();
+  if (second == 0) {
+    qlm::ReleaseServerLock();  // the copy of the parent's descriptor
+    char c;
+    (void)!read(go2[0], &c, 1);
+    _exit(qlm::AcquireServerLock("qlmrqmgr.lock", title) == qlm::ServerLock::Acquired ? 0 : 1);
+  }
+  (void)!write(go2[1], "g", 1);
+  Sleep(50);
   qlm::ReleaseServerLock();
+  waitpid(second, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
   EXPECT_EQ(qlm::ServerLock::Acquired, qlm::AcquireServerLock("qlmrqmgr.lock", title));
   qlm::ReleaseServerLock();
 }
@@ -570,8 +590,9 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
   EXPECT_EQ(own + "\n", ReadFile(dir_ / "env.out"));
   EXPECT_EQ(nullptr, std::getenv("QLM_RUNDIR"));
 
-  CreateWindowA(nullptr, "W");  // files inside go with the directory
+  HWND w = CreateWindowA(nullptr, "W");  // files inside go with the directory
   qlm::RemoveRunDir();
+  DestroyWindow(w);
   EXPECT_FALSE(Exists(own));
   EXPECT_TRUE(Exists(live));
   unsetenv("XDG_RUNTIME_DIR");

@@ -1,0 +1,257 @@
+// ICC client (module csiccclx): the library's one conversation with the Request
+// Manager, carried by the IPC services.
+//
+// The message area holds 8 + 4000 bytes, so that every length iccSend accepts fits it
+// (the IPC layer then refuses more than 4000 bytes in all); receiving always offers
+// the 3988 bytes of kMessageArea, and a longer message fails with -8. The area is
+// cleared before the Init Response is received, so a short reply reads as zeros
+// (no Init Response, key 0). A message shorter than the 8-byte header counts as a
+// data message without data.
+#include "link/icc.h"
+
+#include <cstring>
+
+#include "common/paths.h"
+#include "common/trace.h"
+#include "link/ipc.h"
+#include "link/process.h"
+#include "platform/windows.h"
+
+extern "C" void *__dso_handle;  // this module's instance: the handle the IPC layer asks for
+
+namespace qlm::icc {
+
+namespace {
+
+constexpr const char *kMod = "csiccclx";
+constexpr const char kOwnService[] = "CAPIAPP";
+constexpr const char kCourier[] = "COURIER";
+constexpr const char kControlService[] = "REQMNGRI";
+constexpr const char kControlTopic[] = "RMICC";
+constexpr const char kDataService[] = "REQMNGR";
+
+constexpr int kHeader = 8;
+constexpr int kMaxData = 4000;
+constexpr int kVersionSize = 30;
+constexpr int kInitWait = 15;     // seconds for the Init Response
+constexpr int kReceiveWait = 5;   // seconds per receive attempt
+
+enum IccCmd : std::uint32_t { kInit = 1, kInitResponse = 2, kEnd = 3 };
+
+struct IccState {
+  ipc::IpcHandle *own = nullptr;      // set while started
+  ipc::IpcHandle *control = nullptr;
+  ipc::IpcHandle *data = nullptr;
+  std::int16_t clientKey = 0;
+  char version[kVersionSize] = {};
+  std::uint8_t area[kHeader + kMaxData + 1] = {};  // + a terminator for tracing data as text
+};
+
+IccState &icc() {
+  static IccState state;
+  return state;
+}
+
+void Put32(std::uint8_t *p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t Get32(const std::uint8_t *p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint32_t KeyField() { return static_cast<std::uint32_t>(static_cast<std::int32_t>(icc().clientKey)); }
+
+// Everything iccStart made, in reverse.
+void Cleanup() {
+  IccState &s = icc();
+  ipc::ipcDeleteService(&s.own);
+  ipc::ipcCloseService(&s.control);
+  ipc::ipcCloseService(&s.data);
+  ipc::ipcDelete();
+}
+
+// Init: isIccCmd 1, key 0, Init, "CAPIAPP" in a 12-byte field, the first 29 bytes of
+// the 30-byte version field.
+void BuildInit(std::uint8_t *m) {
+  std::memset(m, 0, kInitLength);
+  Put32(m, 1);
+  Put32(m + 4, 0);
+  Put32(m + 8, kInit);
+  std::memcpy(m + 12, kOwnService, sizeof kOwnService);
+  std::memcpy(m + 24, kClientVersion, sizeof kClientVersion);
+}
+
+int Handshake() {
+  IccState &s = icc();
+  BuildInit(s.area);
+  int rc = ipc::ipcSend(s.control, s.area, kInitLength);
+  if (rc != 0) {
+    QLM_TRACE(kMod, "Error from ipcSend!");
+    return rc;
+  }
+  std::memset(s.area, 0, sizeof s.area);
+  int length = kMessageArea, wait = kInitWait;
+  rc = ipc::ipcGet(s.own, s.area, &length, &wait);
+  if (rc != 0) {
+    QLM_TRACE(kMod, "Error from ipcGet!");
+    return rc;
+  }
+  const std::uint32_t cmd = Get32(s.area + 8);
+  if (cmd != kInitResponse) {
+    QLM_TRACE(kMod, "Expected Init Response!");
+    QLM_TRACE_INT(kMod, "pProt->iccCmd", cmd);
+    return kErrProtocol;
+  }
+  s.clientKey = static_cast<std::int16_t>(s.area[12] | (s.area[13] << 8));
+  std::memcpy(s.version, s.area + 24, kVersionSize);
+  QLM_TRACE_INT(kMod, "(int)ClientKey", s.clientKey);
+  if (TraceOn()) {
+    char text[kVersionSize + 1] = {};
+    std::memcpy(text, s.version, kVersionSize);
+    TraceLine("", kMod, __LINE__, text);
+  }
+  if (s.clientKey > 0) return kOk;
+  QLM_TRACE(kMod, "Got rejected by RM!");
+  return kErrGeneral;
+}
+
+int StartIfNeeded() {
+  if (icc().own != nullptr) return kOk;
+  const int rc = iccStart();
+  if (rc != 0) QLM_TRACE(kMod, "iccStart error!");
+  return rc;
+}
+
+}  // namespace
+
+int iccStart() {
+  QLM_TRACE_ENTRY(kMod, "iccStart");
+  IccState &s = icc();
+  int rc = kOk;
+  PrepareRunDir();  // before the Request Manager is looked for: it is found there, and started with it
+  if (process::IsRunning(process::kRequestManager) == 0) {
+    char dir[kPathMax];
+    if (GetBinDir(dir, 1) != kPathOk) dir[0] = '\0';
+    rc = process::StartProcess(process::kRequestManager, dir, nullptr);
+    if (rc != 0) {
+      QLM_TRACE(kMod, "Could not start RM!");
+      QLM_TRACE_EXIT(kMod, "iccStart", rc);
+      return rc;
+    }
+  }
+  ipc::IpcInit init{};
+  std::memcpy(init.name, kOwnService, sizeof kOwnService);
+  init.maxServices = 0;
+  init.maxMessages = 0;
+  init.platformDependentData = &__dso_handle;
+
+  if (s.own != nullptr) {
+    QLM_TRACE(kMod, "iccStart has been called already!");
+    rc = kErrGeneral;
+  } else if ((rc = ipc::ipcCreate(&init)) != 0) {
+    QLM_TRACE(kMod, "Error from ipcCreate!");
+  } else if ((rc = ipc::ipcProvideService(kOwnService, kCourier, &s.own)) != 0) {
+    QLM_TRACE(kMod, "Error from ipcProvideService!");
+    ipc::ipcDelete();
+  } else if ((rc = ipc::ipcRequestService(kControlService, kControlTopic, &s.control)) != 0 ||
+             (rc = ipc::ipcRequestService(kDataService, kCourier, &s.data)) != 0) {
+    if (rc == ipc::kErrNoServer)
+      QLM_TRACE(kMod, "Req Manager not running!");
+    else
+      QLM_TRACE(kMod, "Error from ipcRequestService!");
+    Cleanup();
+  } else if ((rc = Handshake()) != 0) {
+    Cleanup();
+  }
+  QLM_TRACE_EXIT(kMod, "iccStart", rc);
+  return rc;
+}
+
+void iccEnd() {
+  QLM_TRACE_ENTRY(kMod, "iccEnd");
+  IccState &s = icc();
+  if (s.data != nullptr) {
+    Put32(s.area, 1);
+    Put32(s.area + 4, KeyField());
+    Put32(s.area + 8, kEnd);
+    ipc::ipcSend(s.control, s.area, kEndLength);
+    ipc::ipcCloseService(&s.control);
+    ipc::ipcCloseService(&s.data);
+  }
+  if (s.own != nullptr) ipc::ipcDeleteService(&s.own);
+  ipc::ipcDelete();
+  QLM_TRACE_EXIT(kMod, "iccEnd", 0);
+}
+
+int iccSend(const void *data, int length) {
+  QLM_TRACE_ENTRY(kMod, "iccSend");
+  IccState &s = icc();
+  int rc = StartIfNeeded();
+  if (rc == kOk && (length < 0 || length > kMaxData)) {
+    QLM_TRACE(kMod, "DataLen invalid!");
+    QLM_TRACE_INT(kMod, "theDataLen", length);
+    rc = kErrStart;
+  } else if (rc == kOk) {
+    Put32(s.area, 0);
+    Put32(s.area + 4, KeyField());
+    if (length > 0) std::memcpy(s.area + kHeader, data, static_cast<std::size_t>(length));
+    rc = ipc::ipcSend(s.data, s.area, kHeader + length);
+    if (rc != 0) QLM_TRACE(kMod, "ipcSend error!");
+  }
+  QLM_TRACE_EXIT(kMod, "iccSend", rc);
+  return rc;
+}
+
+int iccReceive(void *buffer, int *length) {
+  QLM_TRACE_ENTRY(kMod, "iccReceive");
+  IccState &s = icc();
+  int rc = StartIfNeeded();
+  while (rc == kOk) {
+    int messageLength = kMessageArea, wait = kReceiveWait;
+    std::memset(s.area, 0, kHeader);
+    rc = ipc::ipcGet(s.own, s.area, &messageLength, &wait);
+    if (rc != 0) {
+      QLM_TRACE(kMod, "ipcGet!");
+      break;
+    }
+    QLM_TRACE_INT(kMod, "dataLen", messageLength);
+    if (Get32(s.area) == 1) {
+      QLM_TRACE(kMod, "Got ICC data.");
+      rc = iccProcessCmd(s.area, messageLength);
+      if (rc != 0) QLM_TRACE(kMod, "iccProcessCmd!");
+      continue;
+    }
+    const int dataLength = messageLength > kHeader ? messageLength - kHeader : 0;
+    if (TraceOn()) {
+      s.area[kHeader + dataLength] = 0;
+      TraceLine("", kMod, __LINE__, reinterpret_cast<const char *>(s.area + kHeader));
+    }
+    if (*length >= dataLength) {
+      *length = dataLength;
+    } else {
+      QLM_TRACE(kMod, "Data truncated!");
+      rc = kErrTruncated;
+    }
+    if (*length > 0) std::memcpy(buffer, s.area + kHeader, static_cast<std::size_t>(*length));
+    break;
+  }
+  QLM_TRACE_EXIT(kMod, "iccReceive", rc);
+  return rc;
+}
+
+int iccProcessCmd(const void *, int) {
+  QLM_TRACE_ENTRY(kMod, "iccProcessCmd");
+  QLM_TRACE_EXIT(kMod, "iccProcessCmd", 0);
+  return kOk;
+}
+
+int iccIsRMActive() {
+  QLM_TRACE_ENTRY(kMod, "iccIsRMActive");
+  const int rc = process::IsRunning(process::kRequestManager) > 0 ? 0 : 1;
+  QLM_TRACE_EXIT(kMod, "iccIsRMActive", rc);
+  return rc;
+}
+
+std::int16_t ClientKey() { return icc().clientKey; }
+const char *RequestManagerVersion() { return icc().version; }
+
+}  // namespace qlm::icc

@@ -1,0 +1,74 @@
+// The Request Manager process (module csiccpr).
+#include "link/process.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/memory.h"
+#include "common/trace.h"
+#include "link/ipc.h"
+#include "platform/windows.h"
+
+namespace qlm::process {
+
+namespace {
+constexpr const char *kMod = "csiccpr";
+constexpr UINT kTryAgain = 16;
+constexpr UINT kFirstSuccess = 32;
+constexpr const char kMarks[] = "??????????????????????????????????????????????";  // 46
+
+struct KnownProgram {
+  const char *name;
+  const char *title;
+};
+constexpr KnownProgram kPrograms[] = {
+    {kRequestManager, kRequestManagerTitle},
+    {kSessionStatus, kSessionStatusTitle},
+};
+}  // namespace
+
+int IsRunning(const char *name) {
+  QLM_TRACE_ENTRY(kMod, "IsRunning");
+  int rc = 0;
+  const KnownProgram *known = nullptr;
+  for (const KnownProgram &p : kPrograms)
+    if (name != nullptr && std::strcmp(name, p.name) == 0) known = &p;
+  if (known != nullptr) {
+    rc = FindWindowA(nullptr, known->title) != nullptr ? 1 : 0;
+  } else {
+    QLM_TRACE(kMod, kMarks);
+    QLM_TRACE(kMod, "MUST MODIFY csiccpr TO HANDLE THIS PROCESS");
+    QLM_TRACE(kMod, name != nullptr ? name : "");
+    QLM_TRACE(kMod, kMarks);
+  }
+  QLM_TRACE_EXIT(kMod, "IsRunning", rc);
+  return rc;
+}
+
+int StartProcess(const char *name, const char *directory, const char *args) {
+  QLM_TRACE_ENTRY(kMod, "StartProcess");
+  const char *dir = directory != nullptr ? directory : "";
+  const std::size_t dirLen = std::strlen(dir);
+  const char *slash = dirLen > 0 && dir[dirLen - 1] != '/' ? "/" : "";
+  const bool withArgs = args != nullptr && *args != '\0';
+  const std::size_t size = dirLen + 1 + std::strlen(name) + 1 + (withArgs ? std::strlen(args) : 0) + 1;
+  char *line = nullptr;
+  GetBuf(&line, size);
+  std::snprintf(line, size, "%s%s%s%s%s", dir, slash, name, withArgs ? " " : "", withArgs ? args : "");
+  UINT rcWinExec = WinExec(line, SW_HIDE);
+  for (int tries = 1; rcWinExec == kTryAgain && tries < kStartTries; ++tries) {
+    ipc::ipcReleaseCPU();
+    rcWinExec = WinExec(line, SW_HIDE);
+  }
+  FreeBuf(&line);
+  int rc = 0;
+  if (rcWinExec < kFirstSuccess) {
+    QLM_TRACE(kMod, "Unable to start process!");
+    QLM_TRACE_INT(kMod, "rcWinExec", rcWinExec);
+    rc = kStartFailed;
+  }
+  QLM_TRACE_EXIT(kMod, "StartProcess", rc);
+  return rc;
+}
+
+}  // namespace qlm::process

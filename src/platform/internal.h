@@ -1,0 +1,58 @@
+// What the files of the platform layer share among themselves (not for the library).
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/windows.h"
+
+namespace qlm::platform {
+
+using Clock = std::chrono::steady_clock;
+
+// A descriptor of a DDE instance that the pump watches; `id` names it in kWmDdeEvent.
+struct PollSource {
+  int fd;
+  std::uintptr_t id;
+};
+
+// dde.cc: every listening endpoint and conversation of the process.
+void CollectDdeSources(std::vector<PollSource> &out);
+// dde.cc: handles what is waiting on source `id` (one connection, one frame, or the end
+// of a conversation) and calls the instance's callback. Nothing for an unknown id.
+void ServiceDdeSource(std::uintptr_t id);
+
+// pump.cc: dispatches events (timers and DDE, never WM_QUIT) until done() holds or the
+// deadline passes. Returns done().
+bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline);
+
+// rundir.cc: makes `path` (mode 0700) unless it exists, then checks that it is a
+// directory of the user's own without group or other permissions. 0, or -1 (errno).
+int MakePrivateDir(const std::string &path);
+
+// Little-endian fields of the frames.
+inline void PutU32(std::uint8_t *p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+inline std::uint32_t GetU32(const std::uint8_t *p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Frame kinds and sizes of the conversation wire.
+enum FrameKind : std::uint32_t { kConnect = 1, kConnectReply = 2, kPoke = 3, kAck = 4, kExecute = 5 };
+inline constexpr std::size_t kConnectSize = 32;
+inline constexpr std::size_t kConnectReplySize = 8;
+inline constexpr std::size_t kPokeHeader = 24;
+inline constexpr std::size_t kExecuteHeader = 8;
+inline constexpr std::size_t kAckSize = 8;
+inline constexpr std::size_t kNameField = 9;  // 8 characters and a NUL
+inline constexpr std::size_t kMaxName = 8;
+
+std::string Upper(const char *s);
+
+}  // namespace qlm::platform

@@ -1,0 +1,157 @@
+// The message pump: thread timers, the quit message and the DDE events of the
+// process's instances, waited for with ppoll. See platform/windows.h.
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "platform/internal.h"
+
+namespace qlm::platform {
+namespace {
+
+struct Timer {
+  UINT_PTR id;
+  UINT period;  // ms
+  TIMERPROC proc;
+  Clock::time_point due;
+};
+
+std::vector<Timer> &g_timers = *new std::vector<Timer>;  // never destroyed, like the DDE state
+UINT_PTR g_nextTimer = 1;
+bool g_quit = false;
+int g_quitCode = 0;
+std::size_t g_roundRobin = 0;  // where the next scan of ready descriptors begins
+
+DWORD TickCount() {
+  return static_cast<DWORD>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+void Fill(MSG *m, UINT message, WPARAM w, LPARAM l) {
+  *m = MSG{nullptr, message, w, l, TickCount(), {0, 0}};
+}
+
+Timer *EarliestTimer() {
+  auto it = std::min_element(g_timers.begin(), g_timers.end(),
+                             [](const Timer &a, const Timer &b) { return a.due < b.due; });
+  return it == g_timers.end() ? nullptr : &*it;
+}
+
+// The next message. wait: block until there is one or `deadline` passes; remove: take a
+// WM_QUIT or a timer expiry away; withQuit: report a posted quit. false: nothing.
+bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQuit) {
+  std::vector<PollSource> sources;
+  std::vector<pollfd> fds;
+  for (;;) {
+    if (withQuit && g_quit) {
+      Fill(m, WM_QUIT, static_cast<WPARAM>(g_quitCode), 0);
+      if (remove) g_quit = false;
+      return true;
+    }
+    const Clock::time_point now = Clock::now();
+    Timer *t = EarliestTimer();
+    if (t != nullptr && t->due <= now) {
+      Fill(m, WM_TIMER, t->id, reinterpret_cast<LPARAM>(t->proc));
+      if (remove) {
+        t->due += std::chrono::milliseconds(t->period);
+        if (t->due <= now) t->due = now + std::chrono::milliseconds(t->period);
+      }
+      return true;
+    }
+    CollectDdeSources(sources);
+    fds.clear();
+    for (const PollSource &s : sources) fds.push_back({s.fd, POLLIN, 0});
+
+    Clock::time_point until = wait ? deadline : now;
+    if (t != nullptr) until = std::min(until, t->due);
+    timespec ts{};
+    timespec *timeout = nullptr;
+    if (until != Clock::time_point::max()) {
+      const auto ns = std::max<std::int64_t>(
+          0, std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count());
+      ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+      ts.tv_nsec = static_cast<long>(ns % 1000000000);
+      timeout = &ts;
+    }
+    const int n = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0) {
+      for (std::size_t i = 0; i < fds.size(); ++i) {
+        const std::size_t j = (g_roundRobin + i) % fds.size();
+        if (fds[j].revents != 0) {
+          g_roundRobin = j + 1;
+          Fill(m, kWmDdeEvent, sources[j].id, 0);
+          return true;
+        }
+      }
+    }
+    if (!wait || Clock::now() >= deadline) return false;
+  }
+}
+
+}  // namespace
+
+bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline) {
+  while (!done()) {
+    MSG m;
+    if (!Next(&m, true, deadline, true, false)) return done();
+    DispatchMessageA(&m);
+  }
+  return true;
+}
+
+}  // namespace qlm::platform
+
+using namespace qlm::platform;
+
+UINT_PTR SetTimer(HWND, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  if (lpTimerFunc == nullptr) return 0;
+  const UINT period = std::max(uElapse, 1u);
+  const Clock::time_point due = Clock::now() + std::chrono::milliseconds(period);
+  for (Timer &t : g_timers)
+    if (t.id == nIDEvent) {
+      t = Timer{t.id, period, lpTimerFunc, due};
+      return t.id;
+    }
+  g_timers.push_back(Timer{g_nextTimer++, period, lpTimerFunc, due});
+  return g_timers.back().id;
+}
+
+BOOL KillTimer(HWND, UINT_PTR uIDEvent) {
+  auto it = std::find_if(g_timers.begin(), g_timers.end(), [&](const Timer &t) { return t.id == uIDEvent; });
+  if (it == g_timers.end()) return FALSE;
+  g_timers.erase(it);
+  return TRUE;
+}
+
+BOOL GetMessageA(MSG *lpMsg, HWND, UINT, UINT) {
+  if (lpMsg == nullptr) return -1;
+  while (!Next(lpMsg, true, Clock::time_point::max(), true, true)) {
+  }
+  return lpMsg->message == WM_QUIT ? 0 : 1;
+}
+
+BOOL TranslateMessage(const MSG *) { return FALSE; }
+
+LRESULT DispatchMessageA(const MSG *lpMsg) {
+  if (lpMsg == nullptr) return 0;
+  if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0)
+    reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, lpMsg->time);
+  else if (lpMsg->message == kWmDdeEvent)
+    ServiceDdeSource(lpMsg->wParam);
+  return 0;
+}
+
+BOOL PeekMessageA(MSG *lpMsg, HWND, UINT, UINT, UINT wRemoveMsg) {
+  MSG scratch;
+  return Next(lpMsg != nullptr ? lpMsg : &scratch, false, Clock::now(), (wRemoveMsg & PM_REMOVE) != 0, true)
+             ? TRUE
+             : FALSE;
+}
+
+void PostQuitMessage(int nExitCode) {
+  g_quit = true;
+  g_quitCode = nExitCode;
+}

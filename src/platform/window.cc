@@ -1,0 +1,82 @@
+// Top-level windows as open-file-description locks on <rundir>/windows/<title>.
+// See CreateWindowA and FindWindowA in platform/windows.h.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/internal.h"
+
+namespace {
+
+struct Window {
+  int fd;
+  std::string title;
+};
+
+std::vector<Window *> &g_windows = *new std::vector<Window *>;  // never destroyed, like the DDE state
+char g_foreignWindow;  // FindWindowA's answer for a window of another open file description
+
+bool ValidTitle(LPCSTR title) {
+  return title != nullptr && *title != '\0' && std::strchr(title, '/') == nullptr &&
+         std::strcmp(title, ".") != 0 && std::strcmp(title, "..") != 0;
+}
+
+// <rundir>/windows, made when `make`; empty when the run directory is refused.
+std::string WindowsDir(bool make) {
+  const char *dir = qlm::RunDirectory();
+  if (dir == nullptr) return "";
+  std::string w = std::string(dir) + "/windows";
+  if (make && qlm::platform::MakePrivateDir(w) != 0) return "";
+  return w;
+}
+
+struct flock WholeFile(short type) {
+  struct flock fl{};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  return fl;
+}
+
+}  // namespace
+
+HWND CreateWindowA(LPCSTR, LPCSTR lpWindowName) {
+  if (!ValidTitle(lpWindowName)) return nullptr;
+  const std::string dir = WindowsDir(true);
+  if (dir.empty()) return nullptr;
+  const std::string path = dir + "/" + lpWindowName;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  struct flock fl = WholeFile(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  g_windows.push_back(new Window{fd, lpWindowName});
+  return reinterpret_cast<HWND>(g_windows.back());
+}
+
+BOOL DestroyWindow(HWND hWnd) {
+  auto it = std::find(g_windows.begin(), g_windows.end(), reinterpret_cast<Window *>(hWnd));
+  if (it == g_windows.end()) return FALSE;
+  ::close((*it)->fd);  // the file stays: removing it could hide a new owner's lock
+  delete *it;
+  g_windows.erase(it);
+  return TRUE;
+}
+
+HWND FindWindowA(LPCSTR, LPCSTR lpWindowName) {
+  if (!ValidTitle(lpWindowName)) return nullptr;
+  const std::string dir = WindowsDir(false);
+  if (dir.empty()) return nullptr;
+  const int fd = ::open((dir + "/" + lpWindowName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct flock fl = WholeFile(F_WRLCK);
+  const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  ::close(fd);
+  if (!held) return nullptr;
+  for (Window *w : g_windows)
+    if (w->title == lpWindowName) return reinterpret_cast<HWND>(w);
+  return reinterpret_cast<HWND>(&g_foreignWindow);
+}

@@ -1,0 +1,363 @@
+// qlmrqmgr_double: a scriptable stand-in of the Request Manager that speaks the real
+// transport, for tests that need answers a real server would never give.
+//
+// It starts like the Request Manager (server lock of the run directory, services
+// "REQMNGRI"/"RMICC" and "REQMNGR"/"COURIER", the window "Quillmar - Request Manager",
+// the ready byte), answers each Init by connecting to the client's instance-specific
+// "CAPIAPP.<pid>.<n>"/"COURIER" and poking the Init Response there, answers data
+// requests as its script says, and ends on End or on the shutdown request (request
+// identifier 47) after destroying its window. It also ends by itself after
+// QLM_DOUBLE_IDLE_MS (default 60000) ms without any event, so that a failed test
+// leaves nothing running.
+//
+// Script: the file named by QLM_DOUBLE_SCRIPT (none: accept every Init, answer no
+// request). One directive per line; blank lines and lines starting with '#' are skipped.
+//   key N          ClientKey of accepted handshakes (default 1)
+//   version TEXT   version string of the Init Response (default "double 1.0")
+//   init accept    how the next Init is answered; the init lines are used in order,
+//   init refuse      and every Init after them is accepted. refuse answers with
+//   init silent      ClientKey 0; silent connects to the client's service but never
+//   init wrongcmd    answers; wrongcmd answers with iccCmd 3 instead of 2.
+//   request        starts the actions for the next data request (requests use these
+//                  blocks in order; a request beyond them gets no answer). Actions:
+//     reply HEX    a data message: the 8-byte ICC header (0, key) and the bytes HEX
+//                  (blanks between bytes are allowed), in which
+//                    {ref}    stands for the value of item 100 of the request,
+//                    {reflen} for its length (16 bits, little-endian),
+//                    {len}    for the length of the whole reply after the ICC header
+//                             (16 bits, little-endian: the RMIL header's rmilLen);
+//     icc N        an ICC command message: isIccCmd 1, key, iccCmd N (12 bytes);
+//     raw N        a data message of exactly N bytes: the ICC header, then the
+//                  letters A..Z over and over (fewer than 8: N zero bytes);
+//     silent       nothing (the same as an empty block);
+//     sleep MS     waits MS milliseconds before the next action;
+//     die          ends at once with status 3, as a crash would.
+//
+// Log: the file named by QLM_DOUBLE_LOG gets one line per event, appended at once:
+//   start <pid>
+//   REQMNGRI <hex>     a poke received on the control service (Init, End)
+//   REQMNGR <hex>      a poke received on the data service (requests)
+//   sent ok|refused    the client's answer to a poke the double sent
+//   end
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/windows.h"
+#include "rmil/message.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char kTitle[] = "Quillmar - Request Manager";
+constexpr const char kControl[] = "REQMNGRI";
+constexpr const char kData[] = "REQMNGR";
+
+struct Action {
+  std::string verb;
+  std::string arg;
+};
+
+struct Script {
+  std::int16_t key = 1;
+  std::string version = "double 1.0";
+  std::deque<std::string> inits;
+  std::deque<std::vector<Action>> requests;
+};
+
+Script g_script;
+DWORD g_inst = 0;
+HWND g_window = nullptr;
+std::map<HCONV, std::string> g_channels;  // conversations with clients: service name
+std::map<std::pair<DWORD, DWORD>, HCONV> g_replies;  // client instance -> its CAPIAPP conversation
+struct Poke {
+  std::string channel;
+  HCONV conv;
+  Bytes data;
+};
+std::deque<Poke> g_pokes;  // handled after the poke was acknowledged
+bool g_active = false;
+
+void Log(const std::string &line) {
+  const char *path = std::getenv("QLM_DOUBLE_LOG");
+  if (path == nullptr || *path == '\0') return;
+  if (std::FILE *f = std::fopen(path, "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+}
+
+std::string Hex(const Bytes &b) {
+  std::string s;
+  char x[3];
+  for (std::uint8_t c : b) {
+    std::snprintf(x, sizeof x, "%02x", c);
+    s += x;
+  }
+  return s;
+}
+
+void Put32(std::uint8_t *p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t Get32(const std::uint8_t *p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void ReadScript() {
+  const char *path = std::getenv("QLM_DOUBLE_SCRIPT");
+  if (path == nullptr || *path == '\0') return;
+  std::ifstream in(path);
+  std::string line;
+  std::vector<Action> *block = nullptr;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string verb, arg;
+    words >> verb;
+    std::getline(words >> std::ws, arg);
+    if (verb.empty() || verb[0] == '#') continue;
+    if (verb == "key") {
+      g_script.key = static_cast<std::int16_t>(std::atoi(arg.c_str()));
+    } else if (verb == "version") {
+      g_script.version = arg;
+    } else if (verb == "init") {
+      g_script.inits.push_back(arg);
+    } else if (verb == "request") {
+      g_script.requests.emplace_back();
+      block = &g_script.requests.back();
+    } else if (block != nullptr) {
+      block->push_back({verb, arg});
+    }
+  }
+}
+
+[[noreturn]] void Finish(int status) {
+  if (g_window != nullptr) DestroyWindow(g_window);
+  DdeNameService(g_inst, nullptr, nullptr, DNS_UNREGISTER);
+  DdeUninitialize(g_inst);
+  qlm::ReleaseServerLock();
+  Log("end");
+  std::exit(status);
+}
+
+void Send(HCONV conv, const Bytes &message) {
+  if (conv == nullptr) return;
+  HSZ item = DdeCreateStringHandleA(g_inst, "COURIER", CP_WINANSI);
+  const bool ok = DdeClientTransaction(const_cast<std::uint8_t *>(message.data()), static_cast<DWORD>(message.size()),
+                                       conv, item, CF_TEXT, XTYP_POKE, 5000, nullptr) != nullptr;
+  DdeFreeStringHandle(g_inst, item);
+  Log(ok ? "sent ok" : "sent refused");
+}
+
+Bytes Header(std::uint32_t isCmd) {
+  Bytes h(8, 0);
+  Put32(h.data(), isCmd);
+  Put32(h.data() + 4, static_cast<std::uint32_t>(static_cast<std::int32_t>(g_script.key)));
+  return h;
+}
+
+// The client's own service, reached by its instance-specific name.
+HCONV ReplyConversation(HCONV from) {
+  DWORD pid = 0, inst = 0;
+  qlm::ConversationPartner(from, &pid, &inst);
+  HCONV &conv = g_replies[{pid, inst}];
+  if (conv == nullptr) {
+    char name[64];
+    qlm::InstanceServiceName(name, sizeof name, "CAPIAPP", pid, inst);
+    HSZ service = DdeCreateStringHandleA(g_inst, name, CP_WINANSI);
+    HSZ topic = DdeCreateStringHandleA(g_inst, "COURIER", CP_WINANSI);
+    conv = DdeConnect(g_inst, service, topic, nullptr);
+    DdeFreeStringHandle(g_inst, service);
+    DdeFreeStringHandle(g_inst, topic);
+  }
+  return conv;
+}
+
+void AnswerInit(HCONV from) {
+  std::string how = "accept";
+  if (!g_script.inits.empty()) {
+    how = g_script.inits.front();
+    g_script.inits.pop_front();
+  }
+  HCONV reply = ReplyConversation(from);
+  if (how == "silent") return;
+  Bytes m(54, 0);
+  Put32(m.data(), 1);
+  Put32(m.data() + 8, how == "wrongcmd" ? 3 : 2);
+  const std::int16_t key = how == "refuse" ? 0 : g_script.key;
+  m[12] = static_cast<std::uint8_t>(key);
+  m[13] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(key) >> 8);
+  std::memcpy(m.data() + 24, g_script.version.data(), std::min<std::size_t>(g_script.version.size(), 30));
+  Send(reply, m);
+}
+
+Bytes Le16(std::size_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+
+// The bytes of a reply line, placeholders filled in.
+Bytes ReplyBytes(const std::string &spec, const std::string &ref) {
+  Bytes out;
+  std::vector<std::size_t> lengthAt;
+  std::istringstream words(spec);
+  std::string w;
+  while (words >> w) {
+    if (w == "{ref}") {
+      out.insert(out.end(), ref.begin(), ref.end());
+    } else if (w == "{reflen}") {
+      const Bytes l = Le16(ref.size());
+      out.insert(out.end(), l.begin(), l.end());
+    } else if (w == "{len}") {
+      lengthAt.push_back(out.size());
+      out.insert(out.end(), {0, 0});
+    } else {
+      for (std::size_t i = 0; i + 1 < w.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(w.substr(i, 2), nullptr, 16)));
+    }
+  }
+  for (std::size_t at : lengthAt) {
+    out[at] = static_cast<std::uint8_t>(out.size());
+    out[at + 1] = static_cast<std::uint8_t>(out.size() >> 8);
+  }
+  return out;
+}
+
+// Item `id` of the request's header segment, or "".
+std::string HeaderItem(const Bytes &rmil, std::uint16_t id) {
+  std::uint8_t buf[qlm::rmil::kBufSize] = {};
+  const std::size_t n = std::min<std::size_t>(rmil.size(), sizeof buf);
+  std::memcpy(buf, rmil.data(), n);
+  qlm::rmil::Message m(buf);
+  m.received(static_cast<int>(n));
+  char value[qlm::rmil::kValueArea] = {};
+  int length = 0;
+  if (m.getItem(id, value, &length) != qlm::rmil::Read::Item) return "";
+  return std::string(value, static_cast<std::size_t>(std::min(length, qlm::rmil::kMaxCopy)));
+}
+
+void AnswerRequest(HCONV from, const Bytes &message) {
+  const Bytes rmil(message.begin() + std::min<std::size_t>(8, message.size()), message.end());
+  if (HeaderItem(rmil, 3000) == "47") Finish(0);
+  const std::string ref = HeaderItem(rmil, 100);
+  if (g_script.requests.empty()) return;
+  const std::vector<Action> actions = g_script.requests.front();
+  g_script.requests.pop_front();
+  for (const Action &a : actions) {
+    if (a.verb == "reply") {
+      Bytes m = Header(0);
+      const Bytes body = ReplyBytes(a.arg, ref);
+      m.insert(m.end(), body.begin(), body.end());
+      Send(ReplyConversation(from), m);
+    } else if (a.verb == "icc") {
+      Bytes m = Header(1);
+      m.resize(12);
+      Put32(m.data() + 8, static_cast<std::uint32_t>(std::atoi(a.arg.c_str())));
+      Send(ReplyConversation(from), m);
+    } else if (a.verb == "raw") {
+      const std::size_t n = static_cast<std::size_t>(std::atoi(a.arg.c_str()));
+      Bytes m = n >= 8 ? Header(0) : Bytes(n, 0);
+      for (std::size_t i = m.size(); i < n; ++i) m.push_back(static_cast<std::uint8_t>('A' + (i - 8) % 26));
+      Send(ReplyConversation(from), m);
+    } else if (a.verb == "sleep") {
+      Sleep(static_cast<DWORD>(std::atoi(a.arg.c_str())));
+    } else if (a.verb == "die") {
+      Log("die");
+      _exit(3);
+    }
+  }
+}
+
+void Handle(const Poke &p) {
+  if (p.channel == kControl) {
+    const std::uint32_t cmd = p.data.size() >= 12 ? Get32(p.data.data() + 8) : 0;
+    if (cmd == 1) AnswerInit(p.conv);
+    if (cmd == 3) Finish(0);
+  } else {
+    AnswerRequest(p.conv, p.data);
+  }
+}
+
+bool Is(HSZ h, const char *name) {
+  HSZ n = DdeCreateStringHandleA(g_inst, name, CP_WINANSI);
+  const bool same = DdeCmpStringHandles(h, n) == 0;
+  DdeFreeStringHandle(g_inst, n);
+  return same;
+}
+
+HDDEDATA Callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+  g_active = true;
+  switch (type) {
+    case XTYP_CONNECT: {
+      const bool ok = (Is(hsz2, kControl) && Is(hsz1, "RMICC")) || (Is(hsz2, kData) && Is(hsz1, "COURIER"));
+      return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(ok));
+    }
+    case XTYP_CONNECT_CONFIRM:
+      g_channels[conv] = Is(hsz2, kControl) ? kControl : kData;
+      return nullptr;
+    case XTYP_DISCONNECT:
+      g_channels.erase(conv);
+      for (auto it = g_replies.begin(); it != g_replies.end(); ++it)
+        if (it->second == conv) {
+          g_replies.erase(it);
+          break;
+        }
+      return nullptr;
+    case XTYP_POKE: {
+      auto it = g_channels.find(conv);
+      if (it == g_channels.end()) return nullptr;
+      Bytes bytes(DdeGetData(data, nullptr, 0, 0));
+      DdeGetData(data, bytes.data(), static_cast<DWORD>(bytes.size()), 0);
+      Log(it->second + " " + Hex(bytes));
+      g_pokes.push_back({it->second, conv, bytes});
+      return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(DDE_FACK));
+    }
+    default:
+      return nullptr;
+  }
+}
+
+void IdleCheck(HWND, UINT, UINT_PTR, DWORD) {
+  if (!g_active) Finish(4);
+  g_active = false;
+}
+
+}  // namespace
+
+int main() {
+  switch (qlm::AcquireServerLock("qlmrqmgr.lock", kTitle)) {
+    case qlm::ServerLock::Acquired: break;
+    case qlm::ServerLock::OtherReady: return 0;
+    case qlm::ServerLock::Failed: return 1;
+  }
+  Log("start " + std::to_string(::getpid()));
+  ReadScript();
+  if (DdeInitializeA(&g_inst, Callback, APPCLASS_STANDARD, 0) != DMLERR_NO_ERROR) return 1;
+  for (const char *service : {kControl, kData}) {
+    HSZ h = DdeCreateStringHandleA(g_inst, service, CP_WINANSI);
+    if (DdeNameService(g_inst, h, nullptr, DNS_REGISTER) == nullptr) Finish(1);
+  }
+  g_window = CreateWindowA("QlmRequestManager", kTitle);
+  if (g_window == nullptr) Finish(1);
+  qlm::SignalReady();
+
+  const char *idle = std::getenv("QLM_DOUBLE_IDLE_MS");
+  const long idleMs = idle != nullptr && std::atol(idle) > 0 ? std::atol(idle) : 60000;
+  SetTimer(nullptr, 0, static_cast<UINT>(idleMs), IdleCheck);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    DispatchMessageA(&msg);
+    while (!g_pokes.empty()) {
+      const Poke p = g_pokes.front();
+      g_pokes.pop_front();
+      Handle(p);
+    }
+  }
+  Finish(0);
+}
