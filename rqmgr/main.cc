@@ -1,0 +1,130 @@
+// qlmrqmgr: the Request Manager.
+//
+// Start-up, in this order: the server lock <rundir>/qlmrqmgr.lock (another server
+// holding it: wait for its window, write the ready byte, end with status 0); the
+// database <root>/data/quillmar.db (the data directory made 0700 when missing) and
+// the error texts <root>/shared/errortxt.fil; the services REQMNGRI/RMICC and
+// REQMNGR/COURIER; the window "Quillmar - Request Manager"; the ready byte. The way
+// out is the reverse: window, services, database, lock. It ends on the shutdown
+// request, or on SIGTERM, SIGINT or SIGHUP.
+//
+// Log: one line per start, end, client connect and disconnect and per failure,
+// written to stderr and appended to <root>/data/qlmrqmgr.log. Exit status 0 after a
+// normal end, 1 when the start failed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "common/paths.h"
+#include "errortext.h"
+#include "icc_server.h"
+#include "platform/windows.h"
+#include "service.h"
+#include "store.h"
+
+namespace {
+
+constexpr const char kWindowTitle[] = "Quillmar - Request Manager";
+constexpr const char kLockName[] = "qlmrqmgr.lock";
+
+std::string gLogFile;  // empty until the data directory is known
+
+void logLine(const std::string &text) {
+  char stamp[32];
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  const std::string line = std::string(stamp) + " qlmrqmgr[" + std::to_string(getpid()) + "]: " + text + "\n";
+  std::fputs(line.c_str(), stderr);
+  if (gLogFile.empty()) return;
+  if (std::FILE *f = std::fopen(gLogFile.c_str(), "a")) {
+    std::fputs(line.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
+
+bool makeDir(const std::string &dir) {
+  if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  logLine("cannot create " + dir + ": " + std::strerror(errno));
+  return false;
+}
+
+}  // namespace
+
+int main() {
+  using namespace qlm::rqmgr;
+  std::signal(SIGPIPE, SIG_IGN);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
+
+  switch (qlm::AcquireServerLock(kLockName, kWindowTitle)) {
+    case qlm::ServerLock::Acquired:
+      break;
+    case qlm::ServerLock::OtherReady:
+      std::fprintf(stderr, "qlmrqmgr: a Request Manager is already running for this run directory; not starting another\n");
+      return 0;
+    case qlm::ServerLock::Failed:
+      logLine(std::string("cannot take the server lock in the run directory: ") + std::strerror(errno));
+      return 1;
+  }
+
+  int status = 1;
+  {
+    char root[qlm::kPathMax];
+    char textFile[qlm::kPathMax];
+    if (qlm::GetRootDir(root, 1) != qlm::kPathOk || qlm::GetErrorTextFileName(textFile, 0) != qlm::kPathOk) {
+      logLine("the installation root is not known (QLM_ROOTDIR or /etc/quillmar/6.1/RootDir)");
+      qlm::ReleaseServerLock();
+      return 1;
+    }
+    const std::string dataDir = std::string(root) + "data";
+    if (!makeDir(dataDir)) {
+      qlm::ReleaseServerLock();
+      return 1;
+    }
+    gLogFile = dataDir + "/qlmrqmgr.log";
+
+    ErrorTexts texts;
+    if (!texts.load(textFile)) logLine(std::string("error texts not read from ") + textFile + ": built-in messages only");
+
+    std::unique_ptr<Store> store;
+    try {
+      store = std::make_unique<Store>(dataDir + "/quillmar.db");
+      store->pruneOpenMarks();
+    } catch (const StoreError &e) {
+      logLine(std::string("cannot open the database: ") + e.what());
+      store.reset();
+      qlm::ReleaseServerLock();
+      return 1;
+    }
+
+    Service service(*store, texts, "errortxt.fil", logLine);
+    IccServer icc(service, logLine);
+    HWND window = nullptr;
+    if (icc.start()) window = CreateWindowA(nullptr, kWindowTitle);
+    if (window == nullptr) {
+      logLine("cannot start: services or window not available");
+    } else {
+      qlm::SignalReady();
+      const char *runDir = qlm::RunDirectory();
+      logLine(std::string("started: database ") + dataDir + "/quillmar.db, run directory " + (runDir ? runDir : "?"));
+      icc.run();
+      DestroyWindow(window);
+      status = 0;
+    }
+    icc.stop();
+    store.reset();
+    if (status == 0) logLine("ended");
+  }
+  qlm::ReleaseServerLock();
+  return status;
+}

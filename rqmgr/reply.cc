@@ -1,0 +1,67 @@
+#include "reply.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "request.h"
+
+namespace qlm::rqmgr {
+
+Reply::Reply(int responseId, std::string reference, int returnCode, std::string handle)
+    : responseId_(responseId), reference_(std::move(reference)), handle_(std::move(handle)),
+      returnCode_(returnCode) {
+  startMessage();
+}
+
+void Reply::startMessage() {
+  if (!parts_.empty()) parts_.back()->msg.setMoreData(true);
+  parts_.push_back(std::make_unique<Part>());
+  rmil::Message &m = parts_.back()->msg;
+  m.clear();
+  m.addNumber(hdr::kResponseId, responseId_);
+  m.addRaw(hdr::kReference, reference_);
+  if (!handle_.empty()) m.addRaw(hdr::kHandle, handle_);
+  m.addNumber(hdr::kReturnCode, returnCode_);
+  m.endSegment();
+  recordsInCurrent_ = 0;
+}
+
+bool Reply::record(std::uint16_t segType, const Record &values) {
+  char type[8];
+  const int typeLen = std::snprintf(type, sizeof type, "%u", static_cast<unsigned>(segType));
+  int need = 4 + typeLen + 4;  // segment-type item and segment end
+  for (const Value &v : values) need += 4 + static_cast<int>(std::min(v.text.size(), static_cast<std::size_t>(rmil::kMaxCopy)));
+  if (parts_.back()->msg.writePos() + need > rmil::kBufSize) {
+    if (recordsInCurrent_ == 0) return false;
+    startMessage();
+    if (parts_.back()->msg.writePos() + need > rmil::kBufSize) return false;
+  }
+  rmil::Message &m = parts_.back()->msg;
+  m.addRaw(rmil::kSegType, std::string_view(type, typeLen));
+  for (const Value &v : values)
+    m.addRaw(v.id, std::string_view(v.text).substr(0, rmil::kMaxCopy));
+  m.endSegment();
+  ++records_;
+  ++recordsInCurrent_;
+  return true;
+}
+
+void Reply::error(const ErrorText &text) {
+  rmil::Message &m = parts_.back()->msg;
+  m.addSegType(static_cast<std::int16_t>(rmil::kErrorNumber));
+  m.addNumber(rmil::kErrorNumber, text.number);
+  if (!text.message.empty()) m.addRaw(41, text.message.substr(0, kMessageMax));
+  std::uint16_t id = 51;
+  for (const std::string &p : splitPieces(text.explanation)) m.addRaw(id++, p);
+  id = 61;
+  for (const std::string &p : splitPieces(text.response)) m.addRaw(id++, p);
+  m.endSegment();
+}
+
+std::vector<Bytes> Reply::finish() {
+  std::vector<Bytes> out;
+  for (const auto &p : parts_) out.emplace_back(p->storage.begin(), p->storage.begin() + p->msg.length());
+  return out;
+}
+
+}  // namespace qlm::rqmgr

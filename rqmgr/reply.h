@@ -1,0 +1,62 @@
+// Writing the answer to one request: one or more RMIL messages of at most 3072 bytes.
+//
+// Every message starts with its own header segment: 3001 response identifier,
+// 100 the request's reference as sent, 102 a handle (only where one is assigned),
+// 103 the return code. Record segments follow (9983 segment type, the items,
+// segment end); a record that does not fit the current message goes to a new one,
+// and every message but the last carries rmilMoreData = 1. On failure the header is
+// followed by one error segment: 9983 "40", 40 the number, 41 the message, 51-54
+// the explanation and 61-64 the response in pieces of at most 130 bytes.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "errortext.h"
+#include "rmil/message.h"
+
+namespace qlm::rqmgr {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One item of a record that goes out.
+struct Value {
+  std::uint16_t id;
+  std::string text;
+};
+using Record = std::vector<Value>;
+
+class Reply {
+ public:
+  Reply(int responseId, std::string reference, int returnCode, std::string handle = {});
+  Reply(const Reply &) = delete;
+  Reply &operator=(const Reply &) = delete;
+
+  // Appends one record segment; values longer than 130 bytes are cut, since no
+  // reader takes more. False (nothing written) when it fits not even an empty message.
+  bool record(std::uint16_t segType, const Record &values);
+  // Appends the error segment for `text`.
+  void error(const ErrorText &text);
+  // The messages, each exactly as long as its rmilLen.
+  std::vector<Bytes> finish();
+
+  int records() const { return records_; }
+
+ private:
+  struct Part {
+    std::array<std::uint8_t, rmil::kBufSize> storage{};
+    rmil::Message msg{storage.data()};
+  };
+  void startMessage();
+
+  int responseId_;
+  std::string reference_, handle_;
+  int returnCode_;
+  int records_ = 0;
+  int recordsInCurrent_ = 0;
+  std::vector<std::unique_ptr<Part>> parts_;
+};
+
+}  // namespace qlm::rqmgr

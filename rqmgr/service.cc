@@ -1,0 +1,526 @@
+#include "service.h"
+
+#include <algorithm>
+#include <array>
+
+#include "records/addressbook.h"
+#include "records/common.h"
+#include "records/mailbox.h"
+#include "records/sessions.h"
+
+namespace qlm::rqmgr {
+
+// ---------------------------------------------------------------------------
+// Families and routes
+
+// Where the entries of a family live.
+enum class Scope {
+  Installation,  // one set for the installation (projects, communication profiles)
+  Project,       // one set per project
+};
+
+// The handle a request must carry.
+enum class Needs {
+  None,     // no context
+  Project,  // item 102: a project context
+  Parent,   // item 101: the project context an agent opens under
+  Adbk,     // item 102: an address book context
+  Mbox,     // item 102: a mailbox context
+  Msys,     // item 102: a message system context
+};
+
+enum class Kind {
+  Shutdown, OpenProject, CloseProject, AddProject, DeleteProject, OpenAgent, CloseAgent,
+  ErrText, Add, Replace, Delete, List, Assign, Unassign,
+};
+
+using ComputeFn = void (*)(Store &, const Entry &, Fields &);
+
+// The server's view of an entity: its record tables and where its entries live.
+struct Family {
+  const rec::Entity *entity;
+  Scope scope;
+  bool keyIsContext;    // the entry a replace or delete acts on is the request's project
+  ComputeFn compute;    // fills the values the Request Manager computes, or null
+  constexpr std::uint16_t kind() const { return entity->segType; }
+};
+
+struct Route {
+  std::uint16_t request;
+  std::uint16_t relation;    // item 134 it answers to; 0 for none (absent or 10001)
+  Kind kind;
+  Needs needs;
+  const Family *family;      // the entries acted on or listed (the member of a relation)
+  const Family *container;   // the container of a relation, or null
+  CtxKind agent;             // the agent opened or closed
+  bool writes;               // takes the write lock
+};
+
+namespace {
+
+constexpr std::uint16_t kAdbkKinds[] = {rec::kAddr.segType, rec::kDistList.segType, rec::kTradProf.segType};
+constexpr std::uint16_t kMboxKinds[] = {rec::kSendOrdr.segType, rec::kRecvOrdr.segType, rec::kSendRcpt.segType,
+                                        rec::kRecvRcpt.segType,  rec::kDropBox.segType,  rec::kSessRcpt.segType};
+
+std::string yesNo(bool b) { return b ? "Y" : "N"; }
+
+void computeProject(Store &store, const Entry &e, Fields &out) {
+  out[455] = e.changed;
+  out[462] = yesNo(store.isOpen(e.id, true));
+  out[463] = std::to_string(store.count(e.id, kAdbkKinds)) + " address book entries, " +
+             std::to_string(store.count(e.id, kMboxKinds)) + " mailbox entries";
+  out[464] = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
+}
+
+constexpr Family kProject{&rec::kProj, Scope::Installation, true, computeProject};
+constexpr Family kAddr{&rec::kAddr, Scope::Project, false, nullptr};
+constexpr Family kDistList{&rec::kDistList, Scope::Project, false, nullptr};
+constexpr Family kTradProf{&rec::kTradProf, Scope::Project, false, nullptr};
+constexpr Family kCommProf{&rec::kCommProf, Scope::Installation, false, nullptr};
+constexpr Family kVnLogon{&rec::kVnLogon, Scope::Project, false, nullptr};
+
+constexpr Route entityRoute(Kind k, Needs n, const Family &f) {
+  const rec::Entity &e = *f.entity;
+  const std::uint16_t id = k == Kind::Add ? e.add.request
+                         : k == Kind::Replace ? e.replace.request
+                         : k == Kind::Delete ? e.remove.request
+                                             : e.list.request;
+  return {id, 0, k, n, &f, nullptr, CtxKind::Project, k != Kind::List};
+}
+constexpr Route relationRoute(std::uint16_t request, Kind k, Needs n, const Family &member, const Family &container) {
+  return {request, container.kind(), k, n, &member, &container, CtxKind::Project, k != Kind::List};
+}
+constexpr Route contextRoute(std::uint16_t request, Kind k, Needs n, CtxKind agent, bool writes) {
+  return {request, 0, k, n, nullptr, nullptr, agent, writes};
+}
+
+constexpr const Family *kFamilies[] = {&kProject, &kAddr, &kDistList, &kTradProf, &kCommProf, &kVnLogon};
+
+const Family *familyOf(std::uint16_t kind) {
+  for (const Family *f : kFamilies)
+    if (f->kind() == kind) return f;
+  return nullptr;
+}
+
+// Every request the Request Manager knows, by identifier and relation parameter.
+constexpr Route kRoutes[] = {
+    contextRoute(rec::kShutdown, Kind::Shutdown, Needs::None, CtxKind::Project, false),
+    contextRoute(rec::kOpenProj, Kind::OpenProject, Needs::None, CtxKind::Project, true),
+    contextRoute(rec::kCloseProj, Kind::CloseProject, Needs::Project, CtxKind::Project, true),
+    contextRoute(rec::kProj.add.request, Kind::AddProject, Needs::None, CtxKind::Project, true),
+    contextRoute(rec::kProj.remove.request, Kind::DeleteProject, Needs::Project, CtxKind::Project, true),
+    contextRoute(rec::kOpenAdbk, Kind::OpenAgent, Needs::Parent, CtxKind::Adbk, false),
+    contextRoute(rec::kCloseAdbk, Kind::CloseAgent, Needs::Adbk, CtxKind::Adbk, false),
+    contextRoute(rec::kOpenMbox, Kind::OpenAgent, Needs::Parent, CtxKind::Mbox, false),
+    contextRoute(rec::kCloseMbox, Kind::CloseAgent, Needs::Mbox, CtxKind::Mbox, false),
+    contextRoute(rec::kOpenMsys, Kind::OpenAgent, Needs::Parent, CtxKind::Msys, false),
+    contextRoute(rec::kCloseMsys, Kind::CloseAgent, Needs::Msys, CtxKind::Msys, false),
+    contextRoute(rec::kRetrieveErrTextSend.request, Kind::ErrText, Needs::Project, CtxKind::Project, false),
+    // Projects
+    entityRoute(Kind::Replace, Needs::Project, kProject),
+    entityRoute(Kind::List, Needs::None, kProject),
+    relationRoute(rec::kListProjsOnCommProf.request, Kind::List, Needs::None, kProject, kCommProf),
+    relationRoute(rec::kAsgProjToCommProf.request, Kind::Assign, Needs::Project, kProject, kCommProf),
+    relationRoute(rec::kUsgProjFromCommProf.request, Kind::Unassign, Needs::Project, kProject, kCommProf),
+    // Communication profiles and network logons
+    entityRoute(Kind::Add, Needs::Project, kCommProf),
+    entityRoute(Kind::Replace, Needs::Project, kCommProf),
+    entityRoute(Kind::Delete, Needs::Project, kCommProf),
+    entityRoute(Kind::List, Needs::Project, kCommProf),
+    entityRoute(Kind::Add, Needs::Project, kVnLogon),
+    entityRoute(Kind::Replace, Needs::Project, kVnLogon),
+    entityRoute(Kind::Delete, Needs::Project, kVnLogon),
+    entityRoute(Kind::List, Needs::Project, kVnLogon),
+    // The address book
+    entityRoute(Kind::Add, Needs::Adbk, kAddr),
+    entityRoute(Kind::Replace, Needs::Adbk, kAddr),
+    entityRoute(Kind::Delete, Needs::Adbk, kAddr),
+    entityRoute(Kind::List, Needs::Adbk, kAddr),
+    entityRoute(Kind::Add, Needs::Adbk, kDistList),
+    entityRoute(Kind::Replace, Needs::Adbk, kDistList),
+    entityRoute(Kind::Delete, Needs::Adbk, kDistList),
+    entityRoute(Kind::List, Needs::Adbk, kDistList),
+    entityRoute(Kind::Add, Needs::Adbk, kTradProf),
+    entityRoute(Kind::Replace, Needs::Adbk, kTradProf),
+    entityRoute(Kind::Delete, Needs::Adbk, kTradProf),
+    entityRoute(Kind::List, Needs::Adbk, kTradProf),
+    relationRoute(rec::kAsgAddrToDistList.request, Kind::Assign, Needs::Adbk, kAddr, kDistList),
+    relationRoute(rec::kAsgAddrToTradProf.request, Kind::Assign, Needs::Adbk, kAddr, kTradProf),
+    relationRoute(rec::kUsgAddrFromDistList.request, Kind::Unassign, Needs::Adbk, kAddr, kDistList),
+    relationRoute(rec::kUsgAddrFromTradProf.request, Kind::Unassign, Needs::Adbk, kAddr, kTradProf),
+    relationRoute(rec::kAsgDistListToTradProf.request, Kind::Assign, Needs::Adbk, kDistList, kTradProf),
+    relationRoute(rec::kUsgDistListFromTradProf.request, Kind::Unassign, Needs::Adbk, kDistList, kTradProf),
+    relationRoute(rec::kListAddrsOnDistList.request, Kind::List, Needs::Adbk, kAddr, kDistList),
+    relationRoute(rec::kListAddrsOnTradProf.request, Kind::List, Needs::Adbk, kAddr, kTradProf),
+    relationRoute(rec::kListDistListsOnTradProf.request, Kind::List, Needs::Adbk, kDistList, kTradProf),
+};
+
+constexpr bool routesDistinct() {
+  for (std::size_t i = 0; i < std::size(kRoutes); ++i)
+    for (std::size_t j = i + 1; j < std::size(kRoutes); ++j)
+      if (kRoutes[i].request == kRoutes[j].request && kRoutes[i].relation == kRoutes[j].relation) return false;
+  return true;
+}
+static_assert(routesDistinct(), "two routes answer the same identifier and relation");
+static_assert(rec::kListProjsOnCommProf.relation == rec::kCommProf.segType);
+
+// The route of an identifier and relation: found; nullptr with `known` when the
+// identifier exists with other relations.
+const Route *findRoute(int request, long relation, bool *known) {
+  const long rel = relation == kNoRelation ? 0 : relation;
+  *known = false;
+  for (const Route &r : kRoutes) {
+    if (r.request != request) continue;
+    *known = true;
+    if (r.relation == rel) return &r;
+  }
+  return nullptr;
+}
+
+std::string_view trimRight(std::string_view v) {
+  while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+  return v;
+}
+
+std::string cut(std::string_view v, std::size_t width) { return std::string(trimRight(v.substr(0, width))); }
+
+// The request's first data segment when it has the segment type `type`.
+const Segment *dataSegment(const Request &r, long type) {
+  return !r.data.empty() && r.data.front().type() == type ? &r.data.front() : nullptr;
+}
+
+// Reads the record a request sends (add, replace): the key and the other fields,
+// each cut to its width, blank ones left out; items the request does not send are
+// passed over.
+Err readRecord(const Request &r, const rec::Send &send, std::string *key, Fields *fields) {
+  const Segment *s = dataSegment(r, send.segType);
+  if (s == nullptr) return Err::Malformed;
+  for (const Item &i : s->items) {
+    const rec::Field *f = send.items.find(i.id);
+    if (f == nullptr || i.id == rmil::kSegType) continue;
+    std::string v = cut(i.value, f->width);
+    if (i.id == send.segType) *key = v;
+    else if (!v.empty()) (*fields)[i.id] = v;
+  }
+  return key->empty() ? Err::BlankKey : Err::None;
+}
+
+// The key item `keyId` of a data segment of type `keyId`, cut to `width`.
+Err readKey(const Request &r, std::uint16_t keyId, std::size_t width, std::string *key) {
+  const Segment *s = dataSegment(r, keyId);
+  if (s == nullptr) return Err::Malformed;
+  const Item *i = s->find(keyId);
+  *key = i ? cut(i->value, width) : std::string();
+  return key->empty() ? Err::BlankKey : Err::None;
+}
+
+// The scope of a family's entries for a request in the context `project`.
+std::int64_t scopeOf(const Family &f, std::int64_t project) {
+  return f.scope == Scope::Installation ? kInstallation : project;
+}
+
+std::uint16_t keyWidth(const Family &f) {
+  const rec::Field *k = f.entity->record.find(f.kind());
+  return k ? k->width : 20;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// One request
+
+struct Service::Call {
+  Call(const Request &r, const Route &rt, int cl) : req(r), route(rt), client(cl) {}
+  const Request &req;
+  const Route &route;
+  int client;
+  const Context *ctx = nullptr;   // the context the handle names
+  std::int64_t scope = kInstallation;
+  std::string handle;             // item 102 of the answer
+  std::vector<Row> rows;          // record segments of the answer
+  std::vector<std::function<void()>> after;  // applied once committed
+};
+
+Service::Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log)
+    : store_(store), texts_(texts), textSource_(std::move(textSource)), log_(std::move(log)) {}
+
+Answer Service::handle(int client, const std::uint8_t *data, std::size_t length) {
+  Request req;
+  Err e = decodeRequest(data, length, &req);
+  bool known = false;
+  const Route *route = e == Err::None ? findRoute(req.id, req.relation, &known) : nullptr;
+  if (e == Err::None && route == nullptr) e = known ? Err::Malformed : Err::UnknownRequest;
+  if (e != Err::None) {
+    logRefusal(client, req.id, e);
+    return answer(req, e, nullptr);
+  }
+  if (route->kind == Kind::Shutdown) return {{}, true};
+
+  Call c{req, *route, client};
+  try {
+    store_.begin(route->writes);
+    e = resolveContext(c);
+    if (e == Err::None) e = run(c);
+    if (e == Err::None) {
+      store_.commit();
+      for (auto &f : c.after) f();
+    } else {
+      store_.rollback();
+    }
+  } catch (const StoreError &x) {
+    store_.rollback();
+    log_("client " + std::to_string(client) + ": request " + std::to_string(req.id) + ": database failure: " + x.what());
+    e = Err::Database;
+  }
+  if (e != Err::None && e != Err::Database) logRefusal(client, req.id, e);
+  return answer(req, e, &c);
+}
+
+void Service::logRefusal(int client, int request, Err e) const {
+  log_("client " + std::to_string(client) + ": request " + std::to_string(request) + " refused: " +
+       std::to_string(static_cast<int>(e)) + " " + builtInMessage(static_cast<int>(e)));
+}
+
+Answer Service::answer(const Request &req, Err e, const Call *c) const {
+  Answer a;
+  if (e != Err::None) {
+    Reply r(req.id + 1, req.reference, returnCodeOf(e));
+    r.error(*texts_.find(static_cast<int>(e)));
+    a.messages = r.finish();
+    return a;
+  }
+  Reply r(req.id + 1, req.reference, kRcOk, c->handle);
+  if (!writeRows(r, c->rows)) log_("request " + std::to_string(req.id) + ": a record does not fit a message");
+  a.messages = r.finish();
+  return a;
+}
+
+void Service::forgetClient(int client) {
+  const std::vector<std::string> closed = contexts_.closeClient(client);
+  if (closed.empty()) return;
+  try {
+    store_.begin(true);
+    for (const std::string &h : closed) store_.markClosed(h);
+    store_.commit();
+  } catch (const StoreError &x) {
+    store_.rollback();
+    log_("client " + std::to_string(client) + ": open marks not removed: " + x.what());
+  }
+}
+
+Err Service::resolveContext(Call &c) {
+  const Request &r = c.req;
+  switch (c.route.needs) {
+    case Needs::None:
+      return Err::None;
+    case Needs::Project:
+    case Needs::Parent: {
+      const std::string &h = c.route.needs == Needs::Parent ? r.projectHandle : r.handle;
+      c.ctx = contexts_.find(c.client, CtxKind::Project, h);
+      if (c.ctx == nullptr) return Err::ProjectNotOpen;
+      break;
+    }
+    case Needs::Adbk:
+    case Needs::Mbox:
+    case Needs::Msys: {
+      const CtxKind k = c.route.needs == Needs::Adbk ? CtxKind::Adbk : c.route.needs == Needs::Mbox ? CtxKind::Mbox : CtxKind::Msys;
+      c.ctx = contexts_.find(c.client, k, r.handle);
+      if (c.ctx == nullptr) return Err::BadHandle;
+      break;
+    }
+  }
+  // A project deleted meanwhile by another Request Manager of the installation.
+  if (!store_.get(c.ctx->project)) return Err::NoProject;
+  c.scope = c.ctx->project;
+  return Err::None;
+}
+
+Err Service::run(Call &c) {
+  switch (c.route.kind) {
+    case Kind::Shutdown: return Err::None;
+    case Kind::OpenProject: return openProject(c);
+    case Kind::CloseProject: return closeProject(c);
+    case Kind::AddProject: return addProject(c);
+    case Kind::DeleteProject: return deleteProject(c);
+    case Kind::OpenAgent: return openAgent(c);
+    case Kind::CloseAgent: return closeAgent(c);
+    case Kind::ErrText: return errText(c);
+    case Kind::Add: return add(c);
+    case Kind::Replace: return replace(c);
+    case Kind::Delete: return remove(c);
+    case Kind::List: return list(c);
+    case Kind::Assign: return assign(c, true);
+    case Kind::Unassign: return assign(c, false);
+  }
+  return Err::UnknownRequest;
+}
+
+Row Service::rowOf(const Entry &e, const rec::Read &read) const {
+  Fields computed;
+  if (const Family *fam = familyOf(e.kind); fam && fam->compute) fam->compute(store_, e, computed);
+  Row row{read.segType, {}, e.id};
+  for (const rec::Field &f : read.fields.fields) {
+    const std::string *v = nullptr;
+    if (f.nameId == e.kind) v = &e.key;
+    else if (auto it = computed.find(f.nameId); it != computed.end()) v = &it->second;
+    else if (auto it2 = e.fields.find(f.nameId); it2 != e.fields.end()) v = &it2->second;
+    if (v && !v->empty()) row.record.push_back({f.nameId, v->substr(0, f.width)});
+  }
+  return row;
+}
+
+// ---------------------------------------------------------------------------
+// Contexts
+
+Err Service::openProject(Call &c) {
+  std::string name;
+  if (Err e = readKey(c.req, rec::kProj.segType, keyWidth(kProject), &name); e != Err::None) return e;
+  auto p = store_.find(kInstallation, rec::kProj.segType, name);
+  if (!p) return Err::NoProject;
+  c.handle = contexts_.newHandle(CtxKind::Project);
+  store_.markOpen(p->id, c.handle);
+  c.rows.push_back(Row{9998, {{452, p->created}}, 0});
+  c.after.push_back([this, h = c.handle, client = c.client, id = p->id] {
+    contexts_.add({h, CtxKind::Project, client, id, h});
+  });
+  return Err::None;
+}
+
+Err Service::closeProject(Call &c) {
+  store_.markClosed(c.ctx->handle);
+  c.after.push_back([this, h = c.ctx->handle] { contexts_.close(h); });
+  return Err::None;
+}
+
+Err Service::addProject(Call &c) {
+  std::string name;
+  Fields fields;
+  if (Err e = readRecord(c.req, rec::kProj.add, &name, &fields); e != Err::None) return e;
+  if (store_.find(kInstallation, rec::kProj.segType, name)) return Err::ProjectExists;
+  const std::int64_t id = store_.add(kInstallation, rec::kProj.segType, name, fields, Store::now());
+  c.handle = contexts_.newHandle(CtxKind::Project);
+  store_.markOpen(id, c.handle);
+  c.after.push_back([this, h = c.handle, client = c.client, id] { contexts_.add({h, CtxKind::Project, client, id, h}); });
+  if (c.req.wantRecord) c.rows.push_back(rowOf(*store_.get(id), rec::kProj.returned));
+  return Err::None;
+}
+
+Err Service::deleteProject(Call &c) {
+  const std::int64_t id = c.ctx->project;
+  if (contexts_.openByOther(id, c.client) || store_.isOpen(id, false)) return Err::ProjectInUse;
+  store_.remove(id);
+  c.after.push_back([this, client = c.client, id] { contexts_.closeProject(client, id); });
+  return Err::None;
+}
+
+Err Service::openAgent(Call &c) {
+  if (contexts_.agentOf(c.ctx->handle, c.route.agent) != nullptr) return Err::AlreadyOpen;
+  c.handle = contexts_.newHandle(c.route.agent);
+  c.after.push_back([this, h = c.handle, k = c.route.agent, client = c.client, id = c.ctx->project,
+                     parent = c.ctx->handle] { contexts_.add({h, k, client, id, parent}); });
+  return Err::None;
+}
+
+Err Service::closeAgent(Call &c) {
+  c.after.push_back([this, h = c.ctx->handle] { contexts_.close(h); });
+  return Err::None;
+}
+
+Err Service::errText(Call &c) {
+  const Segment *s = dataSegment(c.req, 2652);
+  if (s == nullptr) return Err::Malformed;
+  const Item *n = s->find(rmil::kErrorNumber);
+  const std::string_view digits = n ? trimRight(n->value) : std::string_view();
+  if (digits.empty()) return Err::BlankKey;
+  if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+    return Err::Malformed;
+  const auto t = texts_.find(std::stoi(std::string(digits)));
+  if (!t) return Err::NoEntry;
+  Row row{2651, {{rmil::kErrorNumber, std::to_string(t->number)}}, 0};
+  if (!t->message.empty()) row.record.push_back({41, t->message});
+  std::uint16_t id = 51;
+  for (const std::string &p : splitPieces(t->explanation)) row.record.push_back({id++, p});
+  id = 61;
+  for (const std::string &p : splitPieces(t->response)) row.record.push_back({id++, p});
+  row.record.push_back({2657, t->fromFile ? textSource_ : std::string("qlmrqmgr")});
+  c.rows.push_back(std::move(row));
+  return Err::None;
+}
+
+// ---------------------------------------------------------------------------
+// Entries
+
+Err Service::add(Call &c) {
+  const Family &f = *c.route.family;
+  std::string key;
+  Fields fields;
+  if (Err e = readRecord(c.req, f.entity->add, &key, &fields); e != Err::None) return e;
+  const std::int64_t scope = scopeOf(f, c.scope);
+  if (store_.find(scope, f.kind(), key)) return Err::DuplicateKey;
+  const std::int64_t id = store_.add(scope, f.kind(), key, fields, Store::now());
+  if (c.req.wantRecord) c.rows.push_back(rowOf(*store_.get(id), f.entity->returned));
+  return Err::None;
+}
+
+Err Service::replace(Call &c) {
+  const Family &f = *c.route.family;
+  const rec::Send &send = f.entity->replace;
+  std::string key;
+  Fields fields;
+  Err e = readRecord(c.req, send, &key, &fields);
+  if (e != Err::None && !(e == Err::BlankKey && f.keyIsContext)) return e;
+  auto entry = f.keyIsContext ? store_.get(c.ctx->project) : store_.find(scopeOf(f, c.scope), f.kind(), key);
+  if (!entry) return Err::NoEntry;
+  std::vector<std::uint16_t> clear;
+  for (const rec::Field &x : send.items.fields)
+    if (x.nameId != f.kind()) clear.push_back(x.nameId);
+  store_.change(entry->id, fields, clear, Store::now());
+  if (c.req.wantRecord) c.rows.push_back(rowOf(*store_.get(entry->id), f.entity->returned));
+  return Err::None;
+}
+
+Err Service::remove(Call &c) {
+  const Family &f = *c.route.family;
+  std::string key;
+  if (Err e = readKey(c.req, f.kind(), f.entity->remove.key.width, &key); e != Err::None) return e;
+  auto entry = store_.find(scopeOf(f, c.scope), f.kind(), key);
+  if (!entry) return Err::NoEntry;
+  store_.remove(entry->id);
+  return Err::None;
+}
+
+Err Service::list(Call &c) {
+  const Family &f = *c.route.family;
+  std::vector<Entry> entries;
+  if (c.route.container != nullptr) {
+    const Family &box = *c.route.container;
+    const std::string name = cut(c.req.related, keyWidth(box));
+    if (name.empty()) return Err::BlankKey;
+    auto container = store_.find(scopeOf(box, c.scope), box.kind(), name);
+    if (!container) return Err::NoEntry;
+    entries = store_.members(container->id, f.kind());
+  } else {
+    entries = store_.entries(scopeOf(f, c.scope), f.kind());
+  }
+  const rec::Read &read = f.entity->listed.read;
+  for (const Entry &e : entries) c.rows.push_back(rowOf(e, read));
+  std::vector<std::uint16_t> known;
+  for (const rec::Field &x : read.fields.fields) known.push_back(x.nameId);
+  return applyQuery(c.rows, c.req.list, ListFields{known});
+}
+
+Err Service::assign(Call &c, bool on) {
+  const Family &member = *c.route.family, &box = *c.route.container;
+  const std::string boxName = cut(c.req.related, keyWidth(box));
+  if (boxName.empty()) return Err::BlankKey;
+  std::string memberName;
+  if (Err e = readKey(c.req, member.kind(), keyWidth(member), &memberName); e != Err::None) return e;
+  auto container = store_.find(scopeOf(box, c.scope), box.kind(), boxName);
+  if (!container) return Err::NoEntry;
+  auto m = store_.find(scopeOf(member, c.scope), member.kind(), memberName);
+  if (!m) return member.kind() == kProject.kind() ? Err::NoProject : Err::NoMember;
+  if (on) return store_.assign(container->id, m->id) ? Err::None : Err::AssignmentExists;
+  return store_.unassign(container->id, m->id) ? Err::None : Err::NoAssignment;
+}
+
+}  // namespace qlm::rqmgr

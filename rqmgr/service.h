@@ -1,0 +1,91 @@
+// Request handling: one RMIL request of one client in, its answer (one or more
+// RMIL messages) out.
+//
+// A request is decoded (request.h), looked up by its identifier and relation
+// parameter in the route table (service.cc), checked against the client's contexts,
+// and carried out in one database transaction; the answer is built only after the
+// commit, so an acknowledged change is on disk. Changes of the in-memory contexts
+// are applied after the commit too, so a failed transaction changes nothing.
+//
+// Answers (reply.h): return code 0 with the records, or 8 with an error segment
+// for a refusal, or 12 with error 30014 when the database failed. Malformed
+// requests get 30001, unknown identifiers 30002; the shutdown request gets no
+// answer. Contexts:
+// - a project handle (item 102, or 101 when opening an agent) that is missing or
+//   not an open project of this client: 30016;
+// - an address book, mailbox or message system handle that is not one of this
+//   client's open contexts of that kind: 30003.
+// Values the Request Manager computes for projects (project information record):
+//   455 the time of the last add or replace, "YYYYMMDDhhmmss" (local time);
+//   462 "Y" when some client of any Request Manager of the installation holds the
+//       project open, else "N";
+//   463 "<n> address book entries, <m> mailbox entries";
+//   464 (lists only) "Y" when the project is assigned to a communication profile,
+//       else "N";
+//   452 (open result) the project's creation time, "YYYYMMDDhhmmss".
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "contexts.h"
+#include "errortext.h"
+#include "listing.h"
+#include "records/layout.h"
+#include "reply.h"
+#include "request.h"
+#include "store.h"
+
+namespace qlm::rqmgr {
+
+using LogFn = std::function<void(const std::string &)>;
+
+struct Answer {
+  std::vector<Bytes> messages;  // empty only for the shutdown request
+  bool shutdown = false;
+};
+
+struct Route;
+
+class Service {
+ public:
+  // `textSource` is what item 2657 of an error text answer names as the texts'
+  // origin (the error text file's name).
+  Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log);
+
+  Answer handle(int client, const std::uint8_t *data, std::size_t length);
+  // The client is gone: its contexts are closed.
+  void forgetClient(int client);
+
+  const Contexts &contexts() const { return contexts_; }
+
+  struct Call;
+
+ private:
+  Err run(Call &c);
+  Err resolveContext(Call &c);
+  Err openProject(Call &c);
+  Err closeProject(Call &c);
+  Err addProject(Call &c);
+  Err deleteProject(Call &c);
+  Err openAgent(Call &c);
+  Err closeAgent(Call &c);
+  Err errText(Call &c);
+  Err add(Call &c);
+  Err replace(Call &c);
+  Err remove(Call &c);
+  Err list(Call &c);
+  Err assign(Call &c, bool on);
+  Row rowOf(const Entry &e, const rec::Read &fields) const;
+  Answer answer(const Request &req, Err e, const Call *c) const;
+  void logRefusal(int client, int request, Err e) const;
+
+  Store &store_;
+  const ErrorTexts &texts_;
+  std::string textSource_;
+  LogFn log_;
+  Contexts contexts_;
+};
+
+}  // namespace qlm::rqmgr
