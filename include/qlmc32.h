@@ -1423,6 +1423,101 @@ QLM_API QlmRc QlmReplaceVnLogon(char *request, char *out);
 QLM_API QlmRc QlmDeleteVnLogon(char *request);
 QLM_API QlmRc QlmListVnLogon(char *qualifier, uint16_t *count, char *array);
 
+/* ------------------------------------------------------------------------- */
+/* Mailbox: send and receive orders, send and receive receipts, shelves      */
+/* ------------------------------------------------------------------------- */
+/* The project named by the record's context name must be open, and its
+ * mailbox open (QLM_ERR_PROJ_NOT_OPEN, QLM_ERR_MBOX_NOT_OPEN). The add,
+ * replace, delete and list conventions of the address book hold, with these
+ * differences:
+ *  - Add takes the context name followed by the record (QlmSendOrdrReq,
+ *    QlmRecvOrdrReq, QlmSendRcptReq, QlmRecvRcptReq). Replace takes its own
+ *    layout (QlmSendOrdrReplaceReq, QlmRecvOrdrReplaceReq), but the record it
+ *    returns is a QlmSendOrdr / QlmRecvOrdr. The "reserved" areas are never
+ *    sent and never filled. No field is required: an order without a name is
+ *    sent, and the Request Manager decides.
+ *  - Delete takes a QlmOrdrDeleteReq (blank name: QLM_ERR_BLANK_KEY).
+ *  - Lists store entries led by their entry type character: QlmSendOrdrEntry
+ *    (500 bytes, 'S'), QlmRecvOrdrEntry (348, 'R'), QlmSendRcptEntry (317,
+ *    'S'), QlmRecvRcptEntry (725, 'R'). A listed receive receipt never has
+ *    field754 and field770 filled. Fields an entry's reply does not carry keep
+ *    the area's bytes: blank the area first.
+ *  - Keywords: send orders name description mailboxid class; receive orders
+ *    name description mailboxid fileid class; send receipts name startdate
+ *    ordername mailboxid class; receive receipts name startdate mailboxid
+ *    ordername fileid class; the order shelf name description.
+ *
+ * QlmListSendRcptsOnSendOrdr - list the send receipts of the send order
+ * `orderName` (20 bytes; blank or null: QLM_ERR_BLANK_KEY) on a
+ * QlmSmallListQual, into QlmSendRcptEntry entries.
+ *
+ * Shelves. The mailbox keeps its orders on the order shelf and its receipts
+ * on the receipt shelf, both named "$Default$".
+ * QlmDeleteOrdrShlf, QlmDeleteRcptShlf - delete the shelf of the project
+ *   named by `request` (QlmShlfReq; only the context name is read).
+ * QlmListOrdrsOnOrdrShlf - list the orders on the order shelf (QlmListQual,
+ *   keywords name and description).
+ * QlmListRcptsOnRcptShlf - list the receipts on the receipt shelf
+ *   (QlmSmallListQual).
+ * Both fill a mixed list: send and receive entries back to back in the order
+ * received, each of its own size and blanked before it is filled. Walk it by
+ * the type character of each entry:
+ *
+ *     for (i = 0, at = 0; i < count; ++i) at += QlmSizeOfOrdr(area[at]);
+ *
+ * At most numentries entries are stored, so an area of numentries entries of
+ * the wider kind (500 bytes for orders, 725 for receipts) always suffices. A
+ * count equal to numentries means more may follow: ask for the next page. */
+QLM_API QlmRc QlmAddSendOrdr(char *request, char *out);
+QLM_API QlmRc QlmReplaceSendOrdr(char *request, char *out);
+QLM_API QlmRc QlmDeleteSendOrdr(char *request);
+QLM_API QlmRc QlmListSendOrdr(char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddRecvOrdr(char *request, char *out);
+QLM_API QlmRc QlmReplaceRecvOrdr(char *request, char *out);
+QLM_API QlmRc QlmDeleteRecvOrdr(char *request);
+QLM_API QlmRc QlmListRecvOrdr(char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddSendRcpt(char *request, char *out);
+QLM_API QlmRc QlmListSendRcpt(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmListSendRcptsOnSendOrdr(char *orderName, char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddRecvRcpt(char *request, char *out);
+QLM_API QlmRc QlmListRecvRcpt(char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmDeleteOrdrShlf(char *request);
+QLM_API QlmRc QlmDeleteRcptShlf(char *request);
+QLM_API QlmRc QlmListOrdrsOnOrdrShlf(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmListRcptsOnRcptShlf(char *qualifier, uint16_t *count, char *array);
+
+/* ------------------------------------------------------------------------- */
+/* Drop boxes                                                                */
+/* ------------------------------------------------------------------------- */
+/* A drop box collects send and receive orders of the mailbox (an open mailbox
+ * is needed).
+ *  - QlmAddDropBox, QlmReplaceDropBox take a QlmDropBoxReq and return a
+ *    QlmDropBox (may be null); field653 and field672 come from the Request
+ *    Manager only, and the reserved bytes never travel.
+ *  - QlmDeleteDropBox takes a QlmDropBoxDeleteReq (blank name:
+ *    QLM_ERR_BLANK_KEY).
+ *  - QlmListDropBox lists QlmDropBox records, 91 bytes apart; the only
+ *    keyword is name.
+ *  - QlmAsgSendOrdrToDropBox, QlmAsgRecvOrdrToDropBox,
+ *    QlmUsgSendOrdrFromDropBox, QlmUsgRecvOrdrFromDropBox take a QlmAssignReq
+ *    (container = drop box, member = order name; blank: QLM_ERR_BLANK_KEY).
+ *  - QlmListOrdrsOnDropBox lists the orders of the drop box `dropBoxName`
+ *    (20 bytes; blank or null: QLM_ERR_BLANK_KEY) on a QlmSmallListQual,
+ *    into a mixed order list as the order shelf fills it. */
+QLM_API QlmRc QlmAddDropBox(char *request, char *out);
+QLM_API QlmRc QlmReplaceDropBox(char *request, char *out);
+QLM_API QlmRc QlmDeleteDropBox(char *request);
+QLM_API QlmRc QlmListDropBox(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmAsgSendOrdrToDropBox(char *record);
+QLM_API QlmRc QlmAsgRecvOrdrToDropBox(char *record);
+QLM_API QlmRc QlmUsgSendOrdrFromDropBox(char *record);
+QLM_API QlmRc QlmUsgRecvOrdrFromDropBox(char *record);
+QLM_API QlmRc QlmListOrdrsOnDropBox(char *dropBoxName, char *qualifier, uint16_t *count, char *array);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

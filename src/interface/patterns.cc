@@ -67,11 +67,32 @@ int cfReadRecord(const rec::Read &read, std::uint16_t responseId, const Reader &
   return rc;
 }
 
-int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
-               const Reader &segment, const char *context, char *array, std::uint16_t *count,
-               long capacity) {
-  QLM_TRACE_ENTRY(reader.module, reader.function);
+namespace {
+
+const EntryKind *kindOf(const ListReader &list, long type) {
+  for (const EntryKind &k : list.kinds)
+    if (k.entries.read.segType == type) return &k;
+  return nullptr;
+}
+
+// Fills one entry from the current segment: blanked first in a mixed list, then
+// its entry type character and its fields.
+int readEntry(const EntryKind &k, char *entry, bool blank) {
+  QLM_TRACE_ENTRY(k.segment.module, k.segment.function);
+  if (blank) std::memset(entry, ' ', k.entries.size);
+  if (k.entries.type) entry[0] = k.entries.type;
+  const int rc = readSegment(k.segment, k.entries.read, entry + k.entries.base);
+  QLM_TRACE_EXIT(k.segment.module, k.segment.function, rc);
+  return rc;
+}
+
+}  // namespace
+
+int cfReadEntries(const ListReader &list, std::uint16_t responseId, const char *context, char *array,
+                  std::uint16_t *count, long capacity) {
+  QLM_TRACE_ENTRY(list.reader.module, list.reader.function);
   *count = 0;
+  long at = 0;  // where the next entry starts in the area
   std::uint16_t code = 0;
   int rc = cfReceiveHeader(context, responseId, &code);
   for (int result = kRcOk; rc == kRcOk;) {
@@ -86,20 +107,16 @@ int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Read
     }
     for (;;) {
       long type = 0;
-      if (!cfMessage().segType(&type) || (type != rmil::kErrorNumber && type != entries.read.segType)) {
+      const bool typed = cfMessage().segType(&type);
+      if (typed && type == rmil::kErrorNumber) break;
+      const EntryKind *kind = typed ? kindOf(list, type) : nullptr;
+      if (kind == nullptr && !list.mixed) {
         rc = fail(kErrMalformed, kRcFailed);
         break;
       }
-      if (type == rmil::kErrorNumber) break;
-      if (*count < capacity) {
-        if (array != nullptr) {
-          QLM_TRACE_ENTRY(segment.module, segment.function);
-          char *entry = array + static_cast<long>(*count) * entries.size;
-          if (entries.type) entry[0] = entries.type;
-          rc = readSegment(segment, entries.read, entry + entries.base);
-          QLM_TRACE_EXIT(segment.module, segment.function, rc);
-          if (rc != kRcOk) break;
-        }
+      if (kind != nullptr && *count < capacity) {
+        if (array != nullptr && (rc = readEntry(*kind, array + at, list.mixed)) != kRcOk) break;
+        at += kind->entries.size;
         ++*count;
       }
       const int moved = cfMoveToNextSeg();
@@ -117,8 +134,15 @@ int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Read
     rc = cfReceiveHeader(context, responseId, &code);
     result = kRcOk;
   }
-  QLM_TRACE_EXIT(reader.module, reader.function, rc);
+  QLM_TRACE_EXIT(list.reader.module, list.reader.function, rc);
   return rc;
+}
+
+int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
+               const Reader &segment, const char *context, char *array, std::uint16_t *count,
+               long capacity) {
+  const EntryKind kind{entries, segment};
+  return cfReadEntries({reader, {&kind, 1}, false}, responseId, context, array, count, capacity);
 }
 
 int cfReadFamilyList(const Family &f, const char *context, char *array, std::uint16_t *count,
@@ -175,15 +199,28 @@ int cfRecordRequest(const rec::Send &send, const rec::Read &read, const Reader &
   return rc;
 }
 
-int cfDeleteRequest(const rec::Keyed &remove, char *request, int contextOffset) {
+namespace {
+// The data segment of a keyed request: its type, then the key (blank: 20170).
+int addKeySegment(std::uint16_t nameId, const char *key, int width) {
+  int rc = cfAddNameID(static_cast<std::int16_t>(nameId));
+  if (rc == kRcOk && (key == nullptr || isBlank(key, width))) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk) rc = cfAddItem(nameId, key, static_cast<std::int16_t>(width));
+  if (rc == kRcOk) rc = cfEndSegDlmt();
+  return rc;
+}
+}  // namespace
+
+int cfDeleteRequest(const rec::Keyed &remove, char *request, int contextOffset, std::uint16_t relation,
+                    const char *fixedKey) {
   const char *context = request ? request + contextOffset : nullptr;
   const rec::Field &key = remove.key;
+  const auto id = static_cast<std::int16_t>(remove.request);
+  const char *value = fixedKey ? fixedKey : request ? request + key.offset : nullptr;
   int rc = cfBeginRequest(request, context);
-  if (rc == kRcOk) rc = cfWriteHeader(context, static_cast<std::int16_t>(remove.request), "INRE", false);
-  if (rc == kRcOk) rc = cfAddNameID(static_cast<std::int16_t>(key.nameId));
-  if (rc == kRcOk && isBlank(request + key.offset, key.width)) rc = fail(kErrBlankKey, kRcRefused);
-  if (rc == kRcOk) rc = cfAddItem(key.nameId, request + key.offset, key.width);
-  if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk) rc = cfWriteHeader(context, id, "I", false);
+  if (rc == kRcOk && relation != 0) rc = cfAddRelParmAndValue(value, relation, key.width);
+  if (rc == kRcOk) rc = cfWriteHeader(context, id, "NRE", false);
+  if (rc == kRcOk) rc = addKeySegment(key.nameId, value, key.width);
   if (rc == kRcOk) rc = cfRmilSend();
   if (rc == kRcOk) rc = cfProcDeleteRsp(context, rec::responseTo(remove.request));
   return rc;
@@ -209,15 +246,30 @@ int addKeywordItems(const rec::Listing &list, const char *q) {
 }  // namespace
 
 int cfListRequest(const Family &f, char *q, std::uint16_t *count, char *array) {
-  const auto id = static_cast<std::int16_t>(f.entity.list.request);
+  const EntryKind kind{f.entity.listed, f.segment};
+  return cfListRequest({f.entity.list.request, 0, 0}, &f.entity.list, {f.listed, {&kind, 1}, false},
+                       nullptr, q, count, array);
+}
+
+int cfListRequest(const rec::ListOn &on, const rec::Listing *listing, const ListReader &reply,
+                  char *container, char *q, std::uint16_t *count, char *array) {
+  const auto id = static_cast<std::int16_t>(on.request);
+  const bool related = on.relation != 0 && on.relation != rec::kNoRelation;
   int rc = cfBeginRequest(q, q);
   if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
-  if (rc == kRcOk) rc = cfWriteHeader(q, id, "IRF", array != nullptr);
-  if (rc == kRcOk) rc = addKeywordItems(f.entity.list, q);
-  if (rc == kRcOk) rc = cfAddRequestQualifier(q);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, "I", false);
+  if (rc == kRcOk && related && (container == nullptr || isBlank(container, kName)))
+    rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk && on.relation != 0) rc = cfAddRelParmAndValue(container, on.relation, kName);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, "RF", array != nullptr);
+  if (rc == kRcOk && listing != nullptr) rc = addKeywordItems(*listing, q);
+  if (rc == kRcOk) rc = listing != nullptr ? cfAddRequestQualifier(q) : cfAddSmallRequestQualifier(q);
   if (rc == kRcOk) rc = cfEndSegDlmt();
+  if (rc == kRcOk && on.dataKey != 0) rc = addKeySegment(on.dataKey, container, kName);
   if (rc == kRcOk) rc = cfRmilSend();
-  if (rc == kRcOk) rc = cfReadFamilyList(f, q, array, count, q + lq::kNumEntries);
+  if (rc == kRcOk)
+    rc = cfReadEntries(reply, rec::responseTo(on.request), q, array, count,
+                       parsePagingNumber(q + (listing != nullptr ? lq::kNumEntries : lq::kSmallNum)));
   return rc;
 }
 
@@ -240,18 +292,8 @@ int cfAssignRequest(const rec::Relation &r, char *record, int contextOffset) {
 
 int cfListOnRequest(const rec::ListOn &on, const Family &listed, char *container, char *q,
                     std::uint16_t *count, char *array) {
-  const auto id = static_cast<std::int16_t>(on.request);
-  int rc = cfBeginRequest(q, q);
-  if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
-  if (rc == kRcOk) rc = cfWriteHeader(q, id, "I", false);
-  if (rc == kRcOk && (container == nullptr || isBlank(container, kName))) rc = fail(kErrBlankKey, kRcRefused);
-  if (rc == kRcOk) rc = cfAddRelParmAndValue(container, on.relation, kName);
-  if (rc == kRcOk) rc = cfWriteHeader(q, id, "RF", array != nullptr);
-  if (rc == kRcOk) rc = cfAddSmallRequestQualifier(q);
-  if (rc == kRcOk) rc = cfEndSegDlmt();
-  if (rc == kRcOk) rc = cfRmilSend();
-  if (rc == kRcOk) rc = cfReadFamilyList(listed, q, array, count, q + lq::kSmallNum);
-  return rc;
+  const EntryKind kind{listed.entity.listed, listed.segment};
+  return cfListRequest(on, nullptr, {listed.listed, {&kind, 1}, false}, container, q, count, array);
 }
 
 }  // namespace qlm

@@ -4,8 +4,9 @@
 //   keyed delete    (one key item)
 //   keyword list    (list qualifier record; keyword fields sent as name IDs)
 //   relation        (assign / unassign a member to a container; list-on a container)
-// and the reply readers: one returned record, a list over one or more messages,
-// and the shared delete and assign readers. Each exported function is one call
+// and the reply readers: one returned record, a list over one or more messages
+// (of one kind of entry, or mixed: send and receive entries side by side), and the
+// shared delete and assign readers. Each exported function is one call
 // of these with its family's tables.
 //
 // Bounds: a reader never writes outside the field it fills (a longer value is cut
@@ -31,8 +32,34 @@ struct Family {
   Reader added, replaced, listed, segment;
 };
 
+// One kind of list entry and the trace names of the entry reader that fills it.
+struct EntryKind {
+  rec::Entries entries;
+  Reader segment;
+};
+
+// A list reply reader: its trace names and the kinds of entry it stores, each
+// recognised by its segment type. Entries lie back to back, each at its own size.
+// A single-kind list (`mixed` false) refuses a segment of any other type (20010)
+// and fills entries over what the area held; a mixed list blanks every entry
+// before filling it and passes over segments of a type it does not store (a
+// segment without a segment-type item counts as one). An error segment (type 40)
+// ends the walk of a message either way; a message whose first segment has no
+// segment-type item ends the list.
+struct ListReader {
+  Reader reader;
+  std::span<const EntryKind> kinds;
+  bool mixed;
+};
+
 int cfReadRecord(const rec::Read &read, std::uint16_t responseId, const Reader &reader,
                  const char *context, char *out);
+// Reads a list reply of one or more messages into `array` (may be null: entries
+// are only counted). At most `capacity` entries are stored and counted; since
+// every entry is at most as wide as the widest kind, the area is never written
+// past `capacity` entries of the widest kind.
+int cfReadEntries(const ListReader &list, std::uint16_t responseId, const char *context, char *array,
+                  std::uint16_t *count, long capacity);
 int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
                const Reader &segment, const char *context, char *array, std::uint16_t *count,
                long capacity);
@@ -42,11 +69,28 @@ int cfProcAssignUnassign(const char *context, std::uint16_t responseId);
 // Add / replace: the request record's context name at `contextOffset`.
 int cfRecordRequest(const rec::Send &send, const rec::Read &read, const Reader &reader,
                     char *request, char *out, int contextOffset = 0);
-int cfDeleteRequest(const rec::Keyed &remove, char *request, int contextOffset = 0);
+// Keyed delete: header identifier, [relation], 10000, reference; a data segment
+// of the key's type holding the key (blank: 20170, nothing sent). `relation`, when
+// not 0, is item 134 after the identifier (kNoRelation: that item alone).
+// `fixedKey`, when given, is sent in place of the record's key field: a name the
+// caller never writes (a shelf's), `remove.key.width` bytes.
+int cfDeleteRequest(const rec::Keyed &remove, char *request, int contextOffset = 0,
+                    std::uint16_t relation = 0, const char *fixedKey = nullptr);
 int cfListRequest(const Family &f, char *qualifier, std::uint16_t *count, char *array);
 int cfAssignRequest(const rec::Relation &relation, char *record, int contextOffset = 0);
 int cfListOnRequest(const rec::ListOn &on, const Family &listed, char *container, char *smallQualifier,
                     std::uint16_t *count, char *array);
+
+// Every list request. Header: identifier and handle; the relation (`on.relation`
+// 0: none; kNoRelation: item 134 alone; else item 134 and the container as 133,
+// a blank container refused with 20170 before it); reference; return-record flag;
+// with `listing` the keyword items 128 and 130 and the list qualifier record,
+// without it the small list qualifier record; segment end. With `on.dataKey` a
+// data segment of that type holding the container (blank: 20170) follows. A null
+// count pointer is refused with 20110. The reply is read by `reply`, bounded by
+// the request's `numentries`. A null container counts as a blank one.
+int cfListRequest(const rec::ListOn &on, const rec::Listing *listing, const ListReader &reply,
+                  char *container, char *qualifier, std::uint16_t *count, char *array);
 
 // The family's add, replace and delete.
 inline int cfAdd(const Family &f, char *request, char *out) {

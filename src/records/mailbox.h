@@ -417,6 +417,9 @@ inline constexpr Shelf kRcptShlf{651, 360, {356, kNoRelation, 0}};
 
 // Keywords of the order shelf list: name IDs of their own, not those of the orders.
 inline constexpr Keyword kOrdrShlfKeywords[] = {{"name", 9982}, {"description", 9981}};
+// The order shelf list takes the list qualifier record with these keywords; the
+// receipt shelf list takes the small one.
+inline constexpr Listing kOrdrShlfListing{kOrdrShlf.list.request, kOrdrShlfKeywords, true};
 
 // The entry kinds of a mixed list, looked up by segment type; every entry is blanked
 // before it is filled and packed at its own size. Segments of another type are
