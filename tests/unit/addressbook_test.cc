@@ -329,3 +329,36 @@ TEST_F(AddressBook, ProjectsReplaceAndList) {
   EXPECT_EQ(QlmDeleteProj(raw(&p)), 8u);
   EXPECT_EQ(error(), 20080);
 }
+
+// Receiving counts its attempts: eleven waits by default, one with a time-out of 0,
+// and no limit while a message system is open.
+TEST_F(AddressBook, ReceiveAttemptsAndTheUnlimitedWait) {
+  auto paging = blankRecord<QlmPaging>();
+  put(paging.startentry, "1");
+  put(paging.numentries, "5");
+  uint16_t count = 0;
+  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(error(), 20030);
+  EXPECT_EQ(ScriptedLink::receives, 11);
+
+  cfSetReceiveTimeoutValue(0);
+  ScriptedLink::receives = 0;
+  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(ScriptedLink::receives, 1);
+
+  // With -1, a late answer after many empty waits is still taken.
+  cfSetReceiveTimeoutValue(-1);
+  ScriptedLink::receives = 0;
+  ScriptedLink::lateBy = 50;
+  reply({.responseId = 259});
+  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 0u);
+  EXPECT_EQ(ScriptedLink::receives, 51);
+  ScriptedLink::lateBy = 0;
+  cfResetReceiveTimeoutValue();
+
+  // A peer that is gone fails at once.
+  ScriptedLink::active = false;
+  ScriptedLink::receives = 0;
+  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(ScriptedLink::receives, 0);
+}

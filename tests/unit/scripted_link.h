@@ -39,6 +39,7 @@ struct ScriptedLink {
   static inline std::deque<Reply> replies;
   static inline bool active = true;
   static inline int receives = 0;
+  static inline int lateBy = 0;  // empty waits before a queued reply is delivered
 
   static Segments decode(const std::uint8_t *p, int length) {
     Segments out(1);
@@ -60,7 +61,7 @@ struct ScriptedLink {
   }
   static int receive(void *buffer, int *length) {
     ++receives;
-    if (replies.empty()) return -7;
+    if (replies.empty() || lateBy-- > 0) return -7;
     Reply r = std::move(replies.front());
     replies.pop_front();
     std::uint8_t storage[rmil::kBufSize];
@@ -93,6 +94,7 @@ class LibraryTest : public ::testing::Test {
     ScriptedLink::replies.clear();
     ScriptedLink::active = true;
     ScriptedLink::receives = 0;
+    ScriptedLink::lateBy = 0;
     cfSetLink(&ScriptedLink::kLink);
     ASSERT_EQ(cfRmilInit(), 0);
     ifc().interfaceOpen = 1;

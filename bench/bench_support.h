@@ -1,0 +1,23 @@
+// Shared pieces of the benchmarks: a raw socket peer and the library's session.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+
+namespace qlm::bench {
+
+// A child process at the other end of an AF_UNIX SOCK_SEQPACKET pair that answers
+// every packet with one packet of `replyBytes`.
+class RawPeer {
+ public:
+  explicit RawPeer(int replyBytes);
+  ~RawPeer();
+  // One two-hop exchange: send `requestBytes`, wait for the reply.
+  void pingPong(int requestBytes);
+
+ private:
+  int fd_ = -1;
+  pid_t child_ = -1;
+};
+
+}  // namespace qlm::bench
