@@ -175,18 +175,16 @@ bool SendFrame(int fd, const void *p, std::size_t n) {
   }
 }
 
-// One packet, without waiting. 1 read, 0 the partner closed, -1 nothing there.
+// One packet, without waiting. 1 read, 0 the partner closed (or sent a frame far
+// larger than any valid one, which ends the conversation), -1 nothing there.
 int RecvFrame(int fd, std::vector<std::uint8_t> *out) {
+  static std::uint8_t scratch[65536];
   ssize_t n;
-  do n = ::recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+  do n = ::recv(fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
-  if (n == 0) return 0;  // frames are never empty: this is the end of the conversation
-  out->resize(static_cast<std::size_t>(n));
-  do n = ::recv(fd, out->data(), out->size(), MSG_DONTWAIT);
-  while (n < 0 && errno == EINTR);
-  if (n <= 0) return n == 0 ? 0 : -1;
-  out->resize(static_cast<std::size_t>(n));
+  if (n == 0 || static_cast<std::size_t>(n) > sizeof scratch) return 0;  // frames are never empty
+  out->assign(scratch, scratch + n);
   return 1;
 }
 

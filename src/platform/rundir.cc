@@ -89,6 +89,16 @@ const char *RunDirectory() {
   return g_dir.c_str();
 }
 
+const char *KnownRunDirectory() {
+  static std::string &validatedFor = *new std::string;  // the setting g_dir was checked for
+  const char *env = std::getenv("QLM_RUNDIR");
+  const std::string setting = env ? env : "";
+  if (!g_dir.empty() && setting == validatedFor) return g_dir.c_str();
+  const char *dir = RunDirectory();
+  if (dir != nullptr) validatedFor = setting;
+  return dir;
+}
+
 int PrepareRunDir() {
   if (RunDirectory() == nullptr) return -1;
   if (Shared()) return 0;
@@ -108,6 +118,7 @@ int PrepareRunDir() {
 
 void RemoveRunDir() {
   if (Shared()) return;
+  g_dir.clear();
   const std::string dir = OwnDir();
   struct stat st{};
   if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) RemoveTree(dir);

@@ -25,7 +25,7 @@ bool ValidTitle(LPCSTR title) {
 
 // <rundir>/windows, made when `make`; empty when the run directory is refused.
 std::string WindowsDir(bool make) {
-  const char *dir = qlm::RunDirectory();
+  const char *dir = make ? qlm::RunDirectory() : qlm::KnownRunDirectory();
   if (dir == nullptr) return "";
   std::string w = std::string(dir) + "/windows";
   if (make && qlm::platform::MakePrivateDir(w) != 0) return "";

@@ -299,6 +299,9 @@ namespace qlm {
 // (EACCES), cannot be made, or is too long for endpoint paths (ENAMETOOLONG).
 // The pointer stays valid until the next call.
 const char *RunDirectory();
+// The run directory checked by an earlier RunDirectory() for the same setting,
+// without checking it again (for the frequent "is the window there" question).
+const char *KnownRunDirectory();
 // Makes the run directory ready before the Request Manager is looked for: as
 // RunDirectory, and for the application's own directory also removes the sibling
 // directories under <base> whose process no longer exists. 0, or -1 (errno set).
