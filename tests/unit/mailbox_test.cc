@@ -94,33 +94,14 @@ std::vector<std::string> readLines(const std::string &path) {
 
 }  // namespace
 
-// An open project "Proj" with its mailbox open; a trace file, should one be
-// written, goes to a temporary installation root.
+// An open project "Proj" with its mailbox open.
 class Mailbox : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
     openContext("Proj");
-    char dir[] = "/tmp/qlm_mailbox_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    std::filesystem::create_directory(root_ + "/bin");
-    setenv("QLM_ROOTDIR", root_.c_str(), 1);
-    setenv("QLM_REGISTRY_FILE", "/nonexistent/qlm/RootDir", 1);
-    closeTrace();
-  }
-  void TearDown() override {
-    closeTrace();
-    std::filesystem::remove_all(root_);
-    LibraryTest::TearDown();
-  }
-  static void closeTrace() {
-    SetTrace(1);
-    SetTrace(0);
   }
   std::string ref() const { return "100=" + std::to_string(ifc().requestRef); }
-  std::string traceFile() const { return root_ + "/bin/qlmc32.trc"; }
-  std::string root_;
 };
 
 TEST_F(Mailbox, AddAndReplaceSendOrdersInTheirWireOrders) {

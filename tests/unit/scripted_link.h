@@ -5,12 +5,16 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstring>
+#include <filesystem>
 #include <deque>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/trace.h"
 #include "interface/context_table.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
@@ -86,10 +90,17 @@ struct ScriptedLink {
   static constexpr Link kLink{send, receive, isActive};
 };
 
-// An open interface whose requests go to the scripted peer.
+// An open interface whose requests go to the scripted peer. A trace file,
+// should one be written, goes to a temporary installation root.
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    char dir[] = "/tmp/qlmlibXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    root_ = dir;
+    std::filesystem::create_directory(root_ + "/bin");
+    setenv("QLM_ROOTDIR", root_.c_str(), 1);
+    closeTrace();
     ScriptedLink::sent.clear();
     ScriptedLink::replies.clear();
     ScriptedLink::active = true;
@@ -102,6 +113,8 @@ class LibraryTest : public ::testing::Test {
     cfClearProjTable();
   }
   void TearDown() override {
+    closeTrace();
+    std::filesystem::remove_all(root_);
     cfClearProjTable();
     ifc().interfaceOpen = 0;
     cfFreeBuffer();
@@ -122,6 +135,13 @@ class LibraryTest : public ::testing::Test {
   static void reply(Reply r) { ScriptedLink::replies.push_back(std::move(r)); }
   static const Segments &lastSent() { return ScriptedLink::sent.back(); }
   static int error() { return ifc().cfReturnCode; }
+  // Closes the trace file so that the next line starts a fresh one.
+  static void closeTrace() {
+    SetTrace(1);
+    SetTrace(0);
+  }
+  std::string traceFile() const { return root_ + "/bin/qlmc32.trc"; }
+  std::string root_;
 };
 
 // "id=value" of a segment's items, for compact assertions.
