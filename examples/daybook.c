@@ -2,8 +2,10 @@
  *
  * Opens the interface (which starts the Request Manager), opens the project
  * "Daybook" (adding it the first time), keeps an address book, lists what it
- * holds, shows how an error is explained, and closes again. Run it twice: the
- * second run finds the project and the entries of the first.
+ * holds, keeps a mailbox (a send and a receive order in a drop box, listed
+ * together on the order shelf, and a receipt of each on the receipt shelf),
+ * shows how an error is explained, and closes again. Run it twice: the second
+ * run finds the project and the entries of the first.
  *
  *   QLM_ROOTDIR=<installation root> ./qlm_daybook
  */
@@ -172,6 +174,164 @@ static void addressBookDay(void) {
   step("address book closed", QlmCloseAdbk((char *)&c));
 }
 
+/* Prints the entries of a mixed order list: type character, name, description. */
+static void showOrders(const char *area, uint16_t count) {
+  uint16_t i;
+  size_t at = 0;
+  for (i = 0; i < count; i++) {
+    const QlmSendOrdrEntry *e = (const QlmSendOrdrEntry *)(area + at); /* name and description lie alike in both kinds */
+    printf("          %c", area[at]);
+    show("  ", e->sendordr.name, (int)sizeof e->sendordr.name);
+    show("  ", e->sendordr.description, (int)sizeof e->sendordr.description);
+    printf("\n");
+    at += QlmSizeOfOrdr(area[at]);
+  }
+}
+
+static void addOrReplaceSendOrder(const char *name, const char *description, const char *mailbox) {
+  QlmSendOrdrReq req;
+  QlmSendOrdrReplaceReq rep;
+  char what[80];
+  BLANK(req);
+  PUT(req.context, kProject);
+  PUT(req.sendordr.name, name);
+  PUT(req.sendordr.description, description);
+  PUT(req.sendordr.mailboxid, mailbox);
+  if (QlmAddSendOrdr((char *)&req, NULL) == 0) {
+    printf("  ok    send order %s added\n", name);
+    return;
+  }
+  /* Present from an earlier run: replace it (the replace record has its own layout). */
+  BLANK(rep);
+  PUT(rep.context, kProject);
+  PUT(rep.name, name);
+  PUT(rep.description, description);
+  PUT(rep.mailboxid, mailbox);
+  snprintf(what, sizeof what, "send order %s replaced", name);
+  step(what, QlmReplaceSendOrdr((char *)&rep, NULL));
+}
+
+static void addOrReplaceRecvOrder(const char *name, const char *description, const char *fileid) {
+  QlmRecvOrdrReq req;
+  QlmRecvOrdrReplaceReq rep;
+  char what[80];
+  BLANK(req);
+  PUT(req.context, kProject);
+  PUT(req.recvordr.name, name);
+  PUT(req.recvordr.description, description);
+  PUT(req.recvordr.fileid, fileid);
+  if (QlmAddRecvOrdr((char *)&req, NULL) == 0) {
+    printf("  ok    receive order %s added\n", name);
+    return;
+  }
+  BLANK(rep);
+  PUT(rep.context, kProject);
+  PUT(rep.name, name);
+  PUT(rep.description, description);
+  PUT(rep.fileid, fileid);
+  snprintf(what, sizeof what, "receive order %s replaced", name);
+  step(what, QlmReplaceRecvOrdr((char *)&rep, NULL));
+}
+
+/* Assigns an order to a drop box; one assigned by an earlier run stays. */
+static void assignOrder(QlmRc (*assign)(char *), const char *box, const char *order) {
+  QlmAssignReq a;
+  QlmRc rc;
+  char what[80];
+  BLANK(a);
+  PUT(a.context, kProject);
+  PUT(a.container, box);
+  PUT(a.member, order);
+  rc = assign((char *)&a);
+  snprintf(what, sizeof what, "order %s assigned to the drop box %s", order, box);
+  if (rc != 0 && QlmErrorExplanation(NULL) == 30010) printf("  ok    %s (by an earlier run)\n", what);
+  else step(what, rc);
+}
+
+static void mailboxDay(void) {
+  QlmContextName c;
+  QlmDropBoxReq box;
+  QlmDropBox boxes[10];
+  QlmListQual q;
+  QlmSmallListQual sq;
+  QlmSendRcptReq sr;
+  QlmRecvRcptReq rr;
+  char orders[10 * sizeof(QlmSendOrdrEntry)];
+  char receipts[10 * sizeof(QlmRecvRcptEntry)];
+  uint16_t count = 0, i;
+  size_t at;
+
+  context(&c);
+  step("mailbox opened", QlmOpenMbox((char *)&c));
+  addOrReplaceSendOrder("payroll", "Salaries to the bank", "BANK01");
+  addOrReplaceRecvOrder("statements", "Account statements from the bank", "/data/in/statements");
+
+  BLANK(box);
+  PUT(box.context, kProject);
+  PUT(box.name, "evening");
+  PUT(box.field654, "1800");
+  if (QlmAddDropBox((char *)&box, NULL) == 0) printf("  ok    drop box evening added\n");
+  else step("drop box evening replaced", QlmReplaceDropBox((char *)&box, NULL));
+  assignOrder(QlmAsgSendOrdrToDropBox, "evening", "payroll");
+  assignOrder(QlmAsgRecvOrdrToDropBox, "evening", "statements");
+
+  BLANK(q);
+  PUT(q.context, kProject);
+  PUT(q.sortfield, "name");
+  PUT(q.startentry, "1");
+  PUT(q.numentries, "10");
+  BLANK(boxes);
+  if (step("drop boxes (the Request Manager counts their orders):", QlmListDropBox((char *)&q, &count, (char *)boxes)))
+    for (i = 0; i < count; i++) {
+      show("          ", boxes[i].name, (int)sizeof boxes[i].name);
+      show("  ", boxes[i].field672, (int)sizeof boxes[i].field672);
+      printf("\n");
+    }
+  BLANK(sq);
+  PUT(sq.context, kProject);
+  PUT(sq.startentry, "1");
+  PUT(sq.numentries, "10");
+  QlmResetMem(orders, (int)sizeof orders);
+  if (step("orders on the order shelf (S send, R receive):", QlmListOrdrsOnOrdrShlf((char *)&q, &count, orders)))
+    showOrders(orders, count);
+
+  /* Receipts are never replaced one by one: start from an empty receipt shelf. */
+  step("receipt shelf emptied", QlmDeleteRcptShlf((char *)&c));
+  BLANK(sr);
+  PUT(sr.context, kProject);
+  PUT(sr.sendrcpt.name, "payroll-1");
+  PUT(sr.sendrcpt.ordername, "payroll");
+  PUT(sr.sendrcpt.mailboxid, "BANK01");
+  step("send receipt payroll-1 added", QlmAddSendRcpt((char *)&sr, NULL));
+  BLANK(rr);
+  PUT(rr.context, kProject);
+  PUT(rr.recvrcpt.name, "statements-1");
+  PUT(rr.recvrcpt.ordername, "statements");
+  PUT(rr.recvrcpt.fileid, "/data/in/statements/001");
+  step("receive receipt statements-1 added", QlmAddRecvRcpt((char *)&rr, NULL));
+
+  QlmResetMem(receipts, (int)sizeof receipts);
+  if (step("receipts on the receipt shelf (S send, R receive):", QlmListRcptsOnRcptShlf((char *)&sq, &count, receipts)))
+    for (i = 0, at = 0; i < count; i++) {
+      const char *e = receipts + at;
+      printf("          %c", e[0]);
+      if (e[0] == 'S') {
+        const QlmSendRcpt *r = &((const QlmSendRcptEntry *)e)->sendrcpt;
+        show("  ", r->name, (int)sizeof r->name);
+        show("  of order ", r->ordername, (int)sizeof r->ordername);
+        show(", started ", r->startdate, (int)sizeof r->startdate);
+      } else {
+        const QlmRecvRcpt *r = &((const QlmRecvRcptEntry *)e)->recvrcpt;
+        show("  ", r->name, (int)sizeof r->name);
+        show("  of order ", r->ordername, (int)sizeof r->ordername);
+        show(", started ", r->startdate, (int)sizeof r->startdate);
+      }
+      printf("\n");
+      at += QlmSizeOfRcpt(e[0]);
+    }
+  step("mailbox closed", QlmCloseMbox((char *)&c));
+}
+
 int main(void) {
   QlmContextName c;
   QlmPaging paging;
@@ -183,16 +343,21 @@ int main(void) {
 
   printf("Daybook: a working day with the messaging interface\n\n");
   printf("Opening\n");
-  if (!step("interface opened (Request Manager started)", QlmOpenCInterface())) return 1;
+  if (!step("interface opened (Request Manager started)", QlmOpenCInterface())) {
+    printf("\nThe interface did not open. QLM_ROOTDIR must name the installation root (at most\n"
+           "39 characters) that holds bin/qlmrqmgr and shared/errortxt.fil.\n");
+    return 1;
+  }
   openOrAddProject();
   context(&c);
 
   printf("\nAddress book\n");
   addressBookDay();
 
-  printf("\nMailbox and message system\n");
-  step("mailbox opened", QlmOpenMbox((char *)&c));
-  step("mailbox closed", QlmCloseMbox((char *)&c));
+  printf("\nMailbox\n");
+  mailboxDay();
+
+  printf("\nMessage system\n");
   step("message system opened", QlmOpenMsys((char *)&c));
   step("message system closed", QlmCloseMsys((char *)&c));
 
