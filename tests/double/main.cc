@@ -203,10 +203,10 @@ void AnswerInit(HCONV from) {
 Bytes Le16(std::size_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
 
 // The bytes of a reply line, placeholders filled in.
-Bytes ReplyBytes(const std::string &spec, const std::string &ref) {
+Bytes ReplyBytes(const std::string &line, const std::string &ref) {
   Bytes out;
   std::vector<std::size_t> lengthAt;
-  std::istringstream words(spec);
+  std::istringstream words(line);
   std::string w;
   while (words >> w) {
     if (w == "{ref}") {
