@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace qlm::test {
 
-void putField(char *field, int width, const char *text) { QlmReplaceField(field, width, text); }
-void blankRecord(char *record, int width) { QlmResetMem(record, width); }
-
 Installation::Installation(const char *server) {
   char dir[] = "/tmp/qlmXXXXXX";  // short: the root may hold at most 39 characters
   if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp");

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "records.h"
+
 namespace qlm::test {
 
 class Installation {
@@ -28,23 +30,5 @@ class Installation {
  private:
   std::string root_, run_;
 };
-
-// Blank-padded field helpers for records.
-void putField(char *field, int width, const char *text);
-void blankRecord(char *record, int width);
-template <class F>
-void put(F &field, const char *text) {
-  putField(field, static_cast<int>(sizeof field), text);
-}
-template <class R>
-void blank(R &record) {
-  blankRecord(reinterpret_cast<char *>(&record), static_cast<int>(sizeof record));
-}
-template <class F>
-std::string text(const F &field) {
-  std::string s(field, sizeof field);
-  return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-inline char *raw(void *record) { return static_cast<char *>(record); }
 
 }  // namespace qlm::test

@@ -15,23 +15,6 @@ using V = std::vector<std::string>;
 
 namespace {
 
-template <class R>
-R blankRecord() {
-  R r;
-  std::memset(&r, ' ', sizeof r);
-  return r;
-}
-template <class F>
-void put(F &field, const char *text) {
-  QlmReplaceField(field, sizeof field, text);
-}
-template <class F>
-std::string text(const F &field) {
-  std::string s(field, sizeof field);
-  return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-char *raw(void *p) { return static_cast<char *>(p); }
-
 QlmListQual listQual(const char *select = "", const char *sort = "", const char *start = "1",
                      const char *num = "10") {
   auto q = blankRecord<QlmListQual>();

@@ -21,12 +21,6 @@ using V = std::vector<std::string>;
 
 namespace {
 
-template <class R>
-R blankRecord() {
-  R r;
-  std::memset(&r, ' ', sizeof r);
-  return r;
-}
 // Every byte non-blank, so that every field travels.
 template <class R>
 R fullRecord() {
@@ -35,16 +29,6 @@ R fullRecord() {
   QlmReplaceField(r.context, sizeof r.context, "Proj");
   return r;
 }
-template <class F>
-void put(F &field, const char *text) {
-  QlmReplaceField(field, sizeof field, text);
-}
-template <class F>
-std::string text(const F &field) {
-  std::string s(field, sizeof field);
-  return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-char *raw(void *p) { return static_cast<char *>(p); }
 std::string bytes(const char *p, std::size_t n) { return std::string(p, n); }
 
 std::vector<int> ids(const Segment &s) {

@@ -19,6 +19,7 @@
 #include "interface/exchange.h"
 #include "interface/state.h"
 #include "rmil/cfrmil.h"
+#include "records.h"
 #include "rmil/message.h"
 
 namespace qlm::test {

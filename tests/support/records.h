@@ -1,0 +1,38 @@
+// Record helpers of the tests: fixed-width, blank-padded fields filled and read
+// the way an application does it, with the record tools of the library.
+#pragma once
+#include <cstring>
+#include <string>
+
+#include "qlmc32.h"
+
+namespace qlm::test {
+
+inline void putField(char *field, int width, const char *text) { QlmReplaceField(field, width, text); }
+inline void blankRecord(char *record, int width) { QlmResetMem(record, width); }
+
+// A field set to `text`, blank-padded.
+template <class F>
+void put(F &field, const char *text) {
+  putField(field, static_cast<int>(sizeof field), text);
+}
+// A record (or an array of records) set to blanks.
+template <class R>
+void blank(R &record) {
+  blankRecord(reinterpret_cast<char *>(&record), static_cast<int>(sizeof record));
+}
+template <class R>
+R blankRecord() {
+  R r;
+  blank(r);
+  return r;
+}
+// A field's text without its trailing blanks.
+template <class F>
+std::string text(const F &field) {
+  std::string s(field, sizeof field);
+  return s.substr(0, s.find_last_not_of(' ') + 1);
+}
+inline char *raw(void *record) { return static_cast<char *>(record); }
+
+}  // namespace qlm::test
