@@ -35,10 +35,25 @@ static int step(const char *what, QlmRc rc) {
   return 0;
 }
 
+/* The length of a field without its trailing blanks. */
+static int trimmed(const char *field, int width) {
+  while (width > 0 && field[width - 1] == ' ') width--;
+  return width;
+}
+
 /* Prints a field without its trailing blanks. */
 static void show(const char *label, const char *field, int width) {
-  while (width > 0 && field[width - 1] == ' ') width--;
-  printf("%s%.*s", label, width, field);
+  printf("%s%.*s", label, trimmed(field, width), field);
+}
+
+/* An assignment made now, or kept from an earlier run (the Request Manager's
+ * error 30010: the assignment exists already). */
+static void assignOnce(const char *what, QlmRc rc) {
+  if (rc != 0 && QlmErrorExplanation(NULL) == 30010) {
+    printf("  ok    %s (from an earlier run)\n", what);
+    return;
+  }
+  step(what, rc);
 }
 
 static void context(QlmContextName *c) {
@@ -142,14 +157,12 @@ static void addressBookDay(void) {
   PUT(asg.context, kProject);
   PUT(asg.container, "pioneers");
   PUT(asg.member, "ada");
-  QlmAsgAddrToDistList((char *)&asg); /* may exist from an earlier run */
+  assignOnce("ada is on the list pioneers", QlmAsgAddrToDistList((char *)&asg));
   PUT(asg.member, "grace");
-  QlmAsgAddrToDistList((char *)&asg);
-  printf("  ok    ada and grace are on the list pioneers\n");
+  assignOnce("grace is on the list pioneers", QlmAsgAddrToDistList((char *)&asg));
   PUT(asg.container, "partners");
   PUT(asg.member, "pioneers");
-  QlmAsgDistListToTradProf((char *)&asg);
-  printf("  ok    pioneers is on the trading profile partners\n");
+  assignOnce("pioneers is on the trading profile partners", QlmAsgDistListToTradProf((char *)&asg));
 
   BLANK(del);
   PUT(del.context, kProject);
@@ -179,11 +192,9 @@ static void showOrders(const char *area, uint16_t count) {
   uint16_t i;
   size_t at = 0;
   for (i = 0; i < count; i++) {
-    const QlmSendOrdrEntry *e = (const QlmSendOrdrEntry *)(area + at); /* name and description lie alike in both kinds */
-    printf("          %c", area[at]);
-    show("  ", e->sendordr.name, (int)sizeof e->sendordr.name);
-    show("  ", e->sendordr.description, (int)sizeof e->sendordr.description);
-    printf("\n");
+    const QlmSendOrdr *o = &((const QlmSendOrdrEntry *)(area + at))->sendordr; /* name and description lie alike in both kinds */
+    printf("          %c  %-12.*s%.*s\n", area[at], trimmed(o->name, (int)sizeof o->name), o->name,
+           trimmed(o->description, (int)sizeof o->description), o->description);
     at += QlmSizeOfOrdr(area[at]);
   }
 }
@@ -207,7 +218,7 @@ static void addOrReplaceSendOrder(const char *name, const char *description, con
   PUT(rep.name, name);
   PUT(rep.description, description);
   PUT(rep.mailboxid, mailbox);
-  snprintf(what, sizeof what, "send order %s replaced", name);
+  snprintf(what, sizeof what, "send order %s replaced (kept from an earlier run)", name);
   step(what, QlmReplaceSendOrdr((char *)&rep, NULL));
 }
 
@@ -229,7 +240,7 @@ static void addOrReplaceRecvOrder(const char *name, const char *description, con
   PUT(rep.name, name);
   PUT(rep.description, description);
   PUT(rep.fileid, fileid);
-  snprintf(what, sizeof what, "receive order %s replaced", name);
+  snprintf(what, sizeof what, "receive order %s replaced (kept from an earlier run)", name);
   step(what, QlmReplaceRecvOrdr((char *)&rep, NULL));
 }
 
@@ -271,7 +282,7 @@ static void mailboxDay(void) {
   PUT(box.name, "evening");
   PUT(box.field654, "1800");
   if (QlmAddDropBox((char *)&box, NULL) == 0) printf("  ok    drop box evening added\n");
-  else step("drop box evening replaced", QlmReplaceDropBox((char *)&box, NULL));
+  else step("drop box evening replaced (kept from an earlier run)", QlmReplaceDropBox((char *)&box, NULL));
   assignOrder(QlmAsgSendOrdrToDropBox, "evening", "payroll");
   assignOrder(QlmAsgRecvOrdrToDropBox, "evening", "statements");
 
@@ -296,7 +307,7 @@ static void mailboxDay(void) {
     showOrders(orders, count);
 
   /* Receipts are never replaced one by one: start from an empty receipt shelf. */
-  step("receipt shelf emptied", QlmDeleteRcptShlf((char *)&c));
+  step("receipt shelf emptied (receipts are added afresh each run)", QlmDeleteRcptShlf((char *)&c));
   BLANK(sr);
   PUT(sr.context, kProject);
   PUT(sr.sendrcpt.name, "payroll-1");
@@ -314,19 +325,17 @@ static void mailboxDay(void) {
   if (step("receipts on the receipt shelf (S send, R receive):", QlmListRcptsOnRcptShlf((char *)&sq, &count, receipts)))
     for (i = 0, at = 0; i < count; i++) {
       const char *e = receipts + at;
-      printf("          %c", e[0]);
+      const char *name = e + 1, *order, *start; /* the name leads both kinds */
       if (e[0] == 'S') {
-        const QlmSendRcpt *r = &((const QlmSendRcptEntry *)e)->sendrcpt;
-        show("  ", r->name, (int)sizeof r->name);
-        show("  of order ", r->ordername, (int)sizeof r->ordername);
-        show(", started ", r->startdate, (int)sizeof r->startdate);
+        order = ((const QlmSendRcptEntry *)e)->sendrcpt.ordername;
+        start = ((const QlmSendRcptEntry *)e)->sendrcpt.startdate;
       } else {
-        const QlmRecvRcpt *r = &((const QlmRecvRcptEntry *)e)->recvrcpt;
-        show("  ", r->name, (int)sizeof r->name);
-        show("  of order ", r->ordername, (int)sizeof r->ordername);
-        show(", started ", r->startdate, (int)sizeof r->startdate);
+        order = ((const QlmRecvRcptEntry *)e)->recvrcpt.ordername;
+        start = ((const QlmRecvRcptEntry *)e)->recvrcpt.startdate;
       }
-      printf("\n");
+      /* The Request Manager gave each the time of its add, YYYYMMDDhhmmss. */
+      printf("          %c  %-14.*sorder %-12.*sadded %.4s-%.2s-%.2s %.2s:%.2s\n", e[0], trimmed(name, 20), name,
+             trimmed(order, 20), order, start, start + 4, start + 6, start + 8, start + 10);
       at += QlmSizeOfRcpt(e[0]);
     }
   step("mailbox closed", QlmCloseMbox((char *)&c));

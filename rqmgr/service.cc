@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <span>
 
 #include "records/addressbook.h"
 #include "records/common.h"
@@ -42,16 +44,30 @@ struct Family {
   Scope scope;
   bool keyIsContext;    // the entry a replace or delete acts on is the request's project
   ComputeFn compute;    // fills the values the Request Manager computes, or null
+  std::uint16_t addStamp = 0;  // a field that an add leaving it blank gets the time of, or 0
   constexpr std::uint16_t kind() const { return entity->segType; }
+};
+
+// Families kept side by side on a shelf: listed as one mixed list (each entry in
+// its own kind's segment), deleted together.
+struct Shelf {
+  std::uint16_t nameId;                     // segment type and item of the shelf's name (delete)
+  std::span<const Family *const> families;
+  std::span<const Alias> aliases;           // the list's field codes: a field of each kind
 };
 
 struct Route {
   std::uint16_t request;
-  std::uint16_t relation;    // item 134 it answers to; 0 for none (absent or 10001)
+  std::uint16_t relation;    // item 134 it answers to: 0 none, kNoRelation, or the container's key
   Kind kind;
   Needs needs;
-  const Family *family;      // the entries acted on or listed (the member of a relation)
+  const Family *family;      // the entries acted on or listed (the member of a relation), or null
+  const Shelf *shelf;        // the families acted on or listed together, or null
   const Family *container;   // the container of a relation, or null
+  std::uint16_t containerData;  // the container's name comes in a data segment of this type
+                                // (item of the same name ID), not as item 133; or 0
+  std::uint16_t linkField;   // members of the container are the entries whose field of this
+                             // name ID holds its key; 0: the entries assigned to it
   CtxKind agent;             // the agent opened or closed
   bool writes;               // takes the write lock
 };
@@ -72,12 +88,38 @@ void computeProject(Store &store, const Entry &e, Fields &out) {
   out[464] = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
 }
 
+// A drop box: 653 "N" while no order is assigned to it, "S" with send orders
+// only, "R" with receive orders only, "B" with both; 672 "<n> orders assigned".
+void computeDropBox(Store &store, const Entry &e, Fields &out) {
+  const std::int64_t send = store.memberCount(e.id, rec::kSendOrdr.segType);
+  const std::int64_t recv = store.memberCount(e.id, rec::kRecvOrdr.segType);
+  out[653] = send && recv ? "B" : send ? "S" : recv ? "R" : "N";
+  out[672] = std::to_string(send + recv) + (send + recv == 1 ? " order assigned" : " orders assigned");
+}
+
 constexpr Family kProject{&rec::kProj, Scope::Installation, true, computeProject};
 constexpr Family kAddr{&rec::kAddr, Scope::Project, false, nullptr};
 constexpr Family kDistList{&rec::kDistList, Scope::Project, false, nullptr};
 constexpr Family kTradProf{&rec::kTradProf, Scope::Project, false, nullptr};
 constexpr Family kCommProf{&rec::kCommProf, Scope::Installation, false, nullptr};
 constexpr Family kVnLogon{&rec::kVnLogon, Scope::Project, false, nullptr};
+// The mailbox. A receipt whose add leaves `startdate` blank gets the time of the add.
+constexpr Family kSendOrdr{&rec::kSendOrdr, Scope::Project, false, nullptr};
+constexpr Family kRecvOrdr{&rec::kRecvOrdr, Scope::Project, false, nullptr};
+constexpr Family kSendRcpt{&rec::kSendRcpt, Scope::Project, false, nullptr, 1804};
+constexpr Family kRecvRcpt{&rec::kRecvRcpt, Scope::Project, false, nullptr, 723};
+constexpr Family kDropBox{&rec::kDropBox, Scope::Project, false, computeDropBox};
+static_assert(rec::kSendRcpt.record.has(kSendRcpt.addStamp) && rec::kRecvRcpt.record.has(kRecvRcpt.addStamp));
+
+// The shelves "$Default$": every order, respectively every receipt, of the mailbox.
+// The order shelf's list codes 9982 and 9981 name each kind's key and description.
+constexpr const Family *kOrders[] = {&kSendOrdr, &kRecvOrdr};
+constexpr const Family *kReceipts[] = {&kSendRcpt, &kRecvRcpt};
+constexpr Alias kOrdrShlfAliases[] = {{9982, 1180, 1180}, {9982, 687, 687}, {9981, 1180, 1181}, {9981, 687, 688}};
+static_assert(rec::kOrdrShlfKeywords[0].nameId == 9982 && rec::kOrdrShlfKeywords[1].nameId == 9981);
+static_assert(rec::kSendOrdr.list.keywords[1].nameId == 1181 && rec::kRecvOrdr.list.keywords[1].nameId == 688);
+constexpr Shelf kOrdrShlf{rec::kOrdrShlf.nameId, kOrders, kOrdrShlfAliases};
+constexpr Shelf kRcptShlf{rec::kRcptShlf.nameId, kReceipts, {}};
 
 constexpr Route entityRoute(Kind k, Needs n, const Family &f) {
   const rec::Entity &e = *f.entity;
@@ -85,16 +127,28 @@ constexpr Route entityRoute(Kind k, Needs n, const Family &f) {
                          : k == Kind::Replace ? e.replace.request
                          : k == Kind::Delete ? e.remove.request
                                              : e.list.request;
-  return {id, 0, k, n, &f, nullptr, CtxKind::Project, k != Kind::List};
+  return {id, 0, k, n, &f, nullptr, nullptr, 0, 0, CtxKind::Project, k != Kind::List};
 }
 constexpr Route relationRoute(std::uint16_t request, Kind k, Needs n, const Family &member, const Family &container) {
-  return {request, container.kind(), k, n, &member, &container, CtxKind::Project, k != Kind::List};
+  return {request, container.kind(), k, n, &member, nullptr, &container, 0, 0, CtxKind::Project, k != Kind::List};
+}
+// A list of the entries related to a container as `on` sends it: the members of
+// `member` (or of every family of `shelf`), by assignment or by `linkField`.
+constexpr Route listOnRoute(const rec::ListOn &on, const Family *member, const Shelf *shelf, const Family &container,
+                            std::uint16_t linkField = 0) {
+  return {on.request, on.relation, Kind::List, Needs::Mbox, member, shelf, &container, on.dataKey, linkField,
+          CtxKind::Project, false};
+}
+// The shelf's delete (relation 10001, its name in a data segment) and its list.
+constexpr Route shelfRoute(std::uint16_t request, Kind k, const Shelf &shelf) {
+  return {request, rec::kNoRelation, k, Needs::Mbox, nullptr, &shelf, nullptr, 0, 0, CtxKind::Project, k != Kind::List};
 }
 constexpr Route contextRoute(std::uint16_t request, Kind k, Needs n, CtxKind agent, bool writes) {
-  return {request, 0, k, n, nullptr, nullptr, agent, writes};
+  return {request, 0, k, n, nullptr, nullptr, nullptr, 0, 0, agent, writes};
 }
 
-constexpr const Family *kFamilies[] = {&kProject, &kAddr, &kDistList, &kTradProf, &kCommProf, &kVnLogon};
+constexpr const Family *kFamilies[] = {&kProject,  &kAddr,     &kDistList, &kTradProf, &kCommProf, &kVnLogon,
+                                       &kSendOrdr, &kRecvOrdr, &kSendRcpt, &kRecvRcpt, &kDropBox};
 
 const Family *familyOf(std::uint16_t kind) {
   for (const Family *f : kFamilies)
@@ -153,6 +207,33 @@ constexpr Route kRoutes[] = {
     relationRoute(rec::kListAddrsOnDistList.request, Kind::List, Needs::Adbk, kAddr, kDistList),
     relationRoute(rec::kListAddrsOnTradProf.request, Kind::List, Needs::Adbk, kAddr, kTradProf),
     relationRoute(rec::kListDistListsOnTradProf.request, Kind::List, Needs::Adbk, kDistList, kTradProf),
+    // The mailbox: orders, receipts, the shelves, drop boxes and their orders
+    entityRoute(Kind::Add, Needs::Mbox, kSendOrdr),
+    entityRoute(Kind::Replace, Needs::Mbox, kSendOrdr),
+    entityRoute(Kind::Delete, Needs::Mbox, kSendOrdr),
+    entityRoute(Kind::List, Needs::Mbox, kSendOrdr),
+    entityRoute(Kind::Add, Needs::Mbox, kRecvOrdr),
+    entityRoute(Kind::Replace, Needs::Mbox, kRecvOrdr),
+    entityRoute(Kind::Delete, Needs::Mbox, kRecvOrdr),
+    entityRoute(Kind::List, Needs::Mbox, kRecvOrdr),
+    entityRoute(Kind::Add, Needs::Mbox, kSendRcpt),
+    entityRoute(Kind::List, Needs::Mbox, kSendRcpt),
+    listOnRoute(rec::kListSendRcptsOnSendOrdr, &kSendRcpt, nullptr, kSendOrdr, 1806),
+    entityRoute(Kind::Add, Needs::Mbox, kRecvRcpt),
+    entityRoute(Kind::List, Needs::Mbox, kRecvRcpt),
+    shelfRoute(rec::kOrdrShlf.deleteRequest, Kind::Delete, kOrdrShlf),
+    shelfRoute(rec::kOrdrShlf.list.request, Kind::List, kOrdrShlf),
+    shelfRoute(rec::kRcptShlf.deleteRequest, Kind::Delete, kRcptShlf),
+    shelfRoute(rec::kRcptShlf.list.request, Kind::List, kRcptShlf),
+    entityRoute(Kind::Add, Needs::Mbox, kDropBox),
+    entityRoute(Kind::Replace, Needs::Mbox, kDropBox),
+    entityRoute(Kind::Delete, Needs::Mbox, kDropBox),
+    entityRoute(Kind::List, Needs::Mbox, kDropBox),
+    listOnRoute(rec::kListOrdrsOnDropBox, nullptr, &kOrdrShlf, kDropBox),
+    relationRoute(rec::kAsgSendOrdrToDropBox.request, Kind::Assign, Needs::Mbox, kSendOrdr, kDropBox),
+    relationRoute(rec::kAsgRecvOrdrToDropBox.request, Kind::Assign, Needs::Mbox, kRecvOrdr, kDropBox),
+    relationRoute(rec::kUsgSendOrdrFromDropBox.request, Kind::Unassign, Needs::Mbox, kSendOrdr, kDropBox),
+    relationRoute(rec::kUsgRecvOrdrFromDropBox.request, Kind::Unassign, Needs::Mbox, kRecvOrdr, kDropBox),
 };
 
 constexpr bool routesDistinct() {
@@ -163,18 +244,29 @@ constexpr bool routesDistinct() {
 }
 static_assert(routesDistinct(), "two routes answer the same identifier and relation");
 static_assert(rec::kListProjsOnCommProf.relation == rec::kCommProf.segType);
+static_assert(rec::kListSendRcptsOnSendOrdr.relation == rec::kSendOrdr.segType &&
+              rec::kListSendRcptsOnSendOrdr.dataKey == 0 && rec::kSendRcpt.record.has(1806));
+static_assert(rec::kListOrdrsOnDropBox.relation == rec::kNoRelation &&
+              rec::kListOrdrsOnDropBox.dataKey == rec::kDropBox.segType);
+static_assert(rec::kAsgSendOrdrToDropBox.container.nameId == rec::kDropBox.segType &&
+              rec::kAsgSendOrdrToDropBox.member.nameId == rec::kSendOrdr.segType &&
+              rec::kAsgRecvOrdrToDropBox.member.nameId == rec::kRecvOrdr.segType);
 
 // The route of an identifier and relation: found; nullptr with `known` when the
-// identifier exists with other relations.
+// identifier exists with other relations. A relation of 10001 ("none") and an
+// absent one are the same unless the identifier has routes for both (366: the
+// drop boxes, and the orders of one drop box).
 const Route *findRoute(int request, long relation, bool *known) {
-  const long rel = relation == kNoRelation ? 0 : relation;
   *known = false;
+  const Route *other = nullptr;
   for (const Route &r : kRoutes) {
     if (r.request != request) continue;
     *known = true;
-    if (r.relation == rel) return &r;
+    if (r.relation == relation) return &r;
+    const bool none = relation == 0 || relation == kNoRelation;
+    if (none && (r.relation == 0 || r.relation == kNoRelation)) other = &r;
   }
-  return nullptr;
+  return other;
 }
 
 std::string_view trimRight(std::string_view v) {
@@ -457,7 +549,9 @@ Err Service::add(Call &c) {
   if (Err e = readRecord(c.req, f.entity->add, &key, &fields); e != Err::None) return e;
   const std::int64_t scope = scopeOf(f, c.scope);
   if (store_.find(scope, f.kind(), key)) return Err::DuplicateKey;
-  const std::int64_t id = store_.add(scope, f.kind(), key, fields, Store::now());
+  const std::string now = Store::now();
+  if (f.addStamp != 0 && !fields.count(f.addStamp)) fields[f.addStamp] = now;
+  const std::int64_t id = store_.add(scope, f.kind(), key, fields, now);
   if (c.req.wantRecord) c.rows.push_back(rowOf(*store_.get(id), f.entity->returned));
   return Err::None;
 }
@@ -480,6 +574,14 @@ Err Service::replace(Call &c) {
 }
 
 Err Service::remove(Call &c) {
+  if (const Shelf *shelf = c.route.shelf) {
+    // The one shelf there is, "$Default$": deleting it empties it.
+    std::string name;
+    if (Err e = readKey(c.req, shelf->nameId, rec::kShelfNameWidth, &name); e != Err::None) return e;
+    if (name != rec::kDefaultShelf) return Err::NoEntry;
+    for (const Family *f : shelf->families) store_.removeAll(scopeOf(*f, c.scope), f->kind());
+    return Err::None;
+  }
   const Family &f = *c.route.family;
   std::string key;
   if (Err e = readKey(c.req, f.kind(), f.entity->remove.key.width, &key); e != Err::None) return e;
@@ -490,23 +592,38 @@ Err Service::remove(Call &c) {
 }
 
 Err Service::list(Call &c) {
-  const Family &f = *c.route.family;
-  std::vector<Entry> entries;
-  if (c.route.container != nullptr) {
-    const Family &box = *c.route.container;
-    const std::string name = cut(c.req.related, keyWidth(box));
-    if (name.empty()) return Err::BlankKey;
-    auto container = store_.find(scopeOf(box, c.scope), box.kind(), name);
+  const Route &rt = c.route;
+  std::optional<Entry> container;
+  if (rt.container != nullptr) {
+    const Family &box = *rt.container;
+    std::string name;
+    if (rt.containerData != 0) {
+      if (Err e = readKey(c.req, rt.containerData, keyWidth(box), &name); e != Err::None) return e;
+    } else if ((name = cut(c.req.related, keyWidth(box))).empty()) {
+      return Err::BlankKey;
+    }
+    container = store_.find(scopeOf(box, c.scope), box.kind(), name);
     if (!container) return Err::NoEntry;
-    entries = store_.members(container->id, f.kind());
-  } else {
-    entries = store_.entries(scopeOf(f, c.scope), f.kind());
   }
-  const rec::Read &read = f.entity->listed.read;
-  for (const Entry &e : entries) c.rows.push_back(rowOf(e, read));
+  const std::span<const Family *const> families =
+      rt.shelf != nullptr ? rt.shelf->families : std::span<const Family *const>(&rt.family, 1);
   std::vector<std::uint16_t> known;
-  for (const rec::Field &x : read.fields.fields) known.push_back(x.nameId);
-  return applyQuery(c.rows, c.req.list, ListFields{known});
+  for (const Family *f : families) {
+    std::vector<Entry> entries = !container || rt.linkField != 0 ? store_.entries(scopeOf(*f, c.scope), f->kind())
+                                                                 : store_.members(container->id, f->kind());
+    if (container && rt.linkField != 0) {
+      std::erase_if(entries, [&](const Entry &e) {
+        auto v = e.fields.find(rt.linkField);
+        return v == e.fields.end() || v->second != container->key;
+      });
+    }
+    const rec::Read &read = f->entity->listed.read;
+    for (const Entry &e : entries) c.rows.push_back(rowOf(e, read));
+    if (rt.shelf == nullptr)
+      for (const rec::Field &x : read.fields.fields) known.push_back(x.nameId);
+  }
+  return applyQuery(c.rows, c.req.list,
+                    ListFields{known, rt.shelf != nullptr ? rt.shelf->aliases : std::span<const Alias>()});
 }
 
 Err Service::assign(Call &c, bool on) {

@@ -23,6 +23,14 @@
 //   464 (lists only) "Y" when the project is assigned to a communication profile,
 //       else "N";
 //   452 (open result) the project's creation time, "YYYYMMDDhhmmss".
+// and for drop boxes:
+//   653 "N" nothing assigned, "S" send orders only, "R" receive orders only, "B" both;
+//   672 "<n> orders assigned" ("1 order assigned").
+// A receipt whose add leaves its start date (1804, 723) blank is stored with the
+// time of the add.
+// Mailbox shelves: the order shelf "$Default$" holds every order of the mailbox,
+// the receipt shelf every receipt; deleting a shelf deletes those entries (and
+// their assignments) and leaves the shelf in place.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -258,6 +258,16 @@ void Store::remove(std::int64_t id) {
   if (sqlite3_step(s) != SQLITE_DONE) fail("delete entry");
 }
 
+void Store::removeAll(std::int64_t scope, std::uint16_t kind) {
+  sqlite3_stmt *s = prepare(
+      "DELETE FROM entries WHERE scope IN (SELECT id FROM entries WHERE scope = ?1 AND kind = ?2) "
+      "OR (scope = ?1 AND kind = ?2)");
+  Use u(s);
+  sqlite3_bind_int64(s, 1, scope);
+  sqlite3_bind_int(s, 2, kind);
+  if (sqlite3_step(s) != SQLITE_DONE) fail("delete entries");
+}
+
 std::int64_t Store::count(std::int64_t scope, std::span<const std::uint16_t> kinds) {
   sqlite3_stmt *s = prepare("SELECT count(*) FROM entries WHERE scope = ?1 AND kind = ?2");
   std::int64_t n = 0;
@@ -307,6 +317,16 @@ std::int64_t Store::containerCount(std::int64_t member, std::uint16_t kind) {
   sqlite3_bind_int64(s, 1, member);
   sqlite3_bind_int(s, 2, kind);
   if (sqlite3_step(s) != SQLITE_ROW) fail("count containers");
+  return sqlite3_column_int64(s, 0);
+}
+
+std::int64_t Store::memberCount(std::int64_t container, std::uint16_t kind) {
+  sqlite3_stmt *s = prepare(
+      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.member WHERE a.container = ?1 AND e.kind = ?2");
+  Use u(s);
+  sqlite3_bind_int64(s, 1, container);
+  sqlite3_bind_int(s, 2, kind);
+  if (sqlite3_step(s) != SQLITE_ROW) fail("count members");
   return sqlite3_column_int64(s, 0);
 }
 

@@ -85,6 +85,8 @@ class Store {
   // `set` does not hold, and stamps the change.
   void change(std::int64_t id, const Fields &set, std::span<const std::uint16_t> clear, const std::string &stamp);
   void remove(std::int64_t id);
+  // Removes every entry of a kind in a scope, as remove() does one.
+  void removeAll(std::int64_t scope, std::uint16_t kind);
   // Entries of the given kinds in a scope.
   std::int64_t count(std::int64_t scope, std::span<const std::uint16_t> kinds);
 
@@ -95,6 +97,8 @@ class Store {
   std::vector<Entry> members(std::int64_t container, std::uint16_t kind);
   // How many containers of a kind the member is assigned to.
   std::int64_t containerCount(std::int64_t member, std::uint16_t kind);
+  // How many members of a kind are assigned to the container.
+  std::int64_t memberCount(std::int64_t container, std::uint16_t kind);
 
   // Open marks of projects (this process's pid).
   void markOpen(std::int64_t project, const std::string &handle);
