@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "installation.h"
+#include "interface/state.h"
 #include "qlmc32.h"
 
 using namespace qlm::test;
@@ -50,9 +51,10 @@ TEST_F(WithDouble, RefusedOrSilentHandshakeFailsAndALaterOpenWorks) {
   // A failed open leaves the interface closed, so the explanation is the
   // built-in one of an interface that is not open.
   EXPECT_EQ(QlmOpenCInterface(), 12u);
+  EXPECT_EQ(qlm::ifc().cfReturnCode, QLM_ERR_NO_LINK);
   EXPECT_EQ(lastError(), QLM_ERR_INTERFACE_NOT_OPEN);
   EXPECT_EQ(QlmOpenCInterface(), 12u);  // no answer to the Init within its wait
-  EXPECT_EQ(lastError(), QLM_ERR_INTERFACE_NOT_OPEN);
+  EXPECT_EQ(qlm::ifc().cfReturnCode, QLM_ERR_NO_LINK);
   ASSERT_EQ(QlmOpenCInterface(), 0u);  // every further Init is accepted
   ASSERT_EQ(QlmCloseCInterface(), 0u);
 }
