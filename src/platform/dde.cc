@@ -201,7 +201,7 @@ void PutName(std::uint8_t *p, const std::string &name) {
 
 bool SameInstance(const Conv &c) {
   const Instance *i = FindInstance(c.inst);
-  return i != nullptr && c.partnerPid == static_cast<DWORD>(::getpid()) &&
+  return i != nullptr && c.partnerPid == static_cast<DWORD>(qlm::platform::ProcessId()) &&
          c.partnerInst == i->number;
 }
 

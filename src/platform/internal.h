@@ -1,5 +1,6 @@
 // What the files of the platform layer share among themselves (not for the library).
 #pragma once
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -54,5 +55,8 @@ inline constexpr std::size_t kNameField = 9;  // 8 characters and a NUL
 inline constexpr std::size_t kMaxName = 8;
 
 std::string Upper(const char *s);
+
+// This process's id, asked of the system once (and again in a forked child).
+pid_t ProcessId();
 
 }  // namespace qlm::platform

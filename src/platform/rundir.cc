@@ -1,5 +1,6 @@
 // The run directory: where it is, making it private, sweeping the ones of ended
 // applications. See qlm::RunDirectory in platform/windows.h.
+#include <pthread.h>
 #include <dirent.h>
 #include <ftw.h>
 #include <signal.h>
@@ -88,6 +89,16 @@ const char *RunDirectory() {
   g_dir = dir;
   return g_dir.c_str();
 }
+
+namespace platform {
+pid_t ProcessId() {
+  static pid_t pid = [] {
+    ::pthread_atfork(nullptr, nullptr, [] { pid = ::getpid(); });
+    return ::getpid();
+  }();
+  return pid;
+}
+}  // namespace platform
 
 const char *KnownRunDirectory() {
   static std::string &validatedFor = *new std::string;  // the setting g_dir was checked for

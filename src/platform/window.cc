@@ -66,16 +66,30 @@ BOOL DestroyWindow(HWND hWnd) {
   return TRUE;
 }
 
+namespace {
+bool LockHeld(int fd) {
+  struct flock fl = WholeFile(F_WRLCK);
+  return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+// Whether a window file is locked. The file last looked at stays open, so that
+// the frequent question about a running window costs one call; when that file
+// shows no lock (it may have been replaced), the path is opened afresh.
+bool WindowHeld(const std::string &path) {
+  static std::string &cachedPath = *new std::string;
+  static int cachedFd = -1;
+  if (cachedFd >= 0 && cachedPath == path && LockHeld(cachedFd)) return true;
+  if (cachedFd >= 0) ::close(cachedFd);
+  cachedFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  cachedPath = path;
+  return cachedFd >= 0 && LockHeld(cachedFd);
+}
+}  // namespace
+
 HWND FindWindowA(LPCSTR, LPCSTR lpWindowName) {
   if (!ValidTitle(lpWindowName)) return nullptr;
   const std::string dir = WindowsDir(false);
-  if (dir.empty()) return nullptr;
-  const int fd = ::open((dir + "/" + lpWindowName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct flock fl = WholeFile(F_WRLCK);
-  const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  ::close(fd);
-  if (!held) return nullptr;
+  if (dir.empty() || !WindowHeld(dir + "/" + lpWindowName)) return nullptr;
   for (Window *w : g_windows)
     if (w->title == lpWindowName) return reinterpret_cast<HWND>(w);
   return reinterpret_cast<HWND>(&g_foreignWindow);

@@ -1,7 +1,8 @@
-// Helpers of the platform and link tests: a private temporary directory, small
-// files, and waiting for a condition with a generous bound.
+// Helpers of the unit tests: a private temporary directory, small files, forked
+// children, and waiting for a condition with a generous bound.
 #pragma once
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/windows.h"
 
@@ -59,6 +61,36 @@ inline mode_t Mode(const std::string &path) {
   struct stat st{};
   ::stat(path.c_str(), &st);
   return st.st_mode & 07777;
+}
+
+// A pipe for handing single bytes between a parent and its forked child. The taking
+// side never writes: Take closes its write end, so that it sees the end of the pipe
+// (instead of waiting for ever) when the writing side ends first.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() { (void)!::pipe(fd); }
+  ~Pipe() { ::close(fd[0]), ::close(fd[1]); }
+  void Put(char c = 'g') const { (void)!::write(fd[1], &c, 1); }
+  char Take() {
+    ::close(std::exchange(fd[1], -1));
+    char c = 0;
+    return ::read(fd[0], &c, 1) == 1 ? c : 0;
+  }
+};
+
+// Runs `body` in a forked child, which ends with body's result as its exit status.
+template <class F>
+pid_t Fork(F body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  return pid;
+}
+
+// The exit status of child `pid` once it ended; -1 when it did not exit.
+inline int ExitStatus(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Polls `done` every 10 ms (dispatching the process's messages in between) until it
