@@ -24,6 +24,9 @@ class Req {
     m_.addNumber(3000, id);
     m_.addRaw(100, ref);
   }
+  // The message writes into this object's own storage: a copy would not.
+  Req(const Req &) = delete;
+  Req &operator=(const Req &) = delete;
   Req &item(std::uint16_t id, std::string_view v) {
     m_.addRaw(id, v);
     return *this;
@@ -72,20 +75,14 @@ inline Msg read(const Bytes &bytes) {
   int len;
   for (int seg = 0;; ++seg) {
     Msg::Seg s;
-    for (;;) {
-      std::fill(std::begin(v), std::end(v), 0);
-      if (m.getNextItem(&id, v, &len) != rmil::Read::Item) break;
+    while (m.getNextItem(&id, v, &len) == rmil::Read::Item) {
       const std::string value(v, std::min(len, rmil::kMaxCopy));
-      if (seg == 0) {
-        if (id == 3001) out.responseId = std::stoi(value);
-        if (id == 100) out.reference = value;
-        if (id == 102) out.handle = value;
-        if (id == 103) out.rc = std::stoi(value);
-      } else if (id == 9983) {
-        s.type = std::stol(value);
-      } else {
-        s.items[id] = value;
-      }
+      if (seg > 0 && id == 9983) s.type = std::stol(value);
+      else if (seg > 0) s.items[id] = value;
+      else if (id == 3001) out.responseId = std::stoi(value);
+      else if (id == 100) out.reference = value;
+      else if (id == 102) out.handle = value;
+      else if (id == 103) out.rc = std::stoi(value);
     }
     if (seg > 0) out.segs.push_back(s);
     if (m.moveToNextSeg() != 0) break;

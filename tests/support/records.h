@@ -34,5 +34,12 @@ std::string text(const F &field) {
   return s.substr(0, s.find_last_not_of(' ') + 1);
 }
 inline char *raw(void *record) { return static_cast<char *>(record); }
+// A blank request record with its context name set.
+template <class R>
+R inContext(const char *context) {
+  R r = blankRecord<R>();
+  put(r.context, context);
+  return r;
+}
 
 }  // namespace qlm::test
