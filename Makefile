@@ -33,7 +33,7 @@ bench: build
 	$(BUILD)/bench/qlm_bench
 
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX) $(if $(DESTDIR),,)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(ASAN)
