@@ -56,6 +56,19 @@ static void assignOnce(const char *what, QlmRc rc) {
   step(what, rc);
 }
 
+/* Adds an entry, or replaces it when an earlier run added it already (the
+ * replace request may have a layout of its own). */
+static void addOrReplace(const char *what, QlmRc (*add)(char *, char *), void *addRequest,
+                         QlmRc (*replace)(char *, char *), void *replaceRequest) {
+  char line[96];
+  if (add((char *)addRequest, NULL) == 0) {
+    printf("  ok    %s added\n", what);
+    return;
+  }
+  snprintf(line, sizeof line, "%s replaced (kept from an earlier run)", what);
+  step(line, replace((char *)replaceRequest, NULL));
+}
+
 static void context(QlmContextName *c) {
   BLANK(*c);
   PUT(c->context, kProject);
@@ -78,8 +91,7 @@ static void openOrAddProject(void) {
 
 static void addAddress(const char *nick, const char *last, const char *company, const char *city) {
   QlmAddrReq req;
-  QlmAddr out;
-  char what[80];
+  char what[40];
   BLANK(req);
   PUT(req.context, kProject);
   PUT(req.addr.nickname, nick);
@@ -87,15 +99,8 @@ static void addAddress(const char *nick, const char *last, const char *company, 
   PUT(req.addr.company, company);
   PUT(req.addr.city, city);
   PUT(req.addr.mailboxid, nick);
-  BLANK(out);
-  snprintf(what, sizeof what, "address %s added", nick);
-  if (QlmAddAddr((char *)&req, (char *)&out) == 0) {
-    printf("  ok    %s\n", what);
-    return;
-  }
-  /* Present from an earlier run: replace it instead. */
-  snprintf(what, sizeof what, "address %s replaced", nick);
-  step(what, QlmReplaceAddr((char *)&req, NULL));
+  snprintf(what, sizeof what, "address %s", nick);
+  addOrReplace(what, QlmAddAddr, &req, QlmReplaceAddr, &req);
 }
 
 static void listAddresses(const char *title, const char *selectField, const char *op, const char *value) {
@@ -144,14 +149,12 @@ static void addressBookDay(void) {
   PUT(dl.context, kProject);
   PUT(dl.distlist.name, "pioneers");
   PUT(dl.distlist.description, "People who started it all");
-  if (QlmAddDistList((char *)&dl, NULL) != 0) step("distribution list pioneers replaced", QlmReplaceDistList((char *)&dl, NULL));
-  else printf("  ok    distribution list pioneers added\n");
+  addOrReplace("distribution list pioneers", QlmAddDistList, &dl, QlmReplaceDistList, &dl);
 
   BLANK(tp);
   PUT(tp.context, kProject);
   PUT(tp.tradprof.name, "partners");
-  if (QlmAddTradProf((char *)&tp, NULL) != 0) printf("  ok    trading profile partners kept from an earlier run\n");
-  else printf("  ok    trading profile partners added\n");
+  addOrReplace("trading profile partners", QlmAddTradProf, &tp, QlmReplaceTradProf, &tp);
 
   BLANK(asg);
   PUT(asg.context, kProject);
@@ -202,46 +205,37 @@ static void showOrders(const char *area, uint16_t count) {
 static void addOrReplaceSendOrder(const char *name, const char *description, const char *mailbox) {
   QlmSendOrdrReq req;
   QlmSendOrdrReplaceReq rep;
-  char what[80];
+  char what[40];
   BLANK(req);
   PUT(req.context, kProject);
   PUT(req.sendordr.name, name);
   PUT(req.sendordr.description, description);
   PUT(req.sendordr.mailboxid, mailbox);
-  if (QlmAddSendOrdr((char *)&req, NULL) == 0) {
-    printf("  ok    send order %s added\n", name);
-    return;
-  }
-  /* Present from an earlier run: replace it (the replace record has its own layout). */
   BLANK(rep);
   PUT(rep.context, kProject);
   PUT(rep.name, name);
   PUT(rep.description, description);
   PUT(rep.mailboxid, mailbox);
-  snprintf(what, sizeof what, "send order %s replaced (kept from an earlier run)", name);
-  step(what, QlmReplaceSendOrdr((char *)&rep, NULL));
+  snprintf(what, sizeof what, "send order %s", name);
+  addOrReplace(what, QlmAddSendOrdr, &req, QlmReplaceSendOrdr, &rep);
 }
 
 static void addOrReplaceRecvOrder(const char *name, const char *description, const char *fileid) {
   QlmRecvOrdrReq req;
   QlmRecvOrdrReplaceReq rep;
-  char what[80];
+  char what[40];
   BLANK(req);
   PUT(req.context, kProject);
   PUT(req.recvordr.name, name);
   PUT(req.recvordr.description, description);
   PUT(req.recvordr.fileid, fileid);
-  if (QlmAddRecvOrdr((char *)&req, NULL) == 0) {
-    printf("  ok    receive order %s added\n", name);
-    return;
-  }
   BLANK(rep);
   PUT(rep.context, kProject);
   PUT(rep.name, name);
   PUT(rep.description, description);
   PUT(rep.fileid, fileid);
-  snprintf(what, sizeof what, "receive order %s replaced (kept from an earlier run)", name);
-  step(what, QlmReplaceRecvOrdr((char *)&rep, NULL));
+  snprintf(what, sizeof what, "receive order %s", name);
+  addOrReplace(what, QlmAddRecvOrdr, &req, QlmReplaceRecvOrdr, &rep);
 }
 
 /* Assigns an order to a drop box; one assigned by an earlier run stays. */
@@ -281,8 +275,7 @@ static void mailboxDay(void) {
   PUT(box.context, kProject);
   PUT(box.name, "evening");
   PUT(box.field654, "1800");
-  if (QlmAddDropBox((char *)&box, NULL) == 0) printf("  ok    drop box evening added\n");
-  else step("drop box evening replaced (kept from an earlier run)", QlmReplaceDropBox((char *)&box, NULL));
+  addOrReplace("drop box evening", QlmAddDropBox, &box, QlmReplaceDropBox, &box);
   assignOrder(QlmAsgSendOrdrToDropBox, "evening", "payroll");
   assignOrder(QlmAsgRecvOrdrToDropBox, "evening", "statements");
 

@@ -132,26 +132,32 @@ int cfGetRMILErrorText() {
   } else {
     std::memcpy(g_record + errtext::kNumber, value, len < errtext::kNumberW ? len : errtext::kNumberW);
     ifc().rmilReturnCode = std::atoi(value);
-    std::memset(value, 0, sizeof value);
-    if (cfGetItem(41, value, &len) == 1 && len <= errtext::kMessageW)
-      std::memcpy(g_record + errtext::kMessage, value, len);
-    struct { std::uint16_t first; int offset, width; } pieces[] = {
-        {51, errtext::kExplanation, errtext::kExplanationW}, {61, errtext::kResponse, errtext::kResponseW}};
-    for (const auto &p : pieces) {
-      int used = 0;
-      for (std::uint16_t id = p.first; id < p.first + 4; ++id) {
-        std::memset(value, 0, sizeof value);
-        if (cfGetItem(id, value, &len) != 1) break;
-        const int n = len < rmil::kMaxCopy ? len : rmil::kMaxCopy;
-        if (used + n > p.width) break;
-        std::memcpy(g_record + p.offset + used, value, n);
-        used += n;
-      }
-    }
+    cfCopyErrorItem(g_record + errtext::kMessage, 41, errtext::kMessageW);
+    cfAppendErrorPieces(g_record + errtext::kExplanation, 51, errtext::kExplanationW);
+    cfAppendErrorPieces(g_record + errtext::kResponse, 61, errtext::kResponseW);
   }
   ifc().cfReturnCode = 0;
   QLM_TRACE_EXIT(kModError, "cfGetRMILErrorText", 0);
   return 0;
+}
+
+void cfCopyErrorItem(char *out, std::uint16_t id, int width) {
+  char value[rmil::kValueArea] = {};
+  std::int16_t len = 0;
+  if (cfGetItem(id, value, &len) == 1 && len <= width) std::memcpy(out, value, len < rmil::kMaxCopy ? len : rmil::kMaxCopy);
+}
+
+void cfAppendErrorPieces(char *out, std::uint16_t first, int width) {
+  int used = 0;
+  for (std::uint16_t id = first; id < first + 4; ++id) {
+    char value[rmil::kValueArea] = {};
+    std::int16_t len = 0;
+    if (cfGetItem(id, value, &len) != 1) break;
+    const int n = len < rmil::kMaxCopy ? len : rmil::kMaxCopy;
+    if (used + n > width) break;
+    std::memcpy(out + used, value, n);
+    used += n;
+  }
 }
 
 int cfGetErrorFileName() {

@@ -2,6 +2,7 @@
 // hands out, filled either from the error text file (library errors) or from the
 // error segment of a response (the Request Manager's errors).
 #pragma once
+#include <cstdint>
 
 namespace qlm {
 
@@ -19,6 +20,11 @@ char *errorTextRecord();
 int cfGetErrorText();
 // Fills the record from the error segment under the cursor; clears the last error number.
 int cfGetRMILErrorText();
+// Texts of an error segment (or of an error text answer) under the cursor:
+// item `id` copied to `out` when present and not longer than `width`; and items
+// first..first+3, while present, appended to `out` as long as they fit `width`.
+void cfCopyErrorItem(char *out, std::uint16_t id, int width);
+void cfAppendErrorPieces(char *out, std::uint16_t first, int width);
 // Sets the error file name (the installation's shared/errortxt.fil); 0 on success.
 int cfGetErrorFileName();
 

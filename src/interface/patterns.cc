@@ -138,17 +138,19 @@ int cfReadEntries(const ListReader &list, std::uint16_t responseId, const char *
   return rc;
 }
 
-int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
-               const Reader &segment, const char *context, char *array, std::uint16_t *count,
-               long capacity) {
-  const EntryKind kind{entries, segment};
-  return cfReadEntries({reader, {&kind, 1}, false}, responseId, context, array, count, capacity);
+namespace {
+// The single-kind list reader of a family; `kind` holds its one entry kind.
+ListReader familyReader(const Family &f, EntryKind &kind) {
+  kind = {f.entity.listed, f.segment};
+  return {f.listed, {&kind, 1}, false};
 }
+}  // namespace
 
 int cfReadFamilyList(const Family &f, const char *context, char *array, std::uint16_t *count,
                      const char *numEntries) {
-  return cfReadList(f.entity.listed, rec::responseTo(f.entity.list.request), f.listed, f.segment,
-                    context, array, count, parsePagingNumber(numEntries));
+  EntryKind kind;
+  return cfReadEntries(familyReader(f, kind), rec::responseTo(f.entity.list.request), context, array, count,
+                       parsePagingNumber(numEntries));
 }
 
 int cfProcDeleteRsp(const char *context, std::uint16_t responseId) {
@@ -246,9 +248,9 @@ int addKeywordItems(const rec::Listing &list, const char *q) {
 }  // namespace
 
 int cfListRequest(const Family &f, char *q, std::uint16_t *count, char *array) {
-  const EntryKind kind{f.entity.listed, f.segment};
-  return cfListRequest({f.entity.list.request, 0, 0}, &f.entity.list, {f.listed, {&kind, 1}, false},
-                       nullptr, q, count, array);
+  EntryKind kind;
+  return cfListRequest({f.entity.list.request, 0, 0}, &f.entity.list, familyReader(f, kind), nullptr, q, count,
+                       array);
 }
 
 int cfListRequest(const rec::ListOn &on, const rec::Listing *listing, const ListReader &reply,
@@ -292,8 +294,8 @@ int cfAssignRequest(const rec::Relation &r, char *record, int contextOffset) {
 
 int cfListOnRequest(const rec::ListOn &on, const Family &listed, char *container, char *q,
                     std::uint16_t *count, char *array) {
-  const EntryKind kind{listed.entity.listed, listed.segment};
-  return cfListRequest(on, nullptr, {listed.listed, {&kind, 1}, false}, container, q, count, array);
+  EntryKind kind;
+  return cfListRequest(on, nullptr, familyReader(listed, kind), container, q, count, array);
 }
 
 }  // namespace qlm

@@ -60,9 +60,6 @@ int cfReadRecord(const rec::Read &read, std::uint16_t responseId, const Reader &
 // past `capacity` entries of the widest kind.
 int cfReadEntries(const ListReader &list, std::uint16_t responseId, const char *context, char *array,
                   std::uint16_t *count, long capacity);
-int cfReadList(const rec::Entries &entries, std::uint16_t responseId, const Reader &reader,
-               const Reader &segment, const char *context, char *array, std::uint16_t *count,
-               long capacity);
 int cfProcDeleteRsp(const char *context, std::uint16_t responseId);
 int cfProcAssignUnassign(const char *context, std::uint16_t responseId);
 

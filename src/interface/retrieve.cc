@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/trace.h"
+#include "interface/errors.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
 #include "qlmc32.h"
@@ -29,31 +30,11 @@ int build(const char *req, const char *out) {
   if (rc == kRcOk) rc = cfAddReqRef(ifc().requestRef);
   if (rc == kRcOk) rc = cfEndSegDlmt();
   if (rc == kRcOk) rc = cfAddNameID(2652);
-  if (rc == kRcOk && !isBlank(req + 20, 5)) cfAddItem(40, req + 20, 5);
-  if (rc == kRcOk && !isBlank(req + 25, 20)) cfAddItem(2652, req + 25, 20);
+  const auto *r = reinterpret_cast<const QlmErrTextReq *>(req);
+  if (rc == kRcOk && !isBlank(r->errornumber, sizeof r->errornumber)) cfAddItem(40, r->errornumber, sizeof r->errornumber);
+  if (rc == kRcOk && !isBlank(r->errorkey, sizeof r->errorkey)) cfAddItem(2652, r->errorkey, sizeof r->errorkey);
   if (rc == kRcOk) rc = cfEndSegDlmt();
   return rc;
-}
-
-// Copies item `id` (when present and not longer than `width`) to out + offset.
-void copyItem(char *out, std::uint16_t id, int offset, int width) {
-  char value[rmil::kValueArea] = {};
-  std::int16_t len = 0;
-  if (cfGetItem(id, value, &len) == 1 && len <= width) std::memcpy(out + offset, value, len < rmil::kMaxCopy ? len : rmil::kMaxCopy);
-}
-
-// Appends items first..first+3, while present, up to `width` bytes in all.
-void appendItems(char *out, std::uint16_t first, int offset, int width) {
-  int used = 0;
-  for (std::uint16_t id = first; id < first + 4; ++id) {
-    char value[rmil::kValueArea] = {};
-    std::int16_t len = 0;
-    if (cfGetItem(id, value, &len) != 1) break;
-    const int n = len < rmil::kMaxCopy ? len : rmil::kMaxCopy;
-    if (used + n > width) break;
-    std::memcpy(out + offset + used, value, n);
-    used += n;
-  }
 }
 
 int cfProcErrTextRetrievedRsp(const char *req, char *out) {
@@ -70,11 +51,12 @@ int cfProcErrTextRetrievedRsp(const char *req, char *out) {
     } else if (!hasRecord || (type != 40 && type != 2651)) {
       rc = fail(kErrMalformed, kRcFailed);
     } else {
-      copyItem(out, 41, 5, 100);
-      appendItems(out, 51, 105, 950);
-      appendItems(out, 61, 1055, 950);
-      copyItem(out, 40, 0, 5);
-      copyItem(out, 2657, offsetof(QlmRetrievedErrText, field2657), sizeof(QlmRetrievedErrText::field2657));
+      auto *t = reinterpret_cast<QlmRetrievedErrText *>(out);
+      cfCopyErrorItem(t->errormessage, 41, sizeof t->errormessage);
+      cfAppendErrorPieces(t->errorexplanation, 51, sizeof t->errorexplanation);
+      cfAppendErrorPieces(t->errorresponse, 61, sizeof t->errorresponse);
+      cfCopyErrorItem(t->errornumber, 40, sizeof t->errornumber);
+      cfCopyErrorItem(t->field2657, 2657, sizeof t->field2657);
     }
   }
   QLM_TRACE_EXIT(kModRsp, "cfProcErrTextRetrievedRsp", rc);

@@ -9,19 +9,29 @@
 // Results: 0, 8 or 4 with a last error number (context refusals, paging limits),
 // 12 with 20010 (buffer full, malformed or mismatched response).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+#include "qlmc32.h"
 
 namespace qlm {
 
 inline constexpr int kNoRecord = 10000;     // return-record flag: no record wanted
 inline constexpr int kWantRecord = 10001;   // record wanted; also "no related record"
 
-// Offsets of the list qualifier record (108 bytes) and the small one (30 bytes).
+// Offsets of the list qualifier record (108 bytes) and the small one (30 bytes),
+// as the public records lay them out.
 namespace lq {
-inline constexpr int kSelectField = 20, kFieldWidth = 25, kOperator = 45, kSelectValue = 47,
-                     kSortField = 72, kSortOrder = 97, kStartEntry = 98, kNumEntries = 103,
-                     kSize = 108;
-inline constexpr int kSmallStart = 20, kSmallNum = 25, kSmallSize = 30;
+inline constexpr int kSelectField = offsetof(QlmListQual, selectfield),
+                     kFieldWidth = sizeof(QlmListQual::selectfield),
+                     kOperator = offsetof(QlmListQual, operator_),
+                     kSelectValue = offsetof(QlmListQual, selectvalue),
+                     kSortField = offsetof(QlmListQual, sortfield),
+                     kSortOrder = offsetof(QlmListQual, sortorder),
+                     kStartEntry = offsetof(QlmListQual, startentry),
+                     kNumEntries = offsetof(QlmListQual, numentries), kSize = sizeof(QlmListQual);
+inline constexpr int kSmallStart = offsetof(QlmSmallListQual, startentry),
+                     kSmallNum = offsetof(QlmSmallListQual, numentries), kSmallSize = sizeof(QlmSmallListQual);
 }  // namespace lq
 
 // context: 20 characters, or null for requests without a context (47, 258).
