@@ -310,24 +310,25 @@ std::vector<Entry> Store::members(std::int64_t container, std::uint16_t kind) {
   return readEntries(s);
 }
 
-std::int64_t Store::containerCount(std::int64_t member, std::uint16_t kind) {
-  sqlite3_stmt *s = prepare(
-      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.container WHERE a.member = ?1 AND e.kind = ?2");
+std::int64_t Store::countAssignments(const char *sql, std::int64_t id, std::uint16_t kind) {
+  sqlite3_stmt *s = prepare(sql);
   Use u(s);
-  sqlite3_bind_int64(s, 1, member);
+  sqlite3_bind_int64(s, 1, id);
   sqlite3_bind_int(s, 2, kind);
-  if (sqlite3_step(s) != SQLITE_ROW) fail("count containers");
+  if (sqlite3_step(s) != SQLITE_ROW) fail("count assignments");
   return sqlite3_column_int64(s, 0);
 }
 
+std::int64_t Store::containerCount(std::int64_t member, std::uint16_t kind) {
+  return countAssignments(
+      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.container WHERE a.member = ?1 AND e.kind = ?2",
+      member, kind);
+}
+
 std::int64_t Store::memberCount(std::int64_t container, std::uint16_t kind) {
-  sqlite3_stmt *s = prepare(
-      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.member WHERE a.container = ?1 AND e.kind = ?2");
-  Use u(s);
-  sqlite3_bind_int64(s, 1, container);
-  sqlite3_bind_int(s, 2, kind);
-  if (sqlite3_step(s) != SQLITE_ROW) fail("count members");
-  return sqlite3_column_int64(s, 0);
+  return countAssignments(
+      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.member WHERE a.container = ?1 AND e.kind = ?2",
+      container, kind);
 }
 
 void Store::markOpen(std::int64_t project, const std::string &handle) {

@@ -114,6 +114,8 @@ class Store {
 
  private:
   sqlite3_stmt *prepare(const char *sql);
+  // count(*) of `sql` bound to (id, kind).
+  std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
   void exec(const char *sql);
   [[noreturn]] void fail(const char *what);
   std::vector<Entry> readEntries(sqlite3_stmt *s);

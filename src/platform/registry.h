@@ -18,14 +18,7 @@
 #pragma once
 #include <cstdint>
 
-#ifndef QLM_WIN_BASIC_TYPES
-#define QLM_WIN_BASIC_TYPES
-typedef void *HKEY;
-typedef long LONG;
-typedef unsigned long REGSAM;
-typedef std::uint32_t DWORD;
-typedef unsigned char BYTE;
-#endif
+#include "platform/win_types.h"
 
 #ifndef HKEY_LOCAL_MACHINE
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))

@@ -20,18 +20,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// ---------------------------------------------------------------------------
-// Basic types. DWORD and BYTE (with HKEY, LONG, REGSAM) are shared with the
-// registry stand-in under one guard, so that both headers can be included.
-#ifndef QLM_WIN_BASIC_TYPES
-#define QLM_WIN_BASIC_TYPES
-typedef void *HKEY;
-typedef long LONG;
-typedef unsigned long REGSAM;
-typedef std::uint32_t DWORD;
-typedef unsigned char BYTE;
-#endif
+#include "platform/win_types.h"
 
+// ---------------------------------------------------------------------------
+// Basic types (DWORD, BYTE, LONG, HKEY, REGSAM come from win_types.h).
 typedef unsigned int UINT;
 typedef int BOOL;
 typedef std::uintptr_t UINT_PTR;
