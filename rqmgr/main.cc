@@ -17,11 +17,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 
+#include "common/config.h"
+#include "common/memory.h"
 #include "common/paths.h"
 #include "errortext.h"
 #include "icc_server.h"
@@ -52,6 +55,21 @@ void logLine(const std::string &text) {
 }
 
 void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
+
+// The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
+// (a positive number; anything else keeps the default), and <root>/exchange.
+qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
+  qlm::rqmgr::NetworkConfig net;
+  net.exchangeDir = root + "exchange";
+  if (char *v = qlm::ReadINIFile((root + "quillmar.ini").c_str(), "Network", "MaxMessageBytes")) {
+    char *end = nullptr;
+    const long long n = std::strtoll(v, &end, 10);
+    if (n > 0 && end != v) net.maxMessageBytes = n;
+    else logLine(std::string("quillmar.ini: MaxMessageBytes=") + v + " is not a positive number; the default stands");
+    qlm::FreeBuf(&v);
+  }
+  return net;
+}
 
 bool makeDir(const std::string &dir) {
   if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
@@ -92,6 +110,11 @@ int main() {
       return 1;
     }
     gLogFile = dataDir + "/qlmrqmgr.log";
+    const NetworkConfig network = networkConfig(root);
+    if (!makeDir(network.exchangeDir)) {
+      qlm::ReleaseServerLock();
+      return 1;
+    }
 
     ErrorTexts texts;
     if (!texts.load(textFile)) logLine(std::string("error texts not read from ") + textFile + ": built-in messages only");
@@ -107,7 +130,7 @@ int main() {
       return 1;
     }
 
-    Service service(*store, texts, "errortxt.fil", logLine);
+    Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
     HWND window = nullptr;
     if (icc.start()) window = CreateWindowA(nullptr, kWindowTitle);

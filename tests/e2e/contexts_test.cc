@@ -84,7 +84,7 @@ TEST(Contexts, StateRulesOfProjectsAndAgents) {
   QlmContextName alpha = ctx("Alpha");
   EXPECT_EQ(QlmOpenAdbk(raw(&alpha)), 8u);
   EXPECT_EQ(lastError(), QLM_ERR_PROJ_NOT_OPEN);
-  EXPECT_EQ(openProject("Alpha"), 8u);  // the server refuses: no such project
+  EXPECT_EQ(openProject("Alpha"), 16u);  // the server refuses: no such project
   EXPECT_EQ(lastError(), 30004);
   ASSERT_EQ(addProject("Alpha", "first project"), 0u);     // adding opens it
   EXPECT_EQ(openProject("ALPHA"), 8u);
