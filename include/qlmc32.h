@@ -49,7 +49,13 @@
  *                       answer);
  *   QLM_RC_RM_NO_ERRSEG (1)  the Request Manager failed the request without
  *                       saying why;
+ *   QLM_RC_RM_REFUSED (16)  the Request Manager refused the request (unknown
+ *                       entry, wrong state, no session, ...);
+ *   QLM_RC_RM_FAILED (20)   the Request Manager failed while carrying it out
+ *                       (its database, a transfer);
  *   any other value     the Request Manager's own return code.
+ *   1, 4, 8 and 12 are the library's own; the Request Manager's codes pass
+ *   through unchanged.
  *   The reason is one process-wide error number (QLM_ERRORS below, or the
  *   Request Manager's number); QlmErrorExplanation returns it with its texts.
  *
@@ -89,6 +95,8 @@ extern "C" {
 #define QLM_RC_WARNING 4
 #define QLM_RC_REFUSED 8
 #define QLM_RC_FAILED 12
+#define QLM_RC_RM_REFUSED 16
+#define QLM_RC_RM_FAILED 20
 
 /* QlmSizeOfOrdr and QlmSizeOfRcpt for an unknown entry type character. */
 #define QLM_SIZE_UNKNOWN 0xFFFFFFFFu
