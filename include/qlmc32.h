@@ -1540,8 +1540,8 @@ QLM_API QlmRc QlmListRcptsOnRcptShlf(char *qualifier, uint16_t *count, char *arr
  *    QlmSessRcptRecovered (may be null).
  *  - QlmAsgSendRcptToSessRcpt, QlmAsgRecvRcptToSessRcpt take a QlmAssignReq
  *    (container = session receipt, member = receipt name). A blank session
- *    receipt name is refused (QLM_ERR_BLANK_KEY) before the context is
- *    checked; a blank receipt name after it.
+ *    receipt name is refused (QLM_ERR_BLANK_KEY) before the project and its
+ *    mailbox are looked at; a blank receipt name only after them.
  *  - QlmListRcptsOnSessRcpt lists the receipts of the session receipt
  *    `sessRcptName` (20 bytes; blank or null: QLM_ERR_BLANK_KEY) on a
  *    QlmSmallListQual, into a mixed receipt list as the receipt shelf fills
