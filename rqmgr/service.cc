@@ -213,7 +213,7 @@ constexpr Route kRoutes[] = {
     operationRoute(rec::kEndSess.send.request, Kind::EndSession, true),
     operationRoute(rec::kDoSendOrdr.send.request, Kind::Send, true),
     operationRoute(rec::kDoRecvOrdr.send.request, Kind::Receive, true),
-    operationRoute(rec::kDoQuryOrdr, Kind::Query, false),
+    operationRoute(rec::kQuryOrdr.request, Kind::Query, false),
     operationRoute(rec::kDoPurgOrdr.send.request, Kind::Purge, true),
     operationRoute(rec::kProcDropBox.send.request, Kind::ProcessDropBox, true),
     operationRoute(rec::kRecoverSessRcpt.send.request, Kind::Recover, true),

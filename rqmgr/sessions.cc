@@ -73,14 +73,16 @@ struct ReceiptKind {
   std::uint16_t kind;
   const char *prefix;  // of the names the Request Manager makes
   std::uint16_t status, started, ended, order, mailbox, cls, file;
+  std::uint16_t message;  // the message id, where a listed receipt shows it
   std::uint16_t counter;  // the session receipt's counter of successes
 };
-inline constexpr ReceiptKind kSendReceipt{1802, "SEND", 1803, 1804, 1805, 1806, 1808, 1813, 1825, nid::kSent};
-inline constexpr ReceiptKind kRecvReceipt{721, "RECV", 722, 723, 724, 725, 727, 731, 732, nid::kReceived};
+inline constexpr ReceiptKind kSendReceipt{1802, "SEND", 1803, 1804, 1805, 1806, 1808, 1813, 1825, 1826, nid::kSent};
+inline constexpr ReceiptKind kRecvReceipt{721, "RECV", 722, 723, 724, 725, 727, 731, 732, 1831, nid::kReceived};
 
 consteval bool fieldsOf(const ReceiptKind &k, const rec::Entity &e) {
   return k.kind == e.segType && e.record.has(k.status) && e.record.has(k.started) && e.record.has(k.ended) &&
-         e.record.has(k.order) && e.record.has(k.mailbox) && e.record.has(k.cls) && e.record.has(k.file);
+         e.record.has(k.order) && e.record.has(k.mailbox) && e.record.has(k.cls) && e.record.has(k.file) &&
+         e.listed.read.fields.has(k.message) && e.record.find(k.message)->width == 20;
 }
 static_assert(fieldsOf(kSendReceipt, rec::kSendRcpt) && fieldsOf(kRecvReceipt, rec::kRecvRcpt));
 
@@ -196,7 +198,7 @@ Outcome Network::send(const Transfer &t) {
   }
   store_.setMessageSize(id, size);
   store_.release();
-  f[nid::kMoved] = messageId(id);
+  f[nid::kMoved] = f[kSendReceipt.message] = messageId(id);
   count(kSendReceipt.counter, 1);
   return {Err::None, receipt(kSendReceipt, "SENT", started, f)};
 }
@@ -234,7 +236,7 @@ Outcome Network::receive(const Transfer &t) {
     ++moved;
   }
   if (moved == 1) {  // one message: the receipt names it, its sender and its class
-    f[nid::kMoved] = messageId(waiting.front().id);
+    f[nid::kMoved] = f[kRecvReceipt.message] = messageId(waiting.front().id);
     f[kRecvReceipt.mailbox] = waiting.front().sender;
     f[kRecvReceipt.cls] = waiting.front().cls;
   } else if (moved > 1) {
