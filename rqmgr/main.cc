@@ -28,6 +28,7 @@
 #include "common/paths.h"
 #include "errortext.h"
 #include "icc_server.h"
+#include "transfer.h"
 #include "platform/windows.h"
 #include "service.h"
 #include "store.h"
@@ -61,6 +62,7 @@ void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
 qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
   qlm::rqmgr::NetworkConfig net;
   net.exchangeDir = root + "exchange";
+  net.messagesDir = root + "data/messages";
   if (char *v = qlm::ReadINIFile((root + "quillmar.ini").c_str(), "Network", "MaxMessageBytes")) {
     char *end = nullptr;
     const long long n = std::strtoll(v, &end, 10);
@@ -111,7 +113,7 @@ int main() {
     }
     gLogFile = dataDir + "/qlmrqmgr.log";
     const NetworkConfig network = networkConfig(root);
-    if (!makeDir(network.exchangeDir)) {
+    if (!makeDir(network.exchangeDir) || !makeDir(network.messagesDir)) {
       qlm::ReleaseServerLock();
       return 1;
     }
@@ -123,6 +125,11 @@ int main() {
     try {
       store = std::make_unique<Store>(dataDir + "/quillmar.db");
       store->pruneOpenMarks();
+      // Bodies of messages that a Request Manager killed mid-way left behind.
+      store->begin(false);
+      const int swept = MessageBodies(network.messagesDir).sweep([&](std::int64_t id) { return store->message(id).has_value(); }, 600);
+      store->commit();
+      if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
     } catch (const StoreError &e) {
       logLine(std::string("cannot open the database: ") + e.what());
       store.reset();

@@ -7,12 +7,15 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "service.h"
 #include "test_support.h"
+#include "transfer.h"
 
 namespace qlm::rqmgr {
 namespace {
@@ -42,13 +45,21 @@ class NetworkService : public ::testing::Test {
   explicit NetworkService(std::int64_t maxMessageBytes = 1 << 20)
       : store_(dir_.path() + "/q.db", 50),
         service_(store_, texts_, "errortxt.fil", [](const std::string &) {},
-                 NetworkConfig{dir_.path() + "/exchange", maxMessageBytes}) {
+                 NetworkConfig{dir_.path() + "/exchange", dir_.path() + "/messages", maxMessageBytes}) {
     fs::create_directories(exchange() + "/in");
+    fs::create_directories(dir_.path() + "/messages");
     a_ = open(1, "PA", "LA", "MBA", "secret");
     b_ = open(2, "PB", "LB", "MBB", "");
   }
 
   std::string exchange() const { return dir_.path() + "/exchange"; }
+  // The message bodies beside the database.
+  std::vector<std::string> bodies() const {
+    std::vector<std::string> names;
+    for (const auto &f : fs::directory_iterator(dir_.path() + "/messages")) names.push_back(f.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   std::vector<Msg> send(int client, const Req &r) {
     const Bytes b = r.bytes();
@@ -143,6 +154,7 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   EXPECT_EQ(logons.at(0).segs.at(0).items.at(475), "N");
   EXPECT_EQ(logons.at(0).segs.at(0).items.count(474), 0u);  // the password never comes back
 
+  EXPECT_EQ(bodies(), (std::vector<std::string>{"1", "2"}));
   ASSERT_EQ(start(b_, "LB").rc, 0);
   std::vector<Msg> q = query(b_);
   ASSERT_EQ(q.at(0).segs.size(), 2u);
@@ -164,6 +176,7 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   EXPECT_EQ(slurp(exchange() + "/in/0000000000000002"), "second message");
   EXPECT_EQ(record(receive(b_, "in")).at(722), "EMPTY");
   EXPECT_TRUE(waiting(b_).empty());
+  EXPECT_TRUE(bodies().empty());
   // Nothing but the received files is left in the directory.
   std::vector<std::string> files;
   for (const auto &f : fs::directory_iterator(exchange() + "/in")) files.push_back(f.path().filename());
@@ -203,6 +216,7 @@ TEST_F(NetworkService, PurgeByIdOrEverythingAndFiltersOfReceiving) {
   EXPECT_EQ(call(a_.key, 562, a_.msys, 9986, {{2612, "3"}}).error(), 30026);  // not for this mailbox
   EXPECT_EQ(record(call(b_.key, 562, b_.msys, 9986, {{2612, "*"}})).at(2614), "3");
   EXPECT_TRUE(waiting(b_).empty());
+  EXPECT_TRUE(bodies().empty());
   EXPECT_EQ(sessionState(b_, "SESS00000001"), "ACTIV 00001/00001/00004/00000");
   EXPECT_EQ(call(b_.key, 562, b_.msys, 9986, {{2612, "*"}}, false).segs.size(), 0u);  // "10000": no record
 }
@@ -261,6 +275,7 @@ TEST_F(SmallNetwork, ATransferThatBreaksOffLeavesAFailedReceiptAndNothingElse) {
   EXPECT_EQ(broke.segs[0].items.at(1803), "FAILD");
   EXPECT_EQ(broke.segs[0].items.count(8022), 0u);
   EXPECT_TRUE(waiting(b_).empty());
+  EXPECT_TRUE(bodies().empty());
   // A received file that cannot be written: the message stays waiting.
   spit(exchange() + "/m", "m");
   ASSERT_EQ(sendFile(a_, "MBB", "m").rc, 0);
@@ -326,6 +341,19 @@ TEST_F(NetworkService, ASessionOfARequestManagerThatDiedIsRecovered) {
   again.mbox = one(a_.key, Req(350).item(101, one(a_.key, Req(250).end().seg(451).item(451, "PA").end()).handle)
                                .item(104, "10000").end()).handle;
   EXPECT_EQ(sessionState(again, "SESS00000002"), "ENDED 00000/00000/00000/00000");
+}
+
+TEST(MessageBodies, TheSweepRemovesOldBodiesThatNoMessageNamesAndNothingElse) {
+  test::TempDir dir;
+  for (const char *name : {"1", "2", ".3.part", "young"}) spit(dir.path() + "/" + name, "x");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const char *name : {"1", "2", ".3.part"}) fs::last_write_time(dir.path() + "/" + name, old);
+  const MessageBodies bodies(dir.path());
+  EXPECT_EQ(bodies.sweep([](std::int64_t id) { return id == 1; }, 600), 2);  // "2" and ".3.part"
+  std::vector<std::string> left;
+  for (const auto &f : fs::directory_iterator(dir.path())) left.push_back(f.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"1", "young"}));
 }
 
 TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {

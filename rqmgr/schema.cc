@@ -6,8 +6,9 @@
 // <database>.v<old version>-<YYYYMMDDhhmmss> (VACUUM INTO); a newer one is refused
 // and left untouched. Versions:
 //   1  entries, fields, assignments, opened
-//   2  the network: messages and their chunks, sessions, sequences of the names
-//      the server makes, and an index of field values (mailbox lookups)
+//   2  the network: message heads (their bodies are files beside the database),
+//      sessions, sequences of the names the server makes, and an index of field
+//      values (mailbox lookups)
 #include <sqlite3.h>
 
 #include <iterator>
@@ -60,11 +61,6 @@ CREATE TABLE messages(
   size INTEGER NOT NULL,
   sent TEXT NOT NULL);
 CREATE INDEX messages_receiver ON messages(receiver, id);
-CREATE TABLE chunks(
-  message INTEGER NOT NULL REFERENCES messages(id) ON DELETE CASCADE,
-  seq INTEGER NOT NULL,
-  bytes BLOB NOT NULL,
-  PRIMARY KEY(message, seq));
 CREATE TABLE sessions(
   receipt INTEGER PRIMARY KEY REFERENCES entries(id) ON DELETE CASCADE,
   logon INTEGER NOT NULL,

@@ -58,6 +58,7 @@ using LogFn = std::function<void(const std::string &)>;
 // Where the network operations find and put files, and how large a message may be.
 struct NetworkConfig {
   std::string exchangeDir = ".";  // relative file names are taken from here
+  std::string messagesDir = ".";  // the bodies of the messages (transfer.h, MessageBodies)
   std::int64_t maxMessageBytes = 256LL * 1024 * 1024;
 };
 
@@ -68,6 +69,7 @@ struct Answer {
 
 struct Route;
 struct Outcome;
+class Network;
 
 class Service {
  public:
@@ -110,7 +112,8 @@ class Service {
   // Ends the session held on a message system handle of this process, if any.
   void endSessionOf(const std::string &msysHandle);
   void answerWith(Call &c, std::int64_t id, const rec::Read &read) const;
-  Err conclude(Call &c, const Outcome &o, const rec::Read &read) const;
+  Err conclude(Call &c, const Outcome &o, const rec::Read &read, Network &net) const;
+  void forgetBodies(Call &c, const Network &net) const;
   Row rowOf(const Entry &e, const rec::Read &fields) const;
   Answer answer(const Request &req, Err e, const Call *c) const;
   void logRefusal(int client, int request, Err e) const;

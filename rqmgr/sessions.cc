@@ -9,10 +9,12 @@
 // the session (ENDED); a session whose Request Manager died stays ACTIV until it is
 // recovered (RECOV).
 //
-// Every operation runs in its request's transaction. A send streams the file into
-// the network under a savepoint; a receive writes each file (temporary name, flush,
-// rename) before the transaction that removes its message commits, so a message is
-// either waiting or received whenever the process dies. An operation refused before
+// Every operation runs in its request's transaction. A send adds the message's
+// head under a savepoint and copies the file to the message's body (flushed) before
+// that transaction commits; a receive writes each file (temporary name, flush,
+// rename) before the transaction that removes its message commits, and the body
+// goes once it has; so a message is either waiting or received whenever the
+// process dies. An operation refused before
 // anything moved makes no receipt and changes nothing; one that fails after it
 // started undoes its part of the network, makes a receipt FAILD, and its request
 // commits that receipt and answers 20 with error 30028.
@@ -117,20 +119,26 @@ std::string messageId(std::int64_t id) {
   return text;
 }
 
-// The network as one session of one project sees it.
+}  // namespace
+
+// The network as one session of one project sees it, in one request.
 class Network {
  public:
   Network(Store &store, const NetworkConfig &config, std::int64_t project, const Session &session)
-      : store_(store), config_(config), project_(project), session_(session) {}
+      : store_(store), config_(config), bodies_(config.messagesDir), project_(project), session_(session) {}
 
   Outcome send(const Transfer &t);
   Outcome receive(const Transfer &t);
+  // Removes the messages waiting for the session's mailbox; how many.
+  std::int64_t purgeAll();
+  bool purge(std::int64_t id);
   // Adds `by` to a counter of the session receipt.
   void count(std::uint16_t counter, std::int64_t by);
+  // The bodies of the messages removed, to go once the request commits.
+  std::vector<std::int64_t> removed;
 
  private:
   std::int64_t receipt(const ReceiptKind &k, const char *status, const std::string &started, Fields f);
-  bool streamIn(SourceFile &in, std::int64_t message, std::int64_t *size);
   bool writeOut(const MessageHead &m, const std::string &path);
   Outcome failed(Err e) {
     count(nid::kFailed, 1);
@@ -139,9 +147,11 @@ class Network {
 
   Store &store_;
   const NetworkConfig &config_;
+  MessageBodies bodies_;
   std::int64_t project_;
   const Session &session_;
 };
+
 
 void Network::count(std::uint16_t counter, std::int64_t by) {
   if (by == 0) return;
@@ -162,23 +172,6 @@ std::int64_t Network::receipt(const ReceiptKind &k, const char *status, const st
   return id;
 }
 
-bool Network::streamIn(SourceFile &in, std::int64_t message, std::int64_t *size) {
-  std::vector<std::uint8_t> chunk(kChunkBytes);
-  for (std::int64_t seq = 0;; ++seq) {
-    std::size_t filled = 0;
-    while (filled < chunk.size()) {
-      const long got = in.read(chunk.data() + filled, chunk.size() - filled);
-      if (got < 0) return false;
-      if (got == 0) break;
-      filled += static_cast<std::size_t>(got);
-    }
-    if (filled == 0) return true;
-    if ((*size += static_cast<std::int64_t>(filled)) > config_.maxMessageBytes) return false;
-    store_.addChunk(message, seq, chunk.data(), filled);
-    if (filled < chunk.size()) return true;
-  }
-}
-
 Outcome Network::send(const Transfer &t) {
   if (t.mailbox.empty() || store_.findByField(rec::kVnLogon.segType, nid::kLogonMailbox, t.mailbox).empty())
     return failed(Err::UnknownMailbox);
@@ -191,7 +184,8 @@ Outcome Network::send(const Transfer &t) {
   store_.savepoint();
   const std::int64_t id = store_.addMessage({0, session_.mailbox, t.mailbox, t.cls, t.subject, t.file, 0, started});
   std::int64_t size = 0;
-  if (!streamIn(in, id, &size)) {
+  TargetFile body;
+  if (!body.open(bodies_.pathOf(id)) || !copyFile(in, body, config_.maxMessageBytes, &size) || !body.commit()) {
     store_.rollbackToSavepoint();
     count(nid::kFailed, 1);
     return {Err::TransferFailed, receipt(kSendReceipt, "FAILD", started, f)};
@@ -204,15 +198,24 @@ Outcome Network::send(const Transfer &t) {
 }
 
 bool Network::writeOut(const MessageHead &m, const std::string &path) {
+  SourceFile body;
   TargetFile out;
-  if (!out.open(path)) return false;
-  std::int64_t total = 0;
-  bool written = true;
-  const bool whole = store_.readMessage(m.id, [&](const void *p, std::size_t n) {
-    total += static_cast<std::int64_t>(n);
-    return written = out.write(p, n);
-  });
-  return whole && written && total == m.size && out.commit();
+  std::int64_t size = 0;
+  return body.open(bodies_.pathOf(m.id)) && out.open(path) && copyFile(body, out, m.size, &size) &&
+         size == m.size && out.commit();
+}
+
+std::int64_t Network::purgeAll() {
+  const std::vector<std::int64_t> ids = store_.removeMessages(session_.mailbox);
+  removed.insert(removed.end(), ids.begin(), ids.end());
+  return static_cast<std::int64_t>(ids.size());
+}
+
+bool Network::purge(std::int64_t id) {
+  const auto m = store_.message(id);
+  if (!m || m->receiver != session_.mailbox || !store_.removeMessage(id)) return false;
+  removed.push_back(id);
+  return true;
 }
 
 Outcome Network::receive(const Transfer &t) {
@@ -233,6 +236,7 @@ Outcome Network::receive(const Transfer &t) {
       break;
     }
     store_.removeMessage(m.id);
+    removed.push_back(m.id);
     ++moved;
   }
   if (moved == 1) {  // one message: the receipt names it, its sender and its class
@@ -247,6 +251,8 @@ Outcome Network::receive(const Transfer &t) {
   const char *status = broke ? "FAILD" : moved > 0 ? "RECVD" : "EMPTY";
   return {broke ? Err::TransferFailed : Err::None, receipt(kRecvReceipt, status, started, f)};
 }
+
+namespace {
 
 // Starts a session of the logon `logonId` of `project` on the message system
 // `handle`; `params` (the other fields of the start record or of the drop box) are
@@ -330,11 +336,20 @@ void Service::endSessionOf(const std::string &msysHandle) {
 }
 
 // The outcome of an operation as its request's answer: the receipt it made in
-// `read`'s layout; a transfer that broke off commits that receipt.
-Err Service::conclude(Call &c, const Outcome &o, const rec::Read &read) const {
+// `read`'s layout; a transfer that broke off commits that receipt. The bodies of
+// the messages the request removed go once it has committed.
+Err Service::conclude(Call &c, const Outcome &o, const rec::Read &read, Network &net) const {
   if (o.receipt != 0) answerWith(c, o.receipt, read);
   if (o.err == Err::TransferFailed) c.keep = true;
+  forgetBodies(c, net);
   return o.err;
+}
+
+void Service::forgetBodies(Call &c, const Network &net) const {
+  if (!net.removed.empty())
+    c.after.push_back([bodies = MessageBodies(network_.messagesDir), ids = net.removed] {
+      for (const std::int64_t id : ids) bodies.remove(id);
+    });
 }
 
 Err Service::sendOperation(Call &c) {
@@ -342,8 +357,8 @@ Err Service::sendOperation(Call &c) {
   if (!readData(c.req, rec::kDoSendOrdr.send, &f)) return Err::Malformed;
   const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
   if (!session) return Err::NoSession;
-  const Outcome o = Network(store_, network_, c.scope, *session).send(sending(f));
-  return conclude(c, o, rec::kDoSendOrdr.result);
+  Network net(store_, network_, c.scope, *session);
+  return conclude(c, net.send(sending(f)), rec::kDoSendOrdr.result, net);
 }
 
 Err Service::receiveOperation(Call &c) {
@@ -351,8 +366,8 @@ Err Service::receiveOperation(Call &c) {
   if (!readData(c.req, rec::kDoRecvOrdr.send, &f)) return Err::Malformed;
   const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
   if (!session) return Err::NoSession;
-  const Outcome o = Network(store_, network_, c.scope, *session).receive(receiving(f));
-  return conclude(c, o, rec::kDoRecvOrdr.result);
+  Network net(store_, network_, c.scope, *session);
+  return conclude(c, net.receive(receiving(f)), rec::kDoRecvOrdr.result, net);
 }
 
 Err Service::query(Call &c) {
@@ -382,16 +397,16 @@ Err Service::purge(Call &c) {
   if (!session) return Err::NoSession;
   const std::string which = valueOf(f, nid::kPurgeWhich);
   if (which.empty()) return Err::BlankKey;
-  std::int64_t purged = 0;
+  Network net(store_, network_, c.scope, *session);
+  std::int64_t purged = 1;
   if (which == "*") {
-    purged = store_.removeMessages(session->mailbox);
+    purged = net.purgeAll();
   } else {
     const bool digits = which.size() <= 18 && which.find_first_not_of("0123456789") == std::string::npos;
-    const auto m = digits ? store_.message(std::atoll(which.c_str())) : std::nullopt;
-    if (!m || m->receiver != session->mailbox) return Err::NoMessage;
-    purged = store_.removeMessage(m->id) ? 1 : 0;
+    if (!digits || !net.purge(std::atoll(which.c_str()))) return Err::NoMessage;
   }
-  Network(store_, network_, c.scope, *session).count(nid::kPurged, purged);
+  net.count(nid::kPurged, purged);
+  forgetBodies(c, net);
   if (c.req.wantRecord) c.rows.push_back(Row{rec::kDoPurgOrdr.result.segType, {{nid::kPurgeCount, std::to_string(purged)}}, 0});
   return Err::None;
 }
@@ -420,6 +435,7 @@ Err Service::processDropBox(Call &c) {
     failures |= net.send(sending(order.fields, order.key)).err != Err::None;
   for (const Entry &order : store_.members(box->id, rec::kRecvOrdr.segType))
     failures |= net.receive(receiving(order.fields, order.key)).err != Err::None;
+  forgetBodies(c, net);
   closeSession(store_, session.receipt, failures ? "FAILD" : "ENDED");
   answerWith(c, session.receipt, rec::kProcDropBox.result);
   return Err::None;

@@ -18,10 +18,9 @@
 //       projects held open by the clients of every Request Manager process; rows of
 //       processes that no longer exist do not count and are removed at start-up.
 //   messages(id, sender, receiver, class, subject, filename, size, sent)
-//       the network: messages waiting for a network mailbox (receiver). id is the
-//       message id, unique and increasing, never reused. chunks(message, seq, bytes)
-//       holds a message's bytes in pieces of at most kChunkBytes, so that no process
-//       ever holds a whole message in memory.
+//       the network: the heads of the messages waiting for a network mailbox
+//       (receiver). id is the message id, unique and increasing. The bodies are
+//       files beside the database (transfer.h, MessageBodies).
 //   sessions(receipt, logon, mailbox, owner, handle)
 //       the active sessions: their session receipt entry, the logon entry and the
 //       mailbox they serve, the token of the Request Manager process that holds them
@@ -53,7 +52,6 @@ struct sqlite3_stmt;
 namespace qlm::rqmgr {
 
 inline constexpr int kBusyTimeoutMs = 10000;
-inline constexpr std::size_t kChunkBytes = 256 * 1024;
 inline constexpr std::int64_t kInstallation = 0;  // the scope of installation-wide entries
 
 class StoreError : public std::runtime_error {
@@ -149,25 +147,18 @@ class Store {
   // wide, zero-padded.
   std::string nextName(std::int64_t scope, std::uint16_t kind, std::string_view prefix, int digits);
 
-  // The network. A message is added with its head, then its chunks in order, then
-  // its size; it is complete when the transaction commits.
+  // The network's message heads. A message is added with its head, then its body
+  // is written, then its size is set; it is complete when the transaction commits.
   std::int64_t addMessage(const MessageHead &head);
-  void addChunk(std::int64_t message, std::int64_t seq, const void *bytes, std::size_t n);
   void setMessageSize(std::int64_t message, std::int64_t size);
   // Waiting messages that pass the filter, oldest first: `limit` of them (< 0: all)
   // after skipping `offset`.
   std::vector<MessageHead> messages(const MessageFilter &filter, std::int64_t offset, std::int64_t limit);
   std::optional<MessageHead> message(std::int64_t id);
   std::int64_t countMessages(std::string_view receiver);
-  // Hands the chunks of a message to `take` in order, each valid for the call only;
-  // stops when `take` returns false. False when a chunk is missing.
-  template <class F>
-  bool readMessage(std::int64_t id, F &&take) {
-    return readChunks(id, [](void *ctx, const void *p, std::size_t n) { return (*static_cast<F *>(ctx))(p, n); },
-                      &take);
-  }
   bool removeMessage(std::int64_t id);
-  std::int64_t removeMessages(std::string_view receiver);
+  // Removes every message waiting for `receiver`; their ids.
+  std::vector<std::int64_t> removeMessages(std::string_view receiver);
 
   // Sessions.
   void addSession(const Session &s);
@@ -189,7 +180,6 @@ class Store {
  private:
   void migrate(const std::string &path);
   int schemaVersion();
-  bool readChunks(std::int64_t id, bool (*take)(void *, const void *, std::size_t), void *ctx);
   std::optional<Session> readSession(sqlite3_stmt *s);
   sqlite3_stmt *prepare(const char *sql);
   // count(*) of `sql` bound to (id, kind).

@@ -1,4 +1,4 @@
-// The store's network: messages and their chunks, sessions, field lookups and the
+// The store's network: message heads, sessions, field lookups and the
 // names the Request Manager makes. See store.h for the tables.
 #include <sqlite3.h>
 
@@ -90,15 +90,6 @@ std::int64_t Store::addMessage(const MessageHead &h) {
   return sqlite3_last_insert_rowid(db_);
 }
 
-void Store::addChunk(std::int64_t message, std::int64_t seq, const void *bytes, std::size_t n) {
-  sqlite3_stmt *s = prepare("INSERT INTO chunks(message, seq, bytes) VALUES(?1, ?2, ?3)");
-  Use u(s);
-  sqlite3_bind_int64(s, 1, message);
-  sqlite3_bind_int64(s, 2, seq);
-  sqlite3_bind_blob(s, 3, bytes, static_cast<int>(n), SQLITE_STATIC);
-  if (sqlite3_step(s) != SQLITE_DONE) fail("add a chunk of a message");
-}
-
 void Store::setMessageSize(std::int64_t message, std::int64_t size) {
   sqlite3_stmt *s = prepare("UPDATE messages SET size = ?2 WHERE id = ?1");
   Use u(s);
@@ -144,21 +135,6 @@ std::int64_t Store::countMessages(std::string_view receiver) {
   return sqlite3_column_int64(s, 0);
 }
 
-bool Store::readChunks(std::int64_t id, bool (*take)(void *, const void *, std::size_t), void *ctx) {
-  sqlite3_stmt *s = prepare("SELECT seq, bytes FROM chunks WHERE message = ?1 ORDER BY seq");
-  Use u(s);
-  sqlite3_bind_int64(s, 1, id);
-  std::int64_t expected = 0;
-  int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    if (sqlite3_column_int64(s, 0) != expected++) return false;
-    const void *p = sqlite3_column_blob(s, 1);
-    if (!take(ctx, p, static_cast<std::size_t>(sqlite3_column_bytes(s, 1)))) return true;
-  }
-  if (rc != SQLITE_DONE) fail("read a message");
-  return true;
-}
-
 bool Store::removeMessage(std::int64_t id) {
   sqlite3_stmt *s = prepare("DELETE FROM messages WHERE id = ?1");
   Use u(s);
@@ -167,12 +143,15 @@ bool Store::removeMessage(std::int64_t id) {
   return sqlite3_changes(db_) == 1;
 }
 
-std::int64_t Store::removeMessages(std::string_view receiver) {
-  sqlite3_stmt *s = prepare("DELETE FROM messages WHERE receiver = ?1");
+std::vector<std::int64_t> Store::removeMessages(std::string_view receiver) {
+  sqlite3_stmt *s = prepare("DELETE FROM messages WHERE receiver = ?1 RETURNING id");
   Use u(s);
   bindBlob(s, 1, receiver);
-  if (sqlite3_step(s) != SQLITE_DONE) fail("remove messages");
-  return sqlite3_changes(db_);
+  std::vector<std::int64_t> ids;
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+  if (rc != SQLITE_DONE) fail("remove messages");
+  return ids;
 }
 
 void Store::addSession(const Session &x) {

@@ -4,8 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
 
 namespace qlm::rqmgr {
 
@@ -102,6 +107,41 @@ bool TargetFile::commit() {
   const bool flushed = dir >= 0 && fsync(dir) == 0;
   if (dir >= 0) ::close(dir);
   return flushed;
+}
+
+bool copyFile(SourceFile &in, TargetFile &out, std::int64_t limit, std::int64_t *copied) {
+  std::vector<char> piece(kCopyBytes);
+  *copied = 0;
+  for (;;) {
+    const long got = in.read(piece.data(), piece.size());
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if ((*copied += got) > limit || !out.write(piece.data(), static_cast<std::size_t>(got))) return false;
+  }
+}
+
+std::string MessageBodies::pathOf(std::int64_t id) const { return dir_ + "/" + std::to_string(id); }
+
+void MessageBodies::remove(std::int64_t id) const { ::unlink(pathOf(id).c_str()); }
+
+int MessageBodies::unlinked(const std::string &path) { return ::unlink(path.c_str()) == 0 ? 1 : 0; }
+
+std::vector<std::pair<std::int64_t, std::string>> MessageBodies::olderThan(long ageSeconds) const {
+  std::vector<std::pair<std::int64_t, std::string>> out;
+  DIR *d = ::opendir(dir_.c_str());
+  if (d == nullptr) return out;
+  const std::time_t before = std::time(nullptr) - ageSeconds;
+  while (const dirent *e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = dir_ + "/" + name;
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_mtime > before) continue;
+    const bool numeric = name.find_first_not_of("0123456789") == std::string::npos && name.size() <= 18;
+    out.emplace_back(numeric ? std::atoll(name.c_str()) : -1, path);
+  }
+  ::closedir(d);
+  return out;
 }
 
 }  // namespace qlm::rqmgr

@@ -1,19 +1,24 @@
-// The files of the network operations: where a name points, reading a file to
-// send in chunks, and writing a received file so that nothing partial ever stands
-// under its final name.
+// The files of the network operations: where a name points, reading a file and
+// writing one so that nothing partial ever stands under its final name, and the
+// bodies of the network's messages.
 //
 // Names: an absolute name is taken as it is; any other is taken from the
-// installation's exchange directory. A received file is written under a temporary
-// name in its directory (".<name>.part"), flushed, renamed to its name, and the
-// directory flushed; a failure removes the temporary file. Files are made with mode
-// 0600.
+// installation's exchange directory. A file is written under a temporary name in
+// its directory (".<name>.part"), flushed, renamed to its name, and the directory
+// flushed; a failure removes the temporary file. Files are made with mode 0600.
+// Everything is copied in pieces of kCopyBytes: no process ever holds a whole
+// message in memory.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qlm::rqmgr {
+
+inline constexpr std::size_t kCopyBytes = 256 * 1024;
 
 // The path a name of the request stands for.
 std::string resolvePath(const std::string &exchangeDir, std::string_view name);
@@ -60,6 +65,41 @@ class TargetFile {
  private:
   int fd_ = -1;
   std::string path_, temp_;
+};
+
+class TargetFile;
+
+// Copies the rest of `in` to `out`: false when reading or writing fails or more
+// than `limit` bytes come; `copied` gets the bytes copied.
+bool copyFile(SourceFile &in, TargetFile &out, std::int64_t limit, std::int64_t *copied);
+
+// The bodies of the network's messages: one file per message in the messages
+// directory of the installation's data, named by the message id. The database
+// holds the messages' heads and is the truth: a body is written (and flushed)
+// before the transaction that adds its message commits, and removed after the
+// transaction that removes its message commits. A crash in between leaves a body
+// that no message names, which sweep() removes later.
+class MessageBodies {
+ public:
+  explicit MessageBodies(std::string dir) : dir_(std::move(dir)) {}
+  std::string pathOf(std::int64_t id) const;
+  void remove(std::int64_t id) const;
+  // Removes the bodies no message names (`exists(id)` false) and temporary files,
+  // when older than `ageSeconds` (a younger one may belong to a send that has not
+  // committed yet); the number removed.
+  template <class F>
+  int sweep(F &&exists, long ageSeconds) const {
+    int removed = 0;
+    for (const auto &[id, path] : olderThan(ageSeconds))
+      if (id < 0 || !exists(id)) removed += unlinked(path);
+    return removed;
+  }
+
+ private:
+  // (id, path) of the files older than `ageSeconds`; id -1 for anything else.
+  std::vector<std::pair<std::int64_t, std::string>> olderThan(long ageSeconds) const;
+  static int unlinked(const std::string &path);
+  std::string dir_;
 };
 
 }  // namespace qlm::rqmgr

@@ -223,6 +223,12 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
     }
   }
   EXPECT_GE(acknowledged, kMessages / 2);
+  // Every waiting message is whole.
+  for (const std::string &w : waiting) {
+    const std::string body = slurp(inst.root() + "/data/messages/" + std::to_string(std::atoll(w.c_str())));
+    const int i = indexOf(body);
+    EXPECT_TRUE(i >= 0 && body == content(i)) << "waiting message " << w << " is not whole";
+  }
   // No file under a final name is partial.
   for (const auto &f : fs::directory_iterator(exchange + "/in")) {
     const std::string name = f.path().filename();
