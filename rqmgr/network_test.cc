@@ -137,7 +137,7 @@ class NetworkService : public ::testing::Test {
 };
 
 TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides) {
-  const std::string body(600 * 1024 + 17, 'x');  // three chunks, the last one short
+  const std::string body(600 * 1024 + 17, 'x');  // more than one piece of a copy
   spit(exchange() + "/a.dat", body);
   Record started = record(start(a_, "LA", "secret"));
   EXPECT_EQ(started, (Record{{9983, "274"}, {274, "SESS00000001"}, {275, "ACTIV"}, {285, "00000"}, {286, "00000"},
