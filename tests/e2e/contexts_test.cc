@@ -225,6 +225,7 @@ TEST(Projects, ServerRefusalsCarryTexts) {
   ASSERT_EQ(QlmRetrieveErrText(raw(&req), raw(&texts)), 0u);
   EXPECT_EQ(std::string(texts.errornumber, 5), "30006");
   EXPECT_GT(std::strlen(texts.errormessage), 5u);
+  EXPECT_EQ(QlmRetrieveErrText(raw(&req), nullptr), 0u);  // no record asked for, none comes
   ASSERT_EQ(QlmCloseCInterface(), 0u);
 }
 

@@ -261,6 +261,9 @@ TEST(NetworkE2E, ASessionLeftByAKilledRequestManagerIsRecovered) {
 
 TEST(NetworkE2E, RefusalsOfTheNetworkComeWithTheirNumbersAndTexts) {
   Installation inst;
+  std::ofstream(inst.root() + "/quillmar.ini") << "[Network]\nMaxMessageBytes=10\n";
+  fs::create_directories(inst.root() + "/exchange");
+  spit(inst.root() + "/exchange/big", "eleven byte");
   NetApp a("Refusals", "LR", "MB-X", "secret"), wrong("Refusals", "LR", "MB-X", "guess"),
       nobody("Refusals", "NOBODY", "");
   ASSERT_EQ(a.openAll(), 0u);
@@ -276,6 +279,7 @@ TEST(NetworkE2E, RefusalsOfTheNetworkComeWithTheirNumbersAndTexts) {
       {[&] { return a.start(); }, "30020 A session is already active for this message system"},
       {[&] { return a.send("NOWHERE", "f"); }, "30021 The network mailbox does not exist"},
       {[&] { return a.send("MB-X", "missing"); }, "30022 The file to send cannot be read"},
+      {[&] { return a.send("MB-X", "big"); }, "30024 The file is larger than the network accepts"},
       {[&] { return a.receive("/no/such/dir/f"); }, "30023 The received file cannot be written there"},
       {[&] { return a.purge("0000000000000042"); }, "30026 The message is not waiting for this mailbox"},
   };
