@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "files.h"
 #include "service.h"
 #include "test_support.h"
 #include "transfer.h"
@@ -22,17 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Msg;
+using qlm::test::slurp;
+using qlm::test::spit;
 using test::Req;
 using Items = std::initializer_list<std::pair<std::uint16_t, std::string>>;
 using Record = std::map<std::uint16_t, std::string>;
 
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-void spit(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 // One project of the installation as a client sees it: its contexts.
 struct Client {

@@ -381,8 +381,8 @@ Err Service::run(Call &c) {
     case Kind::Unassign: return assign(c, false);
     case Kind::StartSession: return startSession(c);
     case Kind::EndSession: return endSession(c);
-    case Kind::Send: return sendOperation(c);
-    case Kind::Receive: return receiveOperation(c);
+    case Kind::Send: return transfer(c, rec::kDoSendOrdr);
+    case Kind::Receive: return transfer(c, rec::kDoRecvOrdr);
     case Kind::Query: return query(c);
     case Kind::Purge: return purge(c);
     case Kind::ProcessDropBox: return processDropBox(c);

@@ -40,6 +40,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,14 +104,14 @@ class Service {
   // The message system (sessions.cc).
   Err startSession(Call &c);
   Err endSession(Call &c);
-  Err sendOperation(Call &c);
-  Err receiveOperation(Call &c);
+  Err transfer(Call &c, const rec::Operation &op);
   Err query(Call &c);
   Err purge(Call &c);
   Err processDropBox(Call &c);
   Err recover(Call &c);
   // Ends the session held on a message system handle of this process, if any.
   void endSessionOf(const std::string &msysHandle);
+  std::optional<Session> heldSession(const Call &c);
   void answerWith(Call &c, std::int64_t id, const rec::Read &read) const;
   Err conclude(Call &c, const Outcome &o, const rec::Read &read, Network &net) const;
   void forgetBodies(Call &c, const Network &net) const;

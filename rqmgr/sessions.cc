@@ -324,7 +324,7 @@ Err Service::startSession(Call &c) {
 Err Service::endSession(Call &c) {
   Fields f;
   if (!readData(c.req, rec::kEndSess.send, &f)) return Err::Malformed;
-  const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
+  const auto session = heldSession(c);
   if (!session) return Err::NoSession;
   closeSession(store_, session->receipt, "ENDED", f);
   answerWith(c, session->receipt, rec::kEndSess.result);
@@ -352,26 +352,22 @@ void Service::forgetBodies(Call &c, const Network &net) const {
     });
 }
 
-Err Service::sendOperation(Call &c) {
-  Fields f;
-  if (!readData(c.req, rec::kDoSendOrdr.send, &f)) return Err::Malformed;
-  const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
-  if (!session) return Err::NoSession;
-  Network net(store_, network_, c.scope, *session);
-  return conclude(c, net.send(sending(f)), rec::kDoSendOrdr.result, net);
-}
+std::optional<Session> Service::heldSession(const Call &c) { return store_.sessionHeld(processToken(), c.ctx->handle); }
 
-Err Service::receiveOperation(Call &c) {
+// One send (`op` kDoSendOrdr) or receive of the session: the request's fields as a
+// transfer, the receipt it made as the answer.
+Err Service::transfer(Call &c, const rec::Operation &op) {
   Fields f;
-  if (!readData(c.req, rec::kDoRecvOrdr.send, &f)) return Err::Malformed;
-  const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
+  if (!readData(c.req, op.send, &f)) return Err::Malformed;
+  const auto session = heldSession(c);
   if (!session) return Err::NoSession;
   Network net(store_, network_, c.scope, *session);
-  return conclude(c, net.receive(receiving(f)), rec::kDoRecvOrdr.result, net);
+  const bool send = &op == &rec::kDoSendOrdr;
+  return conclude(c, send ? net.send(sending(f)) : net.receive(receiving(f)), op.result, net);
 }
 
 Err Service::query(Call &c) {
-  const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
+  const auto session = heldSession(c);
   if (!session) return Err::NoSession;
   if (!c.req.wantRecord) return Err::None;
   const rec::Layout &entry = rec::kQuryOrdrEntries.read.fields;
@@ -393,7 +389,7 @@ Err Service::query(Call &c) {
 Err Service::purge(Call &c) {
   Fields f;
   if (!readData(c.req, rec::kDoPurgOrdr.send, &f)) return Err::Malformed;
-  const auto session = store_.sessionHeld(processToken(), c.ctx->handle);
+  const auto session = heldSession(c);
   if (!session) return Err::NoSession;
   const std::string which = valueOf(f, nid::kPurgeWhich);
   if (which.empty()) return Err::BlankKey;

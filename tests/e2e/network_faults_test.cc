@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "files.h"
 #include "installation.h"
 #include "network_app.h"
 #include "qlmc32.h"
@@ -33,12 +34,6 @@ namespace {
 constexpr int kMessages = 60;     // sends
 constexpr int kMinReceives = 60;  // receive operations at least
 
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The bytes of message `i`: a first line naming it, then 10 to 400 KiB of a
 // pattern of its own.

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "files.h"
 #include "installation.h"
 #include "network_app.h"
 #include "qlmc32.h"
@@ -24,13 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-void spit(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 // Another application: a child process with a run directory of its own, and so a
 // Request Manager of its own. It is started before this process opens the
