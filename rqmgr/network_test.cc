@@ -379,6 +379,10 @@ TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
     store.begin(false);
     EXPECT_TRUE(store.find(kInstallation, 451, "Old").has_value());
     EXPECT_EQ(store.countMessages("X"), 0);
+    ListSpec projects;
+    projects.kind = 451;
+    ASSERT_EQ(store.list(projects).size(), 1u);  // indexed by the upgrade
+    EXPECT_EQ(store.count(kInstallation, std::vector<std::uint16_t>{451}), 1);
     store.commit();
   }
   int copies = 0;

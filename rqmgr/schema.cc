@@ -9,11 +9,16 @@
 //   2  the network: message heads (their bodies are files beside the database),
 //      sessions, sequences of the names the server makes, and an index of field
 //      values (mailbox lookups)
+//   3  lists inside the database: the index rows of every entry (sortkeys), the
+//      entry counts of each kind (kind_counts, kept by triggers), meta
+// After the steps, the sortkeys rows are made anew whenever the catalog they were
+// made from differs from the Request Manager's (catalog.h), in the same transaction.
 #include <sqlite3.h>
 
 #include <iterator>
 #include <string>
 
+#include "catalog.h"
 #include "store.h"
 #include "store_sql.h"
 
@@ -75,10 +80,57 @@ CREATE TABLE sequences(
   PRIMARY KEY(scope, kind)) WITHOUT ROWID;
 )";
 
+constexpr const char *kVersion3 = R"(
+CREATE TABLE sortkeys(
+  entry INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  code INTEGER NOT NULL,
+  scope INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  grp INTEGER NOT NULL,
+  class INTEGER NOT NULL,
+  num INTEGER,
+  text BLOB NOT NULL,
+  kclass INTEGER NOT NULL,
+  knum INTEGER,
+  ktext BLOB NOT NULL,
+  PRIMARY KEY(entry, code)) WITHOUT ROWID;
+CREATE INDEX sortkeys_kind ON sortkeys(scope, kind, code, class, num, text, kclass, knum, ktext, entry);
+CREATE INDEX sortkeys_group ON sortkeys(scope, grp, code, class, num, text, kclass, knum, ktext, entry)
+  WHERE grp <> kind;
+CREATE INDEX sortkeys_text ON sortkeys(scope, kind, code, text);
+CREATE TABLE kind_counts(
+  scope INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  n INTEGER NOT NULL,
+  PRIMARY KEY(scope, kind)) WITHOUT ROWID;
+INSERT INTO kind_counts(scope, kind, n) SELECT scope, kind, count(*) FROM entries GROUP BY scope, kind;
+CREATE TRIGGER entries_counted AFTER INSERT ON entries BEGIN
+  INSERT INTO kind_counts(scope, kind, n) VALUES(new.scope, new.kind, 1)
+    ON CONFLICT(scope, kind) DO UPDATE SET n = n + 1;
+END;
+CREATE TRIGGER entries_uncounted AFTER DELETE ON entries BEGIN
+  UPDATE kind_counts SET n = n - 1 WHERE scope = old.scope AND kind = old.kind;
+END;
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+)";
+
 // The statements that take a database from version i to i + 1.
-constexpr const char *kSteps[] = {kVersion1, kVersion2};
+constexpr const char *kSteps[] = {kVersion1, kVersion2, kVersion3};
 
 }  // namespace
+
+void Store::indexFor(const std::string &fingerprint) {
+  sqlite3_stmt *get = prepare("SELECT value FROM meta WHERE key = 'catalog'");
+  {
+    Use u(get);
+    if (sqlite3_step(get) == SQLITE_ROW && columnBytes(get, 0) == fingerprint) return;
+  }
+  reindexAll();
+  sqlite3_stmt *put = prepare("INSERT OR REPLACE INTO meta(key, value) VALUES('catalog', ?1)");
+  Use u(put);
+  bindText(put, 1, fingerprint);
+  if (sqlite3_step(put) != SQLITE_DONE) fail("record the catalog");
+}
 
 int Store::schemaVersion() {
   sqlite3_stmt *v = prepare("PRAGMA user_version");
@@ -94,7 +146,17 @@ void Store::migrate(const std::string &path) {
   if (found > kCurrent)
     throw StoreError("the database schema version " + std::to_string(found) + " is newer than this Request Manager (" +
                      std::to_string(kCurrent) + ") knows; the database was left untouched");
-  if (found == kCurrent) return;
+  if (found == kCurrent) {
+    begin(true);
+    try {
+      indexFor(catalogFingerprint());
+      commit();
+    } catch (...) {
+      rollback();
+      throw;
+    }
+    return;
+  }
   if (found > 0) {
     // A consistent copy of the old database, made before anything changes.
     const std::string copy = path + ".v" + std::to_string(found) + "-" + now();
@@ -108,6 +170,7 @@ void Store::migrate(const std::string &path) {
     // Another Request Manager may have upgraded it meanwhile.
     for (int v = schemaVersion(); v < kCurrent; ++v) exec(kSteps[v]);
     exec(("PRAGMA user_version = " + std::to_string(kCurrent)).c_str());
+    indexFor(catalogFingerprint());
     commit();
   } catch (...) {
     rollback();

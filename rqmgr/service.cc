@@ -8,6 +8,7 @@
 #include "records/addressbook.h"
 #include "records/common.h"
 #include "records/mailbox.h"
+#include "catalog.h"
 #include "password.h"
 #include "process.h"
 #include "records/sessions.h"
@@ -80,15 +81,12 @@ constexpr Family kDropBox{&rec::kDropBox, Scope::Project, false, computeDropBox}
 constexpr Family kSessRcpt{&rec::kSessRcpt, Scope::Project, false, nullptr, 0, nullptr, guardSessionReceipt};
 static_assert(rec::kSendRcpt.record.has(kSendRcpt.addStamp) && rec::kRecvRcpt.record.has(kRecvRcpt.addStamp));
 
-// The shelves "$Default$": every order, respectively every receipt, of the mailbox.
-// The order shelf's list codes 9982 and 9981 name each kind's key and description.
+// The shelves "$Default$": every order, respectively every receipt, of the mailbox
+// (their list codes: catalog.cc).
 constexpr const Family *kOrders[] = {&kSendOrdr, &kRecvOrdr};
 constexpr const Family *kReceipts[] = {&kSendRcpt, &kRecvRcpt};
-constexpr Alias kOrdrShlfAliases[] = {{9982, 1180, 1180}, {9982, 687, 687}, {9981, 1180, 1181}, {9981, 687, 688}};
-static_assert(rec::kOrdrShlfKeywords[0].nameId == 9982 && rec::kOrdrShlfKeywords[1].nameId == 9981);
-static_assert(rec::kSendOrdr.list.keywords[1].nameId == 1181 && rec::kRecvOrdr.list.keywords[1].nameId == 688);
-constexpr Shelf kOrdrShlf{rec::kOrdrShlf.nameId, kOrders, kOrdrShlfAliases};
-constexpr Shelf kRcptShlf{rec::kRcptShlf.nameId, kReceipts, {}};
+constexpr Shelf kOrdrShlf{rec::kOrdrShlf.nameId, kOrders};
+constexpr Shelf kRcptShlf{rec::kRcptShlf.nameId, kReceipts};
 
 constexpr Route entityRoute(Kind k, Needs n, const Family &f) {
   const rec::Entity &e = *f.entity;
@@ -543,9 +541,54 @@ Err Service::remove(Call &c) {
   return Err::None;
 }
 
+namespace {
+constexpr Cmp cmpOf(Op op) {
+  switch (op) {
+    case Op::Gt: return Cmp::Gt;
+    case Op::Lt: return Cmp::Lt;
+    case Op::Ne: return Cmp::Ne;
+    case Op::Ge: return Cmp::Ge;
+    case Op::Le: return Cmp::Le;
+    case Op::Eq: break;
+  }
+  return Cmp::Eq;
+}
+
+// The stored code of a requested one in every kind listed; -1 when a kind lacks it
+// or the kinds disagree.
+int codeIn(std::span<const Family *const> families, std::uint16_t requested) {
+  int code = -2;
+  for (const Family *f : families) {
+    const int c = storedCode(f->kind(), requested);
+    if (c < 0 || (code != -2 && c != code)) return -1;
+    code = c;
+  }
+  return code;
+}
+}  // namespace
+
 Err Service::list(Call &c) {
   const Route &rt = c.route;
-  std::optional<Entry> container;
+  const std::span<const Family *const> families =
+      rt.shelf != nullptr ? rt.shelf->families : std::span<const Family *const>(&rt.family, 1);
+  const ListQuery &q = c.req.list;
+  ListSpec spec;
+  spec.scope = scopeOf(*families.front(), c.scope);
+  spec.kind = families.front()->kind();
+  spec.group = families.size() > 1 ? codesOf(spec.kind)->group : 0;
+  spec.descending = q.descending;
+  spec.offset = q.start - 1;
+  spec.limit = q.count;
+  if (q.sortField != 0) {
+    const int code = codeIn(families, q.sortField);
+    if (code < 0) return Err::UnknownField;
+    spec.sortCode = static_cast<std::uint16_t>(code);
+  }
+  if (q.selectField != 0) {
+    const int code = codeIn(families, q.selectField);
+    if (code < 0) return Err::UnknownField;
+    if (q.selects()) spec.select.push_back({static_cast<std::uint16_t>(code), cmpOf(q.op), q.value});
+  }
   if (rt.container != nullptr) {
     const Family &box = *rt.container;
     std::string name;
@@ -554,30 +597,16 @@ Err Service::list(Call &c) {
     } else if ((name = cut(c.req.related, keyWidth(box))).empty()) {
       return Err::BlankKey;
     }
-    container = store_.find(scopeOf(box, c.scope), box.kind(), name);
+    const auto container = store_.find(scopeOf(box, c.scope), box.kind(), name);
     if (!container) return Err::NoEntry;
+    if (rt.linkField != 0)  // the entries whose link field holds the container's key
+      spec.select.push_back({static_cast<std::uint16_t>(storedCode(spec.kind, rt.linkField)), Cmp::Eq, container->key});
+    else
+      spec.container = container->id;
   }
-  const std::span<const Family *const> families =
-      rt.shelf != nullptr ? rt.shelf->families : std::span<const Family *const>(&rt.family, 1);
-  std::vector<std::uint16_t> known;
-  for (const Family *f : families) {
-    std::vector<Entry> entries = !container || rt.linkField != 0 ? store_.entries(scopeOf(*f, c.scope), f->kind())
-                                                                 : store_.members(container->id, f->kind());
-    if (container && rt.linkField != 0) {
-      std::erase_if(entries, [&](const Entry &e) {
-        auto v = e.fields.find(rt.linkField);
-        return v == e.fields.end() || v->second != container->key;
-      });
-    }
-    const rec::Read &read = f->entity->listed.read;
-    for (const Entry &e : entries) c.rows.push_back(rowOf(e, read));
-    if (rt.shelf == nullptr)
-      for (const rec::Field &x : read.fields.fields) known.push_back(x.nameId);
-  }
-  const Err e = applyQuery(c.rows, c.req.list,
-                           ListFields{known, rt.shelf != nullptr ? rt.shelf->aliases : std::span<const Alias>()});
-  if (!c.req.wantRecord) c.rows.clear();  // the request asked for no entries
-  return e;
+  if (!c.req.wantRecord) return Err::None;  // the request asked for no entries
+  for (const Entry &e : store_.list(spec)) c.rows.push_back(rowOf(e, familyOf(e.kind)->entity->listed.read));
+  return Err::None;
 }
 
 Err Service::assign(Call &c, bool on) {

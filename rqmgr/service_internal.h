@@ -64,7 +64,6 @@ struct Family {
 struct Shelf {
   std::uint16_t nameId;                     // segment type and item of the shelf's name (delete)
   std::span<const Family *const> families;
-  std::span<const Alias> aliases;           // the list's field codes: a field of each kind
 };
 
 struct Route {

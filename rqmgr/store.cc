@@ -35,6 +35,7 @@ Store::Store(const std::string &path, int busyTimeoutMs) {
   } catch (...) {
     rollback();
     for (auto &[sql, s] : stmts_) sqlite3_finalize(s);
+    for (auto &[sql, s] : dynamic_) sqlite3_finalize(s);
     sqlite3_close(db_);
     db_ = nullptr;
     throw;
@@ -44,6 +45,7 @@ Store::Store(const std::string &path, int busyTimeoutMs) {
 Store::~Store() {
   rollback();
   for (auto &[sql, s] : stmts_) sqlite3_finalize(s);
+  for (auto &[sql, s] : dynamic_) sqlite3_finalize(s);
   sqlite3_close(db_);
 }
 
@@ -172,10 +174,13 @@ void Store::change(std::int64_t id, const Fields &set, std::span<const std::uint
     if (sqlite3_step(put) != SQLITE_DONE) fail("set field");
   }
   sqlite3_stmt *st = prepare("UPDATE entries SET changed = ?2 WHERE id = ?1");
-  Use u(st);
-  sqlite3_bind_int64(st, 1, id);
-  bindText(st, 2, stamp);
-  if (sqlite3_step(st) != SQLITE_DONE) fail("stamp entry");
+  {
+    Use u(st);
+    sqlite3_bind_int64(st, 1, id);
+    bindText(st, 2, stamp);
+    if (sqlite3_step(st) != SQLITE_DONE) fail("stamp entry");
+  }
+  if (const auto e = get(id)) reindex(*e);
 }
 
 void Store::remove(std::int64_t id) {
@@ -196,14 +201,15 @@ void Store::removeAll(std::int64_t scope, std::uint16_t kind) {
 }
 
 std::int64_t Store::count(std::int64_t scope, std::span<const std::uint16_t> kinds) {
-  sqlite3_stmt *s = prepare("SELECT count(*) FROM entries WHERE scope = ?1 AND kind = ?2");
+  sqlite3_stmt *s = prepare("SELECT n FROM kind_counts WHERE scope = ?1 AND kind = ?2");
   std::int64_t n = 0;
   for (std::uint16_t kind : kinds) {
     Use u(s);
     sqlite3_bind_int64(s, 1, scope);
     sqlite3_bind_int(s, 2, kind);
-    if (sqlite3_step(s) != SQLITE_ROW) fail("count entries");
-    n += sqlite3_column_int64(s, 0);
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) n += sqlite3_column_int64(s, 0);
+    else if (rc != SQLITE_DONE) fail("count entries");
   }
   return n;
 }

@@ -2,7 +2,7 @@
 // <root>/data/quillmar.db, shared by every Request Manager process of the
 // installation.
 //
-// Schema (user_version 2; schema.cc makes and upgrades it):
+// Schema (user_version 3; schema.cc makes and upgrades it):
 //   entries(id, scope, kind, key, created, changed)
 //       every named entry of every family. scope 0 holds the installation's own
 //       entries (projects, communication profiles); any other scope is the id of the
@@ -27,6 +27,14 @@
 //       (process.h) and its message system handle.
 //   sequences(scope, kind, next)
 //       the counters of the names the Request Manager makes (receipts, sessions).
+//   sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext)
+//       one row per list code of every entry (catalog.h): the field's value as a
+//       SortKey, and the entry's key as one, so that lists select, order and page
+//       on indexes (ListSpec).
+//   kind_counts(scope, kind, n)
+//       how many entries of each kind a scope holds, kept by triggers.
+//   meta(key, value)
+//       "catalog": the catalog the sortkeys rows were made from (catalog.h).
 // Deleting an entry deletes its fields, its assignments (either side), its open
 // marks and, for a project, every entry scoped to it.
 //
@@ -60,6 +68,45 @@ class StoreError : public std::runtime_error {
 };
 
 using Fields = std::map<std::uint16_t, std::string>;
+
+// A value as the lists compare and order it: blank, a run of 1-18 decimal digits
+// (a number), or any other value (its bytes).
+struct SortKey {
+  enum Class { kBlank = 0, kNumber = 1, kText = 2 };
+  int cls = kBlank;
+  std::int64_t num = 0;  // for kNumber
+  std::string text;      // the value
+};
+SortKey sortKey(std::string_view value);
+
+enum class Cmp { Gt, Lt, Eq, Ne, Ge, Le };
+
+// A list selection: the entries whose field `code` compares with `value` by `op`.
+// Two values that are both runs of decimal digits (at most 18) compare as numbers;
+// any others byte by byte (so letter case counts, and a blank value is less than
+// any other).
+struct Selection {
+  std::uint16_t code;
+  Cmp op;
+  std::string value;
+};
+
+// One list as the store answers it.
+// Order: by the field `sortCode` (kKeyCode: the key), then by the key, then by the
+// order of adding; `descending` reverses all of it. Within one field, blank values
+// come first, then numbers (as numbers), then every other value (byte by byte):
+// the comparison rule above wherever it is a consistent order.
+// Paging: `limit` entries (-1: all) after `offset` ones, after selection and order.
+struct ListSpec {
+  std::int64_t scope = kInstallation;
+  std::uint16_t kind = 0;       // the kind listed, or
+  std::uint16_t group = 0;      // when not 0: every kind of this group (a shelf)
+  std::int64_t container = 0;   // when not 0: only the entries assigned to it
+  std::uint16_t sortCode = 0;   // kKeyCode (0): the key
+  bool descending = false;
+  std::vector<Selection> select;  // every one must hold
+  std::int64_t offset = 0, limit = -1;
+};
 
 // A message of the network, without its bytes.
 struct MessageHead {
@@ -110,6 +157,8 @@ class Store {
   std::optional<Entry> get(std::int64_t id);
   // All entries of a kind in a scope, in the order added.
   std::vector<Entry> entries(std::int64_t scope, std::uint16_t kind);
+  // The entries of a list, in its order; the codes must be codes of its kinds.
+  std::vector<Entry> list(const ListSpec &spec);
   // Adds an entry; the key must not exist (check with find first).
   std::int64_t add(std::int64_t scope, std::uint16_t kind, std::string_view key, const Fields &fields,
                    const std::string &stamp);
@@ -180,6 +229,12 @@ class Store {
  private:
   void migrate(const std::string &path);
   int schemaVersion();
+  // Writes the index rows of an entry; of every entry.
+  void reindex(const Entry &e);
+  void reindexAll();
+  // Makes the index rows anew unless they were made from this catalog.
+  void indexFor(const std::string &fingerprint);
+  sqlite3_stmt *prepareText(const std::string &sql);
   std::optional<Session> readSession(sqlite3_stmt *s);
   sqlite3_stmt *prepare(const char *sql);
   // count(*) of `sql` bound to (id, kind).
@@ -191,6 +246,7 @@ class Store {
   sqlite3 *db_ = nullptr;
   bool inTxn_ = false;
   std::unordered_map<const char *, sqlite3_stmt *> stmts_;
+  std::unordered_map<std::string, sqlite3_stmt *> dynamic_;  // statements made for a query's shape
 };
 
 }  // namespace qlm::rqmgr
