@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -40,8 +41,14 @@ RawPeer::RawPeer(int replyBytes) {
   if (child_ == 0) {
     close(fds[0]);
     std::vector<char> in(8192), out(replyBytes, 'r');
-    while (recv(fds[1], in.data(), in.size(), 0) > 0)
-      if (send(fds[1], out.data(), out.size(), 0) < 0) break;
+    ssize_t got;
+    while ((got = recv(fds[1], in.data(), in.size(), 0)) > 0) {
+      // A request of 4 bytes or more names in its first 4 how many replies it wants.
+      int replies = 1;
+      if (got >= 4) std::memcpy(&replies, in.data(), sizeof replies);
+      for (int i = 0; i < replies; ++i)
+        if (send(fds[1], out.data(), out.size(), 0) < 0) _exit(0);
+    }
     _exit(0);
   }
   close(fds[1]);
@@ -54,10 +61,14 @@ RawPeer::~RawPeer() {
   waitpid(child_, &status, 0);
 }
 
-void RawPeer::pingPong(int requestBytes) {
+void RawPeer::pingPong(int requestBytes) { stream(requestBytes, 1); }
+
+void RawPeer::stream(int requestBytes, int replies) {
   static std::vector<char> buf(8192, 'q');
-  if (send(fd_, buf.data(), requestBytes, 0) < 0 || recv(fd_, buf.data(), buf.size(), 0) < 0)
-    throw std::runtime_error("ping-pong");
+  std::memcpy(buf.data(), &replies, sizeof replies);
+  if (send(fd_, buf.data(), requestBytes, 0) < 0) throw std::runtime_error("raw request");
+  for (int i = 0; i < replies; ++i)
+    if (recv(fd_, buf.data(), buf.size(), 0) < 0) throw std::runtime_error("raw reply");
 }
 
 }  // namespace qlm::bench

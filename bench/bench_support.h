@@ -28,6 +28,8 @@ class RawPeer {
   ~RawPeer();
   // One two-hop exchange: send `requestBytes`, wait for the reply.
   void pingPong(int requestBytes);
+  // A request of `requestBytes` answered by `replies` packets back to back.
+  void stream(int requestBytes, int replies);
 
  private:
   int fd_ = -1;

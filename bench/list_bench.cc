@@ -96,6 +96,34 @@ void BM_ListAddresses(benchmark::State &state) {
   state.counters["entries"] = n;
 }
 
+// A page of 20 addresses from the start of the list, through library and server.
+void BM_ListPage20(benchmark::State &state) {
+  Session &s = session();
+  s.seed(static_cast<int>(state.range(0)));
+  QlmAddr area[20];
+  QlmListQual q;
+  QlmResetMem(reinterpret_cast<char *>(&q), sizeof q);
+  QlmReplaceField(q.context, 20, "Bench");
+  QlmReplaceField(q.startentry, 5, "1");
+  QlmReplaceField(q.numentries, 5, "20");
+  uint16_t count = 0;
+  for (auto _ : state)
+    if (QlmListAddr(reinterpret_cast<char *>(&q), &count, reinterpret_cast<char *>(area)) != 0 || count != 20) {
+      state.SkipWithError("list failed");
+      break;
+    }
+}
+
+// The bytes of a list of `n` seeded addresses sent raw: one request, then as many
+// messages of 3072 bytes as the answer needs (41 bytes a record).
+void BM_RawTransfer(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  const int messages = (n * 41 + 3040) / 3041;
+  qlm::bench::RawPeer peer(3072);
+  for (auto _ : state) peer.stream(128, messages);
+  state.counters["messages"] = messages;
+}
+
 void BM_SqliteReadRows(benchmark::State &state) {
   Session &s = session();
   const int n = static_cast<int>(state.range(0));
@@ -128,6 +156,8 @@ void BM_SqliteReadRows(benchmark::State &state) {
 BENCHMARK(BM_AddAddress)->UseRealTime()->Iterations(2000);
 BENCHMARK(BM_ListAddresses)->UseRealTime()->Arg(1000)->Arg(10000)->Arg(65535)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteReadRows)->UseRealTime()->Arg(1000)->Arg(10000)->Arg(65535)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawTransfer)->UseRealTime()->Arg(65535)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListPage20)->UseRealTime()->Arg(100)->Arg(65535);
 
 // Runs everything, then prints the ratios that the targets speak of.
 int main(int argc, char **argv) {
@@ -147,8 +177,8 @@ int main(int argc, char **argv) {
       if (reporter.ns.count(n)) return reporter.ns[n];
     return 0.0;
   };
-  auto ratio = [&](const char *a, const char *b) {
-    if (time(a) > 0 && time(b) > 0) std::printf("%-45s %8.2f x  (%s)\n", a, time(a) / time(b), b);
+  auto ratio = [&](const std::string &a, const std::string &b) {
+    if (time(a) > 0 && time(b) > 0) std::printf("%-50s %8.2f x  (%s)\n", a.c_str(), time(a) / time(b), b.c_str());
   };
   std::printf("\nRatios\n");
   ratio("BM_LibraryRoundTrip/real_time", "BM_RawPingPong/real_time");
@@ -157,6 +187,13 @@ int main(int argc, char **argv) {
     ratio(("BM_ListAddresses/" + std::string(n) + "/real_time").c_str(),
           ("BM_SqliteReadRows/" + std::string(n) + "/real_time").c_str());
   ratio("BM_Send100MiB/iterations:3/real_time", "BM_CopyFileWithFlush100MiB/iterations:3/real_time");
+  for (const char *b : {"BM_StorePage20", "BM_StoreSelectKey20", "BM_StoreSelectCity20", "BM_ListPage20"})
+    ratio(std::string(b) + (b[3] == 'L' ? "/65535/real_time" : "/65535"), std::string(b) + (b[3] == 'L' ? "/100/real_time" : "/100"));
+  ratio("BM_StorePageThroughAll1000", "BM_StoreListAll");
+  if (time("BM_SqliteReadRows/65535/real_time") > 0 && time("BM_RawTransfer/65535/real_time") > 0)
+    std::printf("%-50s %8.2f x  (SQLite read + raw transfer)\n", "BM_ListAddresses/65535/real_time",
+                time("BM_ListAddresses/65535/real_time") /
+                    (time("BM_SqliteReadRows/65535/real_time") + time("BM_RawTransfer/65535/real_time")));
   ratio("BM_Receive100MiB/iterations:3/real_time", "BM_CopyFileWithFlush100MiB/iterations:3/real_time");
   benchmark::Shutdown();
   return 0;

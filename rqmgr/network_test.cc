@@ -355,34 +355,15 @@ TEST(MessageBodies, TheSweepRemovesOldBodiesThatNoMessageNamesAndNothingElse) {
 TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
   test::TempDir dir;
   const std::string path = dir.path() + "/q.db";
-  {
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE entries(id INTEGER PRIMARY KEY, scope INTEGER NOT NULL, kind INTEGER NOT "
-                           "NULL, key BLOB NOT NULL, created TEXT NOT NULL, changed TEXT NOT NULL, UNIQUE(scope, kind, "
-                           "key));"
-                           "CREATE TABLE fields(entry INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE, "
-                           "name_id INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY(entry, name_id)) WITHOUT ROWID;"
-                           "CREATE TABLE assignments(id INTEGER PRIMARY KEY, container INTEGER NOT NULL, member "
-                           "INTEGER NOT NULL, UNIQUE(container, member));"
-                           "CREATE TABLE opened(project INTEGER NOT NULL, pid INTEGER NOT NULL, handle TEXT NOT NULL, "
-                           "PRIMARY KEY(pid, handle));"
-                           "INSERT INTO entries VALUES(1, 0, 451, X'4F6C64', '20200101000000', '20200101000000');"
-                           "PRAGMA user_version = 1;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
+  fs::copy_file(QLM_SOURCE_DIR "/tests/data/quillmar-v1.db", path);  // made by a version-1 Request Manager
   {
     Store store(path);
     store.begin(false);
-    EXPECT_TRUE(store.find(kInstallation, 451, "Old").has_value());
-    EXPECT_EQ(store.countMessages("X"), 0);
     ListSpec projects;
     projects.kind = 451;
     ASSERT_EQ(store.list(projects).size(), 1u);  // indexed by the upgrade
-    EXPECT_EQ(store.count(kInstallation, std::vector<std::uint16_t>{451}), 1);
+    EXPECT_EQ(store.count(store.list(projects)[0].id, std::vector<std::uint16_t>{105}), 3);
+    EXPECT_EQ(store.countMessages("X"), 0);
     store.commit();
   }
   int copies = 0;

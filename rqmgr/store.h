@@ -52,6 +52,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <variant>
 #include <vector>
 
 struct sqlite3;
@@ -218,6 +220,9 @@ class Store {
   // Sessions of a logon held by running Request Managers.
   std::int64_t liveSessions(std::int64_t logon);
 
+  // A value a list statement is bound to: an integer, or bytes.
+  using Bound = std::variant<std::int64_t, std::string>;
+
   // A savepoint inside the open transaction: what follows can be undone alone.
   void savepoint();
   void release();
@@ -247,6 +252,19 @@ class Store {
   bool inTxn_ = false;
   std::unordered_map<const char *, sqlite3_stmt *> stmts_;
   std::unordered_map<std::string, sqlite3_stmt *> dynamic_;  // statements made for a query's shape
+
+  // Where a page of a list ended: the next page goes on from its last row's order
+  // terms while nothing has changed since (store_list.cc).
+  struct Cursor {
+    std::string shape;                     // the list without its paging
+    std::int64_t next = 0;                 // the offset after the page
+    std::vector<Bound> after;              // the order terms of its last row
+    std::pair<std::int64_t, std::int64_t> stamp;  // changeStamp() when it was read
+  };
+  static constexpr std::size_t kCursors = 16;
+  std::vector<Cursor> cursors_;
+  void remember(Cursor c);
+  std::pair<std::int64_t, std::int64_t> changeStamp();
 };
 
 }  // namespace qlm::rqmgr

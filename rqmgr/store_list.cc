@@ -1,10 +1,16 @@
 // Lists inside the database: the index rows of every entry (table sortkeys) and
 // the queries that select, order and page over them. The rules are in store.h
 // (ListSpec); what each kind indexes is in catalog.h.
+//
+// A page is one scan of an index in list order, entered where the selection lets
+// it, that skips `offset` rows and takes `limit`. Paging on through a list costs
+// what the page holds, not what came before it: the store remembers where the
+// last pages of the lists it answered ended (Cursor), and a request for the page
+// that follows, with nothing written since, goes on from there in the index.
 #include <sqlite3.h>
 
-#include <functional>
 #include <unordered_map>
+#include <variant>
 
 #include "catalog.h"
 #include "store.h"
@@ -26,8 +32,7 @@ namespace {
 
 void bindKey(sqlite3_stmt *s, int at, const SortKey &k) {
   sqlite3_bind_int(s, at, k.cls);
-  if (k.cls == SortKey::kNumber) sqlite3_bind_int64(s, at + 1, k.num);
-  else sqlite3_bind_null(s, at + 1);
+  sqlite3_bind_int64(s, at + 1, k.num);
   bindBlob(s, at + 2, k.text);
 }
 
@@ -43,51 +48,71 @@ const char *sqlOp(Cmp op) {
   return "=";
 }
 
-// A statement under construction: its text and what binds its parameters, in order.
+using Bound = Store::Bound;
+
+// A statement under construction: its text and its parameters, in order.
 struct Query {
   std::string sql;
-  std::vector<std::function<void(sqlite3_stmt *, int)>> binds;
+  std::vector<Bound> binds;
   Query &add(std::string_view text) {
     sql += text;
     return *this;
   }
   Query &value(std::int64_t v) {
     sql += "?";
-    binds.push_back([v](sqlite3_stmt *s, int i) { sqlite3_bind_int64(s, i, v); });
+    binds.emplace_back(v);
     return *this;
   }
   Query &bytes(std::string v) {
     sql += "?";
-    binds.push_back([v = std::move(v)](sqlite3_stmt *s, int i) { bindBlob(s, i, v); });
+    binds.emplace_back(std::move(v));
     return *this;
   }
   void bind(sqlite3_stmt *s) const {
-    for (std::size_t i = 0; i < binds.size(); ++i) binds[i](s, static_cast<int>(i) + 1);
+    for (std::size_t i = 0; i < binds.size(); ++i) {
+      const int at = static_cast<int>(i) + 1;
+      if (const auto *n = std::get_if<std::int64_t>(&binds[i])) sqlite3_bind_int64(s, at, *n);
+      else bindBlob(s, at, std::get<std::string>(binds[i]));
+    }
   }
 };
 
 // The selection `x` on the index row `alias`: values that are both runs of decimal
-// digits compare as numbers, any others byte by byte.
+// digits compare as numbers, any others byte by byte. Where the rows that can pass
+// lie in one range of the index order, a bound that says so comes first, so that
+// the index is entered there (blanks sort first, then numbers, then other values):
+// a number can only pass "greater" where its own rows do from it on or any value
+// follows; a value starting above '9' passes "greater" for other values alone.
 void condition(Query &q, const std::string &alias, const Selection &x) {
   const SortKey v = sortKey(x.value);
   const std::string t = alias + ".text", n = alias + ".num", c = alias + ".class";
   if (x.op == Cmp::Eq || x.op == Cmp::Ne) {  // equal values have equal classes
     q.add(x.op == Cmp::Ne ? "NOT " : "").add("(").add(c).add(" = ").value(v.cls);
     if (v.cls == SortKey::kNumber) q.add(" AND ").add(n).add(" = ").value(v.num).add(")");
-    else q.add(" AND ").add(n).add(" IS NULL AND ").add(t).add(" = ").bytes(v.text).add(")");
+    else q.add(" AND ").add(n).add(" = 0 AND ").add(t).add(" = ").bytes(v.text).add(")");
     return;
   }
   const char *op = sqlOp(x.op);
+  const bool greater = x.op == Cmp::Gt || x.op == Cmp::Ge;
   if (v.cls != SortKey::kNumber) {
+    if (greater && !v.text.empty() && v.text[0] > '9')
+      q.add(c).add(" = 2 AND ").add(n).add(" = 0 AND ");
+    else if (greater && (x.op == Cmp::Gt || !v.text.empty()))
+      q.add(c).add(" >= 1 AND ");
     q.add(t).add(" ").add(op).add(" ").bytes(v.text);
     return;
   }
+  if (greater) q.add("(").add(c).add(", ").add(n).add(") ").add(op).add(" (1, ").value(v.num).add(") AND ");
   q.add("((").add(c).add(" = 1 AND ").add(n).add(" ").add(op).add(" ").value(v.num).add(") OR (");
   q.add(c).add(" <> 1 AND ").add(t).add(" ").add(op).add(" ").bytes(v.text).add("))");
 }
 
-// The ordered entry ids of a list, as one statement.
-Query pageQuery(const ListSpec &l) {
+constexpr const char *kTerms[] = {"o.class", "o.num", "o.text", "o.kclass", "o.knum", "o.ktext", "o.entry"};
+
+// The page's scan: the entry ids and the order terms of each row. Rows after
+// `after` (the order terms of the row a page ended with), when given, instead of
+// the first `offset` ones.
+Query pageQuery(const ListSpec &l, const std::vector<Bound> *after) {
   // Ordered by the key and held to one value of another field: that field's row
   // orders the entries by their key already.
   const Selection *equal = nullptr;
@@ -95,9 +120,12 @@ Query pageQuery(const ListSpec &l) {
     for (const Selection &x : l.select)
       if (x.op == Cmp::Eq && x.code != kKeyCode) equal = &x;
   const std::uint16_t orderCode = equal ? equal->code : l.sortCode;
+  const std::size_t first = equal ? 3 : 0;  // the order terms used
 
   Query q;
-  q.add("SELECT o.entry FROM sortkeys o");
+  q.add("SELECT ");
+  for (std::size_t i = first; i < std::size(kTerms); ++i) q.add(i > first ? ", " : "").add(kTerms[i]);
+  q.add(" FROM sortkeys o");
   if (l.container != 0) q.add(" JOIN assignments a ON a.member = o.entry AND a.container = ").value(l.container);
   std::vector<std::string> alias(l.select.size());
   for (std::size_t i = 0; i < l.select.size(); ++i) {
@@ -113,13 +141,36 @@ Query pageQuery(const ListSpec &l) {
   q.add(l.group != 0 ? " AND o.grp = " : " AND o.kind = ").value(l.group != 0 ? l.group : l.kind);
   q.add(" AND o.code = ").value(orderCode);
   for (std::size_t i = 0; i < l.select.size(); ++i) condition(q.add(" AND "), alias[i], l.select[i]);
-  const char *dir = l.descending ? " DESC" : "";
+  if (after != nullptr) {
+    q.add(" AND (");
+    for (std::size_t i = first; i < std::size(kTerms); ++i) q.add(i > first ? ", " : "").add(kTerms[i]);
+    q.add(l.descending ? ") < (" : ") > (");
+    for (std::size_t i = 0; i < after->size(); ++i) {
+      q.add(i > 0 ? ", " : "");
+      if (const auto *n = std::get_if<std::int64_t>(&(*after)[i])) q.value(*n);
+      else q.bytes(std::get<std::string>((*after)[i]));
+    }
+    q.add(")");
+  }
   q.add(" ORDER BY ");
-  const char *terms[] = {"o.class", "o.num", "o.text", "o.kclass", "o.knum", "o.ktext", "o.entry"};
-  for (std::size_t i = equal ? 3 : 0; i < std::size(terms); ++i)
-    q.add(terms[i]).add(dir).add(i + 1 < std::size(terms) ? ", " : "");
-  q.add(" LIMIT ").value(l.limit).add(" OFFSET ").value(l.offset);
+  for (std::size_t i = first; i < std::size(kTerms); ++i)
+    q.add(i > first ? ", " : "").add(kTerms[i]).add(l.descending ? " DESC" : "");
+  q.add(" LIMIT ").value(l.limit).add(" OFFSET ").value(after != nullptr ? 0 : l.offset);
   return q;
+}
+
+// The list without its paging: what makes two requests pages of one list.
+std::string shapeOf(const ListSpec &l) {
+  ListSpec whole = l;
+  whole.offset = whole.limit = 0;
+  const Query q = pageQuery(whole, nullptr);
+  std::string shape = q.sql;
+  for (const Bound &b : q.binds) {
+    shape += '\x1f';
+    if (const auto *n = std::get_if<std::int64_t>(&b)) shape += std::to_string(*n);
+    else shape += "'" + std::get<std::string>(b);
+  }
+  return shape;
 }
 
 }  // namespace
@@ -134,19 +185,45 @@ sqlite3_stmt *Store::prepareText(const std::string &sql) {
   return s;
 }
 
+// Changes since: this connection's and every other's.
+std::pair<std::int64_t, std::int64_t> Store::changeStamp() {
+  sqlite3_stmt *s = prepare("PRAGMA data_version");
+  Use u(s);
+  const std::int64_t others = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+  return {sqlite3_total_changes64(db_), others};
+}
+
 std::vector<Entry> Store::list(const ListSpec &l) {
-  // First the page's ids in their order, then the entries with their fields.
-  const Query page = pageQuery(l);
+  // Where an earlier page of this list ended, when this one follows it unchanged.
+  const std::string shape = shapeOf(l);
+  const auto stamp = changeStamp();
+  const Cursor *from = nullptr;
+  for (const Cursor &c : cursors_)
+    if (c.shape == shape && c.next == l.offset && l.offset > 0 && c.stamp == stamp) from = &c;
+
+  // The page's ids in their order, and the order terms of its last row.
+  const Query page = pageQuery(l, from ? &from->after : nullptr);
   std::vector<std::int64_t> ids;
+  std::vector<Bound> last;
   {
     sqlite3_stmt *s = prepareText(page.sql);
     Use u(s);
     page.bind(s);
     int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+    const int terms = sqlite3_column_count(s);
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      ids.push_back(sqlite3_column_int64(s, terms - 1));
+      last.clear();
+      for (int i = 0; i < terms; ++i)
+        if (sqlite3_column_type(s, i) == SQLITE_INTEGER) last.emplace_back(sqlite3_column_int64(s, i));
+        else last.emplace_back(columnBytes(s, i));
+    }
     if (rc != SQLITE_DONE) fail("list entries");
   }
-  std::vector<Entry> out(ids.size());
+  if (!ids.empty()) remember({shape, l.offset + static_cast<std::int64_t>(ids.size()), std::move(last), stamp});
+
+  // The entries with their fields: the same scan again, joined with them (cheap
+  // now: its rows are in the cache), assembled in the order of the first.
   std::unordered_map<std::int64_t, std::size_t> at;
   for (std::size_t i = 0; i < ids.size(); ++i) at.emplace(ids[i], i);
   Query rows;
@@ -157,11 +234,20 @@ std::vector<Entry> Store::list(const ListSpec &l) {
   sqlite3_stmt *s = prepareText(rows.sql);
   Use u(s);
   rows.bind(s);
-  for (Entry &e : readEntries(s)) {
-    const auto it = at.find(e.id);
-    if (it != at.end()) out[it->second] = std::move(e);
-  }
+  std::vector<Entry> out(ids.size());
+  for (Entry &e : readEntries(s))
+    if (const auto it = at.find(e.id); it != at.end()) out[it->second] = std::move(e);
   return out;
+}
+
+void Store::remember(Cursor c) {
+  for (Cursor &old : cursors_)
+    if (old.shape == c.shape) {
+      old = std::move(c);
+      return;
+    }
+  if (cursors_.size() == kCursors) cursors_.erase(cursors_.begin());
+  cursors_.push_back(std::move(c));
 }
 
 void Store::reindex(const Entry &e) {

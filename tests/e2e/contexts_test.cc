@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -299,4 +300,35 @@ TEST(Applications, EachWithItsOwnServerShareTheData) {
   EXPECT_EQ(secondApp(inst.newRunDir("b"), "FromB", 1, "close", "FromA"), 0);
   EXPECT_TRUE(listProjects().count("FromB00"));
   ASSERT_EQ(QlmCloseCInterface(), 0u);
+}
+
+TEST(Durability, ADatabaseOfTheFirstVersionIsUpgradedAndKeepsItsData) {
+  // tests/data/quillmar-v1.db: what the sample's first run left in a version-1
+  // database, made by the Request Manager of that version.
+  Installation inst;
+  namespace fs = std::filesystem;
+  fs::copy_file(QLM_SOURCE_DIR "/tests/data/quillmar-v1.db", inst.root() + "/data/quillmar.db");
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  ASSERT_EQ(openProject("Daybook"), 0u);
+  QlmContextName c = ctx("Daybook");
+  ASSERT_EQ(QlmOpenAdbk(raw(&c)), 0u);
+  QlmListQual q;
+  blank(q);
+  put(q.context, "Daybook");
+  put(q.sortfield, "city");
+  put(q.sortorder, "D");
+  put(q.startentry, "1");
+  put(q.numentries, "10");
+  QlmAddr addrs[10];
+  blank(addrs);
+  uint16_t count = 0;
+  ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(addrs)), 0u);
+  std::string names;
+  for (int i = 0; i < count; ++i) names += text(addrs[i].nickname) + "/" + text(addrs[i].city) + " ";
+  EXPECT_EQ(names, "alan/Wilmslow ada/London grace/Arlington ");
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+  int copies = 0;
+  for (const auto &f : fs::directory_iterator(inst.root() + "/data"))
+    copies += f.path().filename().string().rfind("quillmar.db.v1-", 0) == 0;
+  EXPECT_EQ(copies, 1);  // the version-1 file, put aside before the upgrade
 }
