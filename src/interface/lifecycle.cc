@@ -43,6 +43,7 @@ int open() {
   if (cfGetErrorFileName() != 0) return fail(kErrMalformed, kRcFailed);
   if (icc::iccStart() != 0) return fail(kErrNoLink, kRcFailed);
   ifc().linkStarted = 1;
+  cfLinkStarted();
   if (int rc = cfRmilInit(); rc != kRcOk) return rc;
   cfClearProjTable();
   ifc().interfaceOpen = 1;

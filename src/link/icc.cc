@@ -201,12 +201,12 @@ int iccSend(const void *data, int length) {
   return rc;
 }
 
-int iccReceive(void *buffer, int *length) {
-  QLM_TRACE_ENTRY(kMod, "iccReceive");
+namespace {
+int Receive(void *buffer, int *length, int waitSeconds) {
   IccState &s = icc();
   int rc = StartIfNeeded();
   while (rc == kOk) {
-    int messageLength = kMessageArea, wait = kReceiveWait;
+    int messageLength = kMessageArea, wait = waitSeconds;
     std::memset(s.area, 0, kHeader);
     rc = ipc::ipcGet(s.own, s.area, &messageLength, &wait);
     if (rc != 0) {
@@ -234,7 +234,25 @@ int iccReceive(void *buffer, int *length) {
     if (*length > 0) std::memcpy(buffer, s.area + kHeader, static_cast<std::size_t>(*length));
     break;
   }
+  return rc;
+}
+}  // namespace
+
+int iccReceive(void *buffer, int *length) {
+  QLM_TRACE_ENTRY(kMod, "iccReceive");
+  const int rc = Receive(buffer, length, kReceiveWait);
   QLM_TRACE_EXIT(kMod, "iccReceive", rc);
+  return rc;
+}
+
+int iccTakePending(void *buffer, int *length) {
+  QLM_TRACE_ENTRY(kMod, "iccTakePending");
+  int rc = kErrNoPartner;
+  if (icc().own != nullptr) {
+    ipc::ipcDeliverPending();
+    rc = Receive(buffer, length, 0);
+  }
+  QLM_TRACE_EXIT(kMod, "iccTakePending", rc);
   return rc;
 }
 

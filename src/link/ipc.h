@@ -109,6 +109,9 @@ int ipcSend(IpcHandle *handle, const void *data, int length);
 // waitTime: in seconds to wait, out seconds waited. REQUIRES length and waitTime.
 int ipcGet(IpcHandle *handle, void *buffer, int *length, int *waitTime);
 void ipcReleaseCPU();
+// Delivers the events that are already waiting, without waiting for more (a bounded
+// number, since a peer may keep sending): pokes that arrived fill the rings.
+void ipcDeliverPending();
 
 int ipcAddService(const char *service, const char *topic, HCONV conv, IpcHandle **handle);
 int ipcServiceIndex(const IpcHandle *handle);
