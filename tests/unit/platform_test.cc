@@ -177,11 +177,12 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   // Accepted: XTYP_CONNECT (topic, service), CONNECT_REPLY 1, then CONFIRM.
   const int peer = Socket(dir_ / eps[0], false);
   rec.rawPeer = peer;
-  Send(peer, Connect("srv1", "Topic", 4242, 7));
+  const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
+  Send(peer, Connect("srv1", "Topic", self, 7));
   EXPECT_EQ("connect TOPIC SRV1 ;confirm TOPIC SRV1 ;", rec.Take());
   EXPECT_TRUE(rec.replyFirst);
   const HCONV conv = rec.conv;
-  EXPECT_EQ("4242.7", Partner(conv));
+  EXPECT_EQ(std::to_string(self) + ".7", Partner(conv));
   EXPECT_EQ(Reply(1), Recv(peer));
 
   // POKE: the callback's result becomes the ACK status (accepted, busy, refused).
@@ -210,7 +211,7 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   rec.acceptConnect = false;
   rec.rawPeer = -1;
   const int refused = Socket(dir_ / eps[0], false);
-  Send(refused, Connect("SRV1", "TOPIC", 1, 1));
+  Send(refused, Connect("SRV1", "TOPIC", self, 1));
   EXPECT_EQ("connect TOPIC SRV1 ;", rec.Take());
   EXPECT_EQ(Reply(0), Recv(refused));
   EXPECT_TRUE(Recv(refused).empty());  // closed
@@ -225,7 +226,8 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   // A raw server: records every frame and answers: CONNECT accepted, POKE accepted,
   // EXECUTE refused, POKE busy, POKE not answered in time, POKE answered after the
   // late refusal of the previous one.
-  const int listener = Socket(dir_ / "RAW.999.3", true);
+  const std::string pid = std::to_string(::getpid());
+  const int listener = Socket(dir_ / ("RAW." + pid + ".3"), true);
   std::vector<Bytes> frames;
   std::thread server([&] {
     const int fd = ::accept(listener, nullptr, nullptr);
@@ -247,7 +249,7 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   });
   const HCONV conv = DdeConnect(inst, Hsz(inst, "raw"), Hsz(inst, "topic"), nullptr);
   ASSERT_NE(nullptr, conv);
-  EXPECT_EQ("999.3", Partner(conv));
+  EXPECT_EQ(pid + ".3", Partner(conv));
 
   const HSZ item = Hsz(inst, "topic");
   BYTE abc[] = {'a', 'b', 'c'}, cmd[] = {'[', 'x', ']'};
