@@ -308,7 +308,8 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 // program (searched in PATH when it names no directory) detached: its own session,
 // standard streams on /dev/null, no descriptors of the caller but the readiness pipe,
 // whose descriptor its environment names in QLM_READY_FD; QLM_RUNDIR names the run
-// directory when one is in use. Then waits, at most kReadyWaitMs, until the program
+// directory when one is in use, QLM_OWNER_PID the calling process (a server ends
+// once it has ended). Then waits, at most kReadyWaitMs, until the program
 // writes a byte to the pipe or closes it. Returns 33 when it did (or still runs when the
 // wait ends); else below 32:
 //   0 out of resources, 2 program not found, 3 path not found (or the run directory
