@@ -114,12 +114,18 @@ int main() {
     std::unique_ptr<Store> store;
     try {
       store = std::make_unique<Store>(dataDir + "/quillmar.db");
-      store->pruneOpenMarks();
     } catch (const StoreError &e) {
       logLine(std::string("cannot open the database: ") + e.what());
       store.reset();
       qlm::ReleaseServerLock();
       return 1;
+    }
+
+    try {
+      store->pruneOpenMarks();
+    } catch (const StoreError &e) {  // a read-only database or a full disk: serve what can be served
+      store->rollback();
+      logLine(std::string("open marks of ended processes not removed: ") + e.what());
     }
 
     Service service(*store, texts, "errortxt.fil", logLine);

@@ -26,6 +26,8 @@
 // processes wait for each other instead of failing. Any SQLite failure throws
 // StoreError; the caller rolls back.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -62,8 +64,10 @@ struct Entry {
 
 class Store {
  public:
-  // Opens the database, creating the file and the schema on first use. A
+  // Opens the database, creating the file (mode 0600) and the schema on first use. A
   // transaction that waits longer than `busyTimeoutMs` for another process's lock fails.
+  // A database this process cannot write is opened for reading only: begin(true) then
+  // throws. begin throws too once the file at `path` is no longer the one opened.
   explicit Store(const std::string &path, int busyTimeoutMs = kBusyTimeoutMs);
   ~Store();
   Store(const Store &) = delete;
@@ -122,6 +126,12 @@ class Store {
 
   sqlite3 *db_ = nullptr;
   bool inTxn_ = false;
+  // Opening: the path, whether only reading is possible, and the identity of the
+  // file opened (checked by begin).
+  std::string path_;
+  bool readOnly_ = false;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
   std::unordered_map<const char *, sqlite3_stmt *> stmts_;
 };
 

@@ -1,14 +1,19 @@
 // The interface when answers come late: a late answer is refused by the call it
 // falls into and never read as the answer of any later call.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "installation.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
+#include "platform/windows.h"
 #include "qlmc32.h"
 
 using namespace qlm::test;
@@ -66,4 +71,131 @@ TEST_F(LateAnswers, ALateAnswerCostsAtMostTheCallItFallsInto) {
   EXPECT_EQ(list(), 0u);              // 6: 5's own answer, still to come, is dropped first
   EXPECT_EQ(list(), 0u);              // 7
   ASSERT_EQ(QlmCloseCInterface(), 0u);
+}
+
+// ---- the server's life and what it leaves behind -----------------------------------
+
+namespace {
+
+// A forked application: opens the interface, says so on `ready`, then `then()`.
+template <class F>
+pid_t application(int ready, F then) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const char ok = QlmOpenCInterface() == 0 ? 'o' : 'f';
+  (void)!write(ready, &ok, 1);
+  then();
+  _exit(0);
+}
+
+bool processEnded(pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    if (kill(pid, 0) != 0) return true;
+    usleep(50 * 1000);
+  }
+  return false;
+}
+
+// The exit status of `pid` if it ends within `seconds`, else -1 (it is then killed).
+int exitWithin(pid_t pid, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    usleep(50 * 1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+std::string textOf(const std::string &path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+mode_t modeOf(const std::string &path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 07777;
+}
+
+}  // namespace
+
+TEST(ServerLife, TheServerOfAKilledApplicationEndsAndItsDirectoryGoesAfterIt) {
+  // Each application has its own run directory under $XDG_RUNTIME_DIR/quillmar.
+  Installation inst;
+  unsetenv("QLM_RUNDIR");
+  const std::string xdg = inst.root() + "/xdg";
+  mkdir(xdg.c_str(), 0700);
+  setenv("XDG_RUNTIME_DIR", xdg.c_str(), 1);
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  const pid_t app = application(p[1], [] { pause(); });
+  char ok = 0;
+  ASSERT_EQ(read(p[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'o');
+  const std::string dir = xdg + "/quillmar/" + std::to_string(app);
+  const pid_t server = Installation::serverPid(dir);
+  ASSERT_GT(server, 0);
+  kill(app, SIGKILL);
+  waitpid(app, nullptr, 0);
+  // Another application's sweep does not take the directory of a server that runs.
+  ASSERT_EQ(qlm::PrepareRunDir(), 0);
+  EXPECT_TRUE(kill(server, 0) != 0 || access(dir.c_str(), F_OK) == 0);
+  EXPECT_TRUE(processEnded(server)) << "the server of a killed application keeps running";
+  EXPECT_NE(textOf(inst.root() + "/data/qlmrqmgr.log").find("has ended: ending"), std::string::npos);
+  ASSERT_EQ(qlm::PrepareRunDir(), 0);  // now it goes
+  EXPECT_NE(access(dir.c_str(), F_OK), 0);
+  qlm::RemoveRunDir();
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(ServerLife, AnApplicationDoesNotHangAtExitOnAHungServer) {
+  Installation inst;
+  setenv("QLM_WAIT_SCALE_MS", "50", 1);
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t app = application(p[1], [&] {
+    char c;
+    (void)!read(go[0], &c, 1);
+    exit(0);  // the library's unload path shuts the server down and waits for it
+  });
+  char ok = 0;
+  ASSERT_EQ(read(p[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'o');
+  const pid_t server = Installation::serverPid(inst.run());
+  ASSERT_GT(server, 0);
+  kill(server, SIGSTOP);  // hung
+  (void)!write(go[1], "g", 1);
+  // Shutdown and End each wait 5 s for their ACK, then the end of the server is
+  // waited for 30 (scaled) seconds: the application ends.
+  EXPECT_EQ(exitWithin(app, 40), 0);
+  kill(server, SIGCONT);
+  EXPECT_TRUE(processEnded(server));  // it then takes its shutdown request
+}
+
+TEST(ServerLife, FilesArePrivateAndARootWithABlankWorks) {
+  char dir[] = "/tmp/qlm XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string root = dir;
+  const mode_t old = umask(022);
+  for (const char *sub : {"/bin", "/shared"}) mkdir((root + sub).c_str(), 0755);
+  symlink(QLM_RQMGR_PATH, (root + "/bin/qlmrqmgr").c_str());
+  std::filesystem::copy_file(QLM_SOURCE_DIR "/data/errortxt.fil", root + "/shared/errortxt.fil");
+  setenv("QLM_ROOTDIR", root.c_str(), 1);
+  setenv("QLM_RUNDIR", (root + "/run").c_str(), 1);
+  mkdir((root + "/run").c_str(), 0700);
+  ASSERT_EQ(QlmOpenCInterface(), 0u);  // the server starts from a root with a blank
+  QlmPaging paging;
+  blank(paging);
+  put(paging.startentry, "1");
+  put(paging.numentries, "1");
+  uint16_t count = 0;
+  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 0u);
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+  umask(old);
+  for (const char *f : {"/data", "/data/quillmar.db", "/data/qlmrqmgr.log"})
+    EXPECT_EQ(modeOf(root + f) & 077, 0u) << f << " is open to others";
+  std::filesystem::remove_all(root);
 }
