@@ -535,4 +535,31 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
   unsetenv("XDG_RUNTIME_DIR");
 }
 
+TEST_F(PlatformRunDir, ALinkInPlaceOfTheBaseIsRefusedAndNothingBehindItIsSwept) {
+  unsetenv("QLM_RUNDIR");
+  setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+  // A directory of the user's own with what looks like an ended application's run
+  // directory, and the base made a link to it: by another user (a fake owner, as
+  // root), or by the user.
+  const std::string victim = dir_ / "victim", leftover = dir_ / "victim/999999";
+  ASSERT_EQ(0, mkdir(victim.c_str(), 0700));
+  ASSERT_EQ(0, mkdir(leftover.c_str(), 0700));
+  WriteFile(leftover + "/precious", "data");
+  ASSERT_EQ(0, symlink(victim.c_str(), (dir_ / "quillmar").c_str()));
+  for (bool foreign : {true, false}) {
+    if (foreign && geteuid() != 0) continue;  // only root can give a link another owner
+    if (foreign) ASSERT_EQ(0, lchown((dir_ / "quillmar").c_str(), 54321, 54321));
+    else ASSERT_EQ(0, lchown((dir_ / "quillmar").c_str(), geteuid(), getegid()));
+    errno = 0;
+    EXPECT_EQ(nullptr, qlm::RunDirectory());
+    EXPECT_EQ(EPERM, errno);
+    EXPECT_EQ(-1, qlm::PrepareRunDir());
+    EXPECT_TRUE(Exists(leftover + "/precious")) << (foreign ? "foreign link" : "own link");
+  }
+  // The same link as the run directory itself.
+  setenv("QLM_RUNDIR", (dir_ / "quillmar").c_str(), 1);
+  EXPECT_EQ(nullptr, qlm::RunDirectory());
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
 }  // namespace
