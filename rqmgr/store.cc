@@ -85,14 +85,15 @@ constexpr const char *kEntryColumns =
 }  // namespace
 
 Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
+  const bool inMemory = path == ":memory:";  // a database of this process alone, no file
   // A new database file is private to the user (SQLite gives its journal files the
   // same mode); never created through a link put in its place.
-  const int made = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int made = inMemory ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (made >= 0) ::close(made);
   // A database that this process cannot write (its file or its directory) is opened
   // for reading: requests that read are served, those that write fail clearly.
   const std::string dir = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
-  readOnly_ = ::access(path.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0;
+  readOnly_ = !inMemory && (::access(path.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0);
   int rc = sqlite3_open_v2(path.c_str(), &db_,
                            (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
                                SQLITE_OPEN_NOMUTEX,
@@ -120,7 +121,7 @@ Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
   }
   if (sqlite3_db_readonly(db_, "main") == 1) readOnly_ = true;
   struct stat st{};
-  if (::stat(path.c_str(), &st) == 0) {
+  if (!inMemory && ::stat(path.c_str(), &st) == 0) {
     dev_ = st.st_dev;
     ino_ = st.st_ino;
   }

@@ -68,6 +68,7 @@ class Store {
   // transaction that waits longer than `busyTimeoutMs` for another process's lock fails.
   // A database this process cannot write is opened for reading only: begin(true) then
   // throws. begin throws too once the file at `path` is no longer the one opened.
+  // ":memory:" is a database of this process alone, without a file.
   explicit Store(const std::string &path, int busyTimeoutMs = kBusyTimeoutMs);
   ~Store();
   Store(const Store &) = delete;
