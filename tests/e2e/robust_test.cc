@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "installation.h"
 #include "interface/exchange.h"
@@ -198,4 +201,118 @@ TEST(ServerLife, FilesArePrivateAndARootWithABlankWorks) {
   for (const char *f : {"/data", "/data/quillmar.db", "/data/qlmrqmgr.log"})
     EXPECT_EQ(modeOf(root + f) & 077, 0u) << f << " is open to others";
   std::filesystem::remove_all(root);
+}
+
+// ---- faults that stay in the suite -------------------------------------------------
+
+namespace {
+
+QlmRc addProjectNamed(const std::string &name) {
+  QlmProj p;
+  blank(p);
+  put(p.projname, name.c_str());
+  return QlmAddProj(raw(&p), nullptr);
+}
+
+std::set<std::string> projectNames() {
+  QlmPaging paging;
+  blank(paging);
+  put(paging.startentry, "1");
+  put(paging.numentries, "1000");
+  static QlmProjInfo infos[1000];
+  std::memset(infos, ' ', sizeof infos);
+  uint16_t count = 0;
+  if (QlmListProj(raw(&paging), &count, raw(infos)) != 0) return {};
+  std::set<std::string> names;
+  for (int i = 0; i < count; ++i) names.insert(text(infos[i].projname));
+  return names;
+}
+
+// The pids named by the REQMNGR endpoints of `run`.
+std::vector<pid_t> serverPids(const std::string &run) {
+  std::vector<pid_t> out;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator(run, ec)) {
+    const std::string n = e.path().filename();
+    if (n.rfind("REQMNGR.", 0) == 0) out.push_back(static_cast<pid_t>(std::atoi(n.c_str() + 8)));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(Faults, AKilledServerLosesNoAcknowledgedAdd) {
+  Installation inst;
+  setenv("QLM_WAIT_SCALE_MS", "50", 1);
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  // A killer ends whatever server runs, six times, at moments of its own choosing.
+  const pid_t killer = fork();
+  if (killer == 0) {
+    for (int round = 0; round < 6; ++round) {
+      usleep(static_cast<useconds_t>(60000 + 37000 * (round % 3)));
+      for (pid_t p : serverPids(inst.run())) kill(p, SIGKILL);
+    }
+    _exit(0);
+  }
+  std::set<std::string> acknowledged;
+  int failed = 0;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "K" + std::to_string(i);
+    if (addProjectNamed(name) == 0) {
+      acknowledged.insert(name);
+      continue;
+    }
+    ++failed;  // the server was killed: a new one is started
+    QlmCloseCInterface();
+    ASSERT_EQ(QlmOpenCInterface(), 0u) << i;
+  }
+  waitpid(killer, nullptr, 0);
+  QlmCloseCInterface();  // the last kill may have come after the last add
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  const std::set<std::string> stored = projectNames();
+  ASSERT_FALSE(stored.empty());
+  for (const std::string &name : acknowledged) EXPECT_TRUE(stored.count(name)) << name << " was acknowledged and lost";
+  EXPECT_GT(failed, 0) << "the killer never hit";
+  QlmCloseCInterface();
+}
+
+TEST(Faults, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
+  // Two applications share one run directory; the first started the server.
+  Installation inst;
+  int ready[2], go[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t first = application(ready[1], [] { pause(); });
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'o');
+  const pid_t server = Installation::serverPid(inst.run());
+  ASSERT_GT(server, 0);
+  const pid_t second = application(ready[1], [&] {
+    char c;
+    for (int i = 0; read(go[0], &c, 1) == 1; ++i) {
+      const std::string name = "S" + std::to_string(i);
+      const char r = addProjectNamed(name) == 0 && projectNames().count(name) ? 'y' : 'n';
+      (void)!write(done[1], &r, 1);
+    }
+  });
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'o');
+  EXPECT_EQ(Installation::serverPid(inst.run()), server);  // one server for both
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+  // The second is served on, also well after the server noticed the first has gone.
+  char answer = 0;
+  for (int i = 0; i < 3; ++i) {
+    usleep(700 * 1000);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    ASSERT_EQ(read(done[0], &answer, 1), 1);
+    EXPECT_EQ(answer, 'y') << i;
+  }
+  EXPECT_EQ(kill(server, 0), 0);
+  // Alone: the server ends.
+  kill(second, SIGKILL);
+  waitpid(second, nullptr, 0);
+  EXPECT_TRUE(processEnded(server));
 }
