@@ -114,6 +114,15 @@ int Handshake() {
   return kErrGeneral;
 }
 
+// Answers come from the Request Manager's process alone (its identity was checked when
+// the control conversation was made): no other process can slip one in.
+int OnlyFromTheServer() {
+  DWORD server = 0;
+  if (!ConversationPartner(icc().control->hConvApp, &server, nullptr) || server == 0) return kErrGeneral;
+  ipc::ipcAcceptOnlyFrom(server);
+  return kOk;
+}
+
 int StartIfNeeded() {
   if (icc().own != nullptr) return kOk;
   const int rc = iccStart();
@@ -159,7 +168,7 @@ int iccStart() {
     else
       QLM_TRACE(kMod, "Error from ipcRequestService!");
     Cleanup();
-  } else if ((rc = Handshake()) != 0) {
+  } else if ((rc = OnlyFromTheServer()) != 0 || (rc = Handshake()) != 0) {
     Cleanup();
   }
   QLM_TRACE_EXIT(kMod, "iccStart", rc);
