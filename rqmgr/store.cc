@@ -94,14 +94,34 @@ Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
   // for reading: requests that read are served, those that write fail clearly.
   const std::string dir = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
   readOnly_ = !inMemory && (::access(path.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0);
-  int rc = sqlite3_open_v2(path.c_str(), &db_,
+  if (readOnly_) readOnlyWhy_ = "is read-only";
+  try {
+    openConnection(busyTimeoutMs);
+  } catch (const StoreError &e) {
+    // Writable, but not now (a full disk): opened for reading as it stands.
+    if (readOnly_) throw;
+    readOnly_ = true;
+    readOnlyWhy_ = std::string("cannot be written (") + e.what() + ")";
+    openConnection(busyTimeoutMs);
+  }
+  struct stat st{};
+  if (!inMemory && ::stat(path.c_str(), &st) == 0) {
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+  }
+}
+
+// Opens the connection (for reading only when readOnly_) and checks or makes the
+// schema; throws StoreError with nothing left open.
+void Store::openConnection(int busyTimeoutMs) {
+  int rc = sqlite3_open_v2(path_.c_str(), &db_,
                            (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
                                SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc == SQLITE_OK && readOnly_) {
     // Reading a WAL database needs its shared-memory file, which cannot be made in a
-    // directory we cannot write: then nobody can write it either, and it is read as
-    // it stands.
+    // directory we cannot write or on a full disk: then nobody can write it either,
+    // and it is read as it stands.
     sqlite3_stmt *probe = nullptr;
     rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &probe, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_step(probe) == SQLITE_ROW ? SQLITE_OK : SQLITE_CANTOPEN;
@@ -109,7 +129,7 @@ Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
     if (rc != SQLITE_OK) {
       sqlite3_close(db_);
       db_ = nullptr;
-      const std::string uri = "file:" + path + "?immutable=1";
+      const std::string uri = "file:" + path_ + "?immutable=1";
       rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     }
   }
@@ -117,13 +137,11 @@ Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
-    throw StoreError("cannot open " + path + ": " + msg);
+    throw StoreError("cannot open " + path_ + ": " + msg);
   }
-  if (sqlite3_db_readonly(db_, "main") == 1) readOnly_ = true;
-  struct stat st{};
-  if (!inMemory && ::stat(path.c_str(), &st) == 0) {
-    dev_ = st.st_dev;
-    ino_ = st.st_ino;
+  if (sqlite3_db_readonly(db_, "main") == 1 && !readOnly_) {
+    readOnly_ = true;
+    readOnlyWhy_ = "is read-only";
   }
   try {
     sqlite3_busy_timeout(db_, busyTimeoutMs);
@@ -137,13 +155,14 @@ Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
       Use u(v);
       if (sqlite3_step(v) == SQLITE_ROW) version = sqlite3_column_int(v, 0);
     }
-    if (version == 0 && readOnly_) throw StoreError("the database " + path + " is read-only and holds no tables");
+    if (version == 0 && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_ + " and holds no tables");
     if (version == 0) exec(kSchema);
     else if (version != kSchemaVersion) throw StoreError("database schema version " + std::to_string(version) + " is not known");
     commit();
   } catch (...) {
     rollback();
     for (auto &[sql, s] : stmts_) sqlite3_finalize(s);
+    stmts_.clear();
     sqlite3_close(db_);
     db_ = nullptr;
     throw;
@@ -184,7 +203,7 @@ void Store::begin(bool write) {
   struct stat st{};
   if (ino_ != 0 && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_))
     throw StoreError("the database file " + path_ + " was removed or replaced while the Request Manager ran");
-  if (write && readOnly_) throw StoreError("the database " + path_ + " is read-only");
+  if (write && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_);
   exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
   inTxn_ = true;
 }

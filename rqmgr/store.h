@@ -66,8 +66,8 @@ class Store {
  public:
   // Opens the database, creating the file (mode 0600) and the schema on first use. A
   // transaction that waits longer than `busyTimeoutMs` for another process's lock fails.
-  // A database this process cannot write is opened for reading only: begin(true) then
-  // throws. begin throws too once the file at `path` is no longer the one opened.
+  // A database this process cannot write (read-only, or a full disk at the start) is
+  // opened for reading only: begin(true) then throws. begin throws too once the file at `path` is no longer the one opened.
   // ":memory:" is a database of this process alone, without a file.
   explicit Store(const std::string &path, int busyTimeoutMs = kBusyTimeoutMs);
   ~Store();
@@ -129,8 +129,10 @@ class Store {
   bool inTxn_ = false;
   // Opening: the path, whether only reading is possible, and the identity of the
   // file opened (checked by begin).
+  void openConnection(int busyTimeoutMs);
   std::string path_;
   bool readOnly_ = false;
+  std::string readOnlyWhy_;  // "is read-only", or why it cannot be written
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   std::unordered_map<const char *, sqlite3_stmt *> stmts_;

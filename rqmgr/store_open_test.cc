@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "store.h"
 #include "test_support.h"
@@ -79,6 +82,69 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace qlm::rqmgr
+
+namespace qlm::rqmgr {
+namespace {
+
+// A small file system of its own (tmpfs), filled up after the database was made.
+TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  test::TempDir dir;
+  const std::string mnt = dir.path() + "/mnt";
+  ::mkdir(mnt.c_str(), 0700);
+  if (::system(("mount -t tmpfs -o size=1m tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no tmpfs could be mounted";
+  const std::string db = mnt + "/quillmar.db";
+  {
+    Store s(db);
+    s.begin(true);
+    s.add(kInstallation, kProj, "P1", {}, Store::now());
+    s.commit();
+  }
+  {  // the disk fills up
+    std::FILE *f = std::fopen((mnt + "/filler").c_str(), "w");
+    std::vector<char> block(4096, 'x');
+    while (f != nullptr && std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    if (f != nullptr) std::fclose(f);
+  }
+  bool opened = false, found = false, refused = false;
+  try {
+    Store s(db);
+    opened = true;
+    try {
+      s.pruneOpenMarks();
+    } catch (const StoreError &) {
+      s.rollback();
+    }
+    s.begin(false);
+    found = s.find(kInstallation, kProj, "P1").has_value();
+    s.rollback();
+    try {
+      s.begin(true);
+      for (int i = 0; i < 2000; ++i) s.add(kInstallation, kProj, "Q" + std::to_string(i), {{454, std::string(200, 'd')}}, Store::now());
+      s.commit();
+    } catch (const StoreError &) {
+      refused = true;
+      s.rollback();
+    }
+  } catch (const StoreError &e) {
+    ADD_FAILURE() << "a full disk stops the store from opening: " << e.what();
+  }
+  EXPECT_TRUE(opened && found);
+  EXPECT_TRUE(refused) << "writes on a full disk must fail";
+  ::unlink((mnt + "/filler").c_str());
+  {
+    Store s(db);
+    s.begin(false);
+    EXPECT_TRUE(s.find(kInstallation, kProj, "P1").has_value());  // nothing lost
+    s.rollback();
+  }
+  ::system(("umount " + mnt).c_str());
 }
 
 }  // namespace
