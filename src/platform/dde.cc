@@ -202,7 +202,13 @@ void SetError(DWORD inst, UINT err) {
   if (Instance *i = FindInstance(inst)) i->lastError = err;
 }
 
-std::size_t Unacked(const Conv &c) { return c.inflight.size(); }
+// Transactions whose ACK is awaited; one a synchronous wait gave up on no longer
+// holds back the next (a partner that never acknowledged it would wedge the
+// conversation otherwise), though its ACK, when it comes, is still matched.
+std::size_t Unacked(const Conv &c) {
+  return static_cast<std::size_t>(
+      std::count_if(c.inflight.begin(), c.inflight.end(), [](const InFlight &t) { return !t.stale; }));
+}
 
 // Hands queued frames to the socket while it takes them (never waiting) and the
 // partner keeps up with its ACKs. false: the conversation is broken.
@@ -596,11 +602,7 @@ void ServiceDdeTimeLimits() {
     else if (!c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now)
       expired.push_back({id, kDropNoAck});
   }
-  for (auto [id, reason] : expired) {
-    Conv *c = FindConv(id);
-    if (c != nullptr && !c->server && !c->asyncConnect && c->phase == Phase::AwaitReply) continue;  // DdeConnect waits
-    Drop(id, reason);
-  }
+  for (auto [id, reason] : expired) Drop(id, reason);
   std::vector<Notice> notices;
   notices.swap(g_notices);
   for (const Notice &n : notices) Callback(n.inst, XTYP_DISCONNECT, 0, n.conv, "", "", nullptr, n.same, n.reason);
@@ -780,7 +782,7 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
     const std::uintptr_t id = g_nextId++;
     Conv conv(idInst, fd, false, Phase::AwaitReply, service, topic, cand.pid, cand.inst);
     conv.asyncConnect = !wait;
-    conv.deadline = Clock::now() + std::chrono::milliseconds(kConnectReplyMs);
+    if (!wait) conv.deadline = Clock::now() + std::chrono::milliseconds(kConnectReplyMs);  // DdeConnect waits itself
     g_convs.emplace(id, std::move(conv));
     if (!wait) return ConvHandle(id);
     PumpUntil([id] {

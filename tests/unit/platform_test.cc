@@ -279,6 +279,68 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   DdeUninitialize(inst);
 }
 
+TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
+  static std::vector<std::string> events;
+  events.clear();
+  const DWORD inst = NewInstance([](UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR d1,
+                                    ULONG_PTR d2) -> HDDEDATA {
+    if (type == XTYP_XACT_COMPLETE)
+      events.push_back("complete " + std::to_string(d1) + " " + std::to_string(d2) + (data ? " ok" : " no"));
+    if (type == XTYP_DISCONNECT) events.push_back("disconnect " + std::to_string(d1));
+    if (type == XTYP_CONNECT) return reinterpret_cast<HDDEDATA>(std::uintptr_t{1});
+    return nullptr;
+  });
+  const std::string pid = std::to_string(::getpid());
+  const int listener = Socket(dir_ / ("RAWA." + pid + ".4"), true);
+  const HSZ item = Hsz(inst, "T");
+  const HCONV conv = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
+  ASSERT_NE(nullptr, conv);
+  // Transactions queued before the reply go out once it accepts, in order.
+  BYTE x[] = {'x'};
+  DWORD ids[12] = {};
+  for (DWORD &id : ids) ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, item, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id));
+  const int peer = ::accept(listener, nullptr, nullptr);
+  EXPECT_EQ(32u, Recv(peer).size());  // CONNECT
+  Send(peer, Reply(1));
+  Drain();
+  // At most 8 are sent before their ACKs come.
+  int sent = 0;
+  for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
+  EXPECT_EQ(8, sent);
+  Send(peer, Ack(0x8000));
+  Send(peer, Ack(0));
+  Drain();
+  ASSERT_EQ(2u, events.size());
+  EXPECT_EQ("complete " + std::to_string(ids[0]) + " 32768 ok", events[0]);
+  EXPECT_EQ("complete " + std::to_string(ids[1]) + " 0 no", events[1]);
+  for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
+  EXPECT_EQ(10, sent);  // two more went as two ACKs came
+  // No further ACK within the time limit: the conversation is ended, and said why.
+  EXPECT_TRUE(Eventually([] { return !events.empty() && events.back().rfind("disconnect", 0) == 0; }, 8000));
+  EXPECT_EQ("disconnect " + std::to_string(kDropNoAck), events.back());
+  std::uint8_t b[64];
+  ::recv(peer, b, sizeof b, 0);  // the rest of what was sent, then the end
+  EXPECT_EQ(0, ::recv(peer, b, sizeof b, 0));
+  ::close(peer);
+
+  // A refused reply ends a conversation opened without waiting.
+  const HCONV refused = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
+  const int peer2 = ::accept(listener, nullptr, nullptr);
+  Recv(peer2);
+  Send(peer2, Reply(0));
+  EXPECT_TRUE(Eventually([] { return events.back() == "disconnect " + std::to_string(kDropRefused); }));
+  EXPECT_FALSE(DdeDisconnect(refused));  // gone already
+  ::close(peer2);
+  ::close(listener);
+
+  // The other end: a connection that never says CONNECT is closed after its time limit.
+  ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "QUIET"), nullptr, DNS_REGISTER));
+  const int silent = Socket(dir_ / Endpoints("QUIET")[0], false);
+  EXPECT_TRUE(Eventually([&] { return ::recv(silent, b, sizeof b, MSG_DONTWAIT) == 0; }, 5000));
+  ::close(silent);
+  DdeUninitialize(inst);
+}
+
 TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
   Recorder a, b, c;
   g_rec[0] = &a;
