@@ -6,10 +6,32 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <vector>
 
+#include "qlmc32.h"
+
 namespace qlm::bench {
+
+Installed::Installed() {
+  unsetenv("QLM_DOUBLE_SCRIPT");
+  if (QlmOpenCInterface() != 0) throw std::runtime_error("the interface does not open");
+}
+
+Installed &session() {
+  static auto *s = new Installed();  // ends with the process; the library's unload closes it
+  return *s;
+}
+
+double serverPeakMiB() {
+  std::ifstream status("/proc/" + std::to_string(test::Installation::serverPid(session().inst.run())) + "/status");
+  std::string key;
+  double kib = 0;
+  while (status >> key)
+    if (key == "VmHWM:" && status >> kib) return kib / 1024;
+  return -1;
+}
 
 RawPeer::RawPeer(int replyBytes) {
   int fds[2];

@@ -4,7 +4,21 @@
 
 #include <string>
 
+#include "installation.h"
+
 namespace qlm::bench {
+
+// The benchmarks' one installation, with the interface open and so its real
+// Request Manager running; it lives until the process ends.
+struct Installed {
+  test::Installation inst;
+  Installed();
+  const std::string &root() const { return inst.root(); }
+};
+Installed &session();
+
+// The peak resident memory (VmHWM) of the session's Request Manager in MiB, or -1.
+double serverPeakMiB();
 
 // A child process at the other end of an AF_UNIX SOCK_SEQPACKET pair that answers
 // every packet with one packet of `replyBytes`.

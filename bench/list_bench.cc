@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installation.h"
+#include "bench_support.h"
 #include "qlmc32.h"
 #include "store.h"
 
@@ -20,10 +20,8 @@ namespace {
 // One installation with a running Request Manager and the project "Bench" whose
 // address book is open, shared by the benchmarks of this file.
 struct Session {
-  qlm::test::Installation inst;
   Session() {
-    unsetenv("QLM_DOUBLE_SCRIPT");
-    if (QlmOpenCInterface() != 0) throw std::runtime_error("open");
+    qlm::bench::session();
     QlmProj p;
     QlmResetMem(reinterpret_cast<char *>(&p), sizeof p);
     QlmReplaceField(p.projname, 20, "Bench");
@@ -32,8 +30,7 @@ struct Session {
     QlmReplaceField(ctx, 20, "Bench");
     if (QlmOpenAdbk(ctx) != 0) throw std::runtime_error("open address book");
   }
-  ~Session() { QlmCloseCInterface(); }
-  std::string db() const { return inst.root() + "/data/quillmar.db"; }
+  std::string db() const { return qlm::bench::session().root() + "/data/quillmar.db"; }
   // Makes the address book hold exactly addresses n00000.. up to `n` (seeded in one transaction).
   void seed(int n) {
     if (n == seeded) return;
@@ -159,6 +156,8 @@ int main(int argc, char **argv) {
   for (const char *n : {"1000", "10000", "65535"})
     ratio(("BM_ListAddresses/" + std::string(n) + "/real_time").c_str(),
           ("BM_SqliteReadRows/" + std::string(n) + "/real_time").c_str());
+  ratio("BM_Send100MiB/iterations:3/real_time", "BM_CopyFileWithFlush100MiB/iterations:3/real_time");
+  ratio("BM_Receive100MiB/iterations:3/real_time", "BM_CopyFileWithFlush100MiB/iterations:3/real_time");
   benchmark::Shutdown();
   return 0;
 }

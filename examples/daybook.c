@@ -4,14 +4,18 @@
  * "Daybook" (adding it the first time), keeps an address book, lists what it
  * holds, keeps a mailbox (a send and a receive order in a drop box, listed
  * together on the order shelf, and a receipt of each on the receipt shelf),
- * shows how an error is explained, and closes again. Run it twice: the second
- * run finds the project and the entries of the first.
+ * exchanges files through the network with a second project, "Postroom" (a
+ * session on each side: Daybook sends, Postroom queries, receives and purges;
+ * then the drop box runs its orders), shows how an error is explained, and
+ * closes again. Run it twice: the second run finds the projects and the entries
+ * of the first.
  *
  *   QLM_ROOTDIR=<installation root> ./qlm_daybook
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "qlmc32.h"
 
@@ -19,6 +23,7 @@
 #define BLANK(rec) QlmResetMem((char *)&(rec), (int)sizeof(rec))
 
 static const char *kProject = "Daybook";
+static const char *kPostroom = "Postroom";
 static int failures = 0;
 
 /* Prints one step of the report; on failure, the explained error too. */
@@ -202,7 +207,8 @@ static void showOrders(const char *area, uint16_t count) {
   }
 }
 
-static void addOrReplaceSendOrder(const char *name, const char *description, const char *mailbox) {
+static void addOrReplaceSendOrder(const char *name, const char *description, const char *mailbox,
+                                  const char *file) {
   QlmSendOrdrReq req;
   QlmSendOrdrReplaceReq rep;
   char what[40];
@@ -211,11 +217,13 @@ static void addOrReplaceSendOrder(const char *name, const char *description, con
   PUT(req.sendordr.name, name);
   PUT(req.sendordr.description, description);
   PUT(req.sendordr.mailboxid, mailbox);
+  PUT(req.sendordr.field781, file);
   BLANK(rep);
   PUT(rep.context, kProject);
   PUT(rep.name, name);
   PUT(rep.description, description);
   PUT(rep.mailboxid, mailbox);
+  PUT(rep.field781, file);
   snprintf(what, sizeof what, "send order %s", name);
   addOrReplace(what, QlmAddSendOrdr, &req, QlmReplaceSendOrdr, &rep);
 }
@@ -268,13 +276,15 @@ static void mailboxDay(void) {
 
   context(&c);
   step("mailbox opened", QlmOpenMbox((char *)&c));
-  addOrReplaceSendOrder("payroll", "Salaries to the bank", "BANK01");
-  addOrReplaceRecvOrder("statements", "Account statements from the bank", "/data/in/statements");
+  addOrReplaceSendOrder("payroll", "Salaries to the post room", "POSTROOM", "payroll.txt");
+  addOrReplaceRecvOrder("statements", "Whatever waits for the daybook", "statements");
 
+  /* The drop box runs its orders in a session of the logon "daybook". */
   BLANK(box);
   PUT(box.context, kProject);
   PUT(box.name, "evening");
-  PUT(box.field654, "1800");
+  PUT(box.field654, "daybook");
+  PUT(box.field668, "secret");
   addOrReplace("drop box evening", QlmAddDropBox, &box, QlmReplaceDropBox, &box);
   assignOrder(QlmAsgSendOrdrToDropBox, "evening", "payroll");
   assignOrder(QlmAsgRecvOrdrToDropBox, "evening", "statements");
@@ -334,6 +344,219 @@ static void mailboxDay(void) {
   step("mailbox closed", QlmCloseMbox((char *)&c));
 }
 
+
+/* ------------------------------------------------------------------------- */
+/* The network                                                               */
+
+/* A file of the installation's exchange directory, where relative file names of
+ * sends and receives point: "<root>/exchange/<name>". */
+static void exchangePath(char *path, size_t size, const char *name) {
+  const char *root = getenv("QLM_ROOTDIR");
+  snprintf(path, size, "%s/exchange/%s", root ? root : ".", name);
+}
+
+static void writeExchangeFile(const char *name, const char *text) {
+  char path[256];
+  FILE *f;
+  exchangePath(path, sizeof path, name);
+  if ((f = fopen(path, "w")) != NULL) {
+    fputs(text, f);
+    fclose(f);
+  }
+}
+
+/* The network logon of a project: the mailbox it reads and its password. */
+static void keepLogon(const char *project, const char *logon, const char *mailbox, const char *password) {
+  QlmVnLogonReq l;
+  char what[64];
+  BLANK(l);
+  PUT(l.context, project);
+  PUT(l.logonid, logon);
+  PUT(l.mailboxid, mailbox);
+  PUT(l.field474, password);
+  snprintf(what, sizeof what, "logon %s of %s (mailbox %s)", logon, project, mailbox);
+  addOrReplace(what, QlmAddVnLogon, &l, QlmReplaceVnLogon, &l);
+}
+
+static void openPostroom(void) {
+  QlmProjOpen open;
+  QlmProj proj;
+  QlmContextName c;
+  BLANK(open);
+  PUT(open.context, kPostroom);
+  if (QlmOpenProj((char *)&open, NULL) == 0) {
+    printf("  ok    project %s opened\n", kPostroom);
+  } else {
+    BLANK(proj);
+    PUT(proj.projname, kPostroom);
+    PUT(proj.field454, "The post room: it receives what the daybook sends");
+    step("project Postroom added (and opened)", QlmAddProj((char *)&proj, NULL));
+  }
+  BLANK(c);
+  PUT(c.context, kPostroom);
+  step("Postroom: mailbox opened", QlmOpenMbox((char *)&c));
+  step("Postroom: message system opened", QlmOpenMsys((char *)&c));
+}
+
+/* Starts a session on a project's logon; fills the session receipt's name. */
+static int startSession(const char *project, const char *logon, const char *password, char name[20]) {
+  QlmSessStartReq s;
+  QlmSessStarted started;
+  char what[80];
+  BLANK(s);
+  PUT(s.context, project);
+  PUT(s.field1115, logon);
+  PUT(s.field668, password);
+  BLANK(started);
+  snprintf(what, sizeof what, "%s: session started on logon %s", project, logon);
+  if (!step(what, QlmStartSess((char *)&s, (char *)&started))) return 0;
+  memcpy(name, started.name, 20);
+  show("          session receipt ", started.name, (int)sizeof started.name);
+  show(", status ", started.status, (int)sizeof started.status);
+  printf("\n");
+  return 1;
+}
+
+static void sendFile(const char *project, const char *file, const char *to, const char *cls, const char *subject) {
+  QlmSendOrdrDoReq r;
+  QlmSendOrdrDone done;
+  char what[80];
+  BLANK(r);
+  PUT(r.context, project);
+  PUT(r.mailboxid, to);
+  PUT(r.class_, cls);
+  PUT(r.field781, file);
+  PUT(r.field790, subject);
+  BLANK(done);
+  snprintf(what, sizeof what, "%s: %s sent to %s", project, file, to);
+  if (step(what, QlmDoSendOrdr((char *)&r, (char *)&done))) {
+    show("          receipt ", done.name, (int)sizeof done.name);
+    show(" ", done.field1803, (int)sizeof done.field1803);
+    show(", message id ", done.field8022, 16);
+    printf("\n");
+  }
+}
+
+static void endSession(const char *project) {
+  QlmSessEndReq e;
+  QlmSessResult r;
+  char what[64];
+  BLANK(e);
+  PUT(e.context, project);
+  BLANK(r);
+  snprintf(what, sizeof what, "%s: session ended", project);
+  if (step(what, QlmEndSess((char *)&e, (char *)&r)))
+    printf("          %.*s %.*s: %.5s sent, %.5s received, %.5s purged, %.5s failed\n", trimmed(r.name, 20), r.name,
+           trimmed(r.status, 5), r.status, r.field285, r.field286, r.field287, r.field288);
+}
+
+/* The receipts an operation of the session made, listed on its session receipt. */
+static void receiptsOfSession(const char *project, const char name[20]) {
+  QlmSmallListQual q;
+  char area[10 * sizeof(QlmRecvRcptEntry)];
+  char receipt[20];
+  uint16_t count = 0, i;
+  size_t at;
+  BLANK(q);
+  PUT(q.context, project);
+  PUT(q.startentry, "1");
+  PUT(q.numentries, "10");
+  memcpy(receipt, name, 20);
+  QlmResetMem(area, (int)sizeof area);
+  if (!step("receipts of the session:", QlmListRcptsOnSessRcpt(receipt, (char *)&q, &count, area))) return;
+  for (i = 0, at = 0; i < count; i++) {
+    const char *e = area + at;
+    const char *status = e[0] == 'S' ? ((const QlmSendRcptEntry *)e)->sendrcpt.field1803
+                                     : ((const QlmRecvRcptEntry *)e)->recvrcpt.field722;
+    printf("          %c  %-14.*s%.5s\n", e[0], trimmed(e + 1, 20), e + 1, status);
+    at += QlmSizeOfRcpt(e[0]);
+  }
+}
+
+static void networkDay(void) {
+  QlmContextName c;
+  QlmSmallListQual q;
+  QlmQuryOrdrEntry waiting[20];
+  QlmRecvOrdrDoReq r;
+  QlmRecvOrdrDone got;
+  QlmPurgOrdrReq p;
+  QlmPurgOrdrDone purged;
+  QlmDropBoxProcReq proc;
+  QlmSessResult result;
+  char daybookSession[20], postroomSession[20], inbox[256];
+  uint16_t count = 0, i;
+
+  context(&c);
+  keepLogon(kProject, "daybook", "DAYBOOK", "secret");
+  openPostroom();
+  keepLogon(kPostroom, "postroom", "POSTROOM", "");
+  writeExchangeFile("letter.txt", "Dear post room,\nthe daybook says hello.\n");
+  writeExchangeFile("notes.txt", "Notes nobody needs.\n");
+  writeExchangeFile("payroll.txt", "Salaries of the month.\n");
+  writeExchangeFile("reply.txt", "Dear daybook,\nthe letter arrived.\n");
+  exchangePath(inbox, sizeof inbox, "inbox");
+  mkdir(inbox, 0700);
+  exchangePath(inbox, sizeof inbox, "statements");
+  mkdir(inbox, 0700);
+
+  step("Daybook: mailbox opened again (receipts are listed from it)", QlmOpenMbox((char *)&c));
+  step("Daybook: message system opened", QlmOpenMsys((char *)&c));
+  if (!startSession(kProject, "daybook", "secret", daybookSession)) return;
+  sendFile(kProject, "letter.txt", "POSTROOM", "LETTER", "Hello from the daybook");
+  sendFile(kProject, "notes.txt", "POSTROOM", "NOTES", "Nothing important");
+  endSession(kProject);
+  receiptsOfSession(kProject, daybookSession);
+
+  if (!startSession(kPostroom, "postroom", "", postroomSession)) return;
+  BLANK(q);
+  PUT(q.context, kPostroom);
+  PUT(q.startentry, "1");
+  PUT(q.numentries, "20");
+  BLANK(waiting);
+  if (step("Postroom: messages waiting:", QlmDoQuryOrdr((char *)&q, &count, (char *)waiting)))
+    for (i = 0; i < count; i++)
+      printf("          %.16s from %-10.*s %-7.*s %5.*s bytes  %.*s\n", waiting[i].field2576,
+             trimmed(waiting[i].field2570, 16), waiting[i].field2570, trimmed(waiting[i].field2577, 8),
+             waiting[i].field2577, trimmed(waiting[i].field2584, 9), waiting[i].field2584,
+             trimmed(waiting[i].field2591, 79), waiting[i].field2591);
+  BLANK(r);
+  PUT(r.context, kPostroom);
+  PUT(r.class_, "LETTER");
+  PUT(r.fileid, "inbox");
+  BLANK(got);
+  if (step("Postroom: the letters received into exchange/inbox", QlmDoRecvOrdr((char *)&r, (char *)&got)))
+    printf("          receipt %.*s %.5s: %.*s\n", trimmed(got.name, 20), got.name, got.field722,
+           trimmed(got.field8022, 40), got.field8022);
+  BLANK(p);
+  PUT(p.context, kPostroom);
+  PUT(p.field2612, "*");
+  BLANK(purged);
+  if (step("Postroom: the rest purged", QlmDoPurgOrdr((char *)&p, (char *)&purged)))
+    printf("          %.*s message(s) purged\n", trimmed(purged.field2614, 10), purged.field2614);
+  sendFile(kPostroom, "reply.txt", "DAYBOOK", "REPLY", "The letter arrived");
+  endSession(kPostroom);
+  receiptsOfSession(kPostroom, postroomSession);
+
+  /* The drop box "evening" of the mailbox day: its own session sends the payroll
+   * to the post room, then receives whatever waits for the daybook (the reply)
+   * into exchange/statements. Its result holds the counters up to received. */
+  BLANK(proc);
+  PUT(proc.context, kProject);
+  PUT(proc.field1150, "evening");
+  BLANK(result);
+  if (step("Daybook: drop box evening processed", QlmProcDropBox((char *)&proc, (char *)&result)))
+    printf("          session %.*s of %.*s %.*s: %.5s sent, %.5s received\n", trimmed(result.name, 20), result.name,
+           trimmed(result.dropboxname, 20), result.dropboxname, trimmed(result.status, 5), result.status,
+           result.field285, result.field286);
+  step("Daybook: message system closed", QlmCloseMsys((char *)&c));
+  step("Daybook: mailbox closed", QlmCloseMbox((char *)&c));
+  BLANK(c);
+  PUT(c.context, kPostroom);
+  step("Postroom: message system closed", QlmCloseMsys((char *)&c));
+  step("Postroom: mailbox closed", QlmCloseMbox((char *)&c));
+  step("Postroom: project closed", QlmCloseProj((char *)&c));
+}
+
 int main(void) {
   QlmContextName c;
   QlmPaging paging;
@@ -359,9 +582,8 @@ int main(void) {
   printf("\nMailbox\n");
   mailboxDay();
 
-  printf("\nMessage system\n");
-  step("message system opened", QlmOpenMsys((char *)&c));
-  step("message system closed", QlmCloseMsys((char *)&c));
+  printf("\nThe network\n");
+  networkDay();
 
   printf("\nProjects\n");
   BLANK(paging);

@@ -49,7 +49,13 @@
  *                       answer);
  *   QLM_RC_RM_NO_ERRSEG (1)  the Request Manager failed the request without
  *                       saying why;
+ *   QLM_RC_RM_REFUSED (16)  the Request Manager refused the request (unknown
+ *                       entry, wrong state, no session, ...);
+ *   QLM_RC_RM_FAILED (20)   the Request Manager failed while carrying it out
+ *                       (its database, a transfer);
  *   any other value     the Request Manager's own return code.
+ *   1, 4, 8 and 12 are the library's own; the Request Manager's codes pass
+ *   through unchanged.
  *   The reason is one process-wide error number (QLM_ERRORS below, or the
  *   Request Manager's number); QlmErrorExplanation returns it with its texts.
  *
@@ -89,6 +95,8 @@ extern "C" {
 #define QLM_RC_WARNING 4
 #define QLM_RC_REFUSED 8
 #define QLM_RC_FAILED 12
+#define QLM_RC_RM_REFUSED 16
+#define QLM_RC_RM_FAILED 20
 
 /* QlmSizeOfOrdr and QlmSizeOfRcpt for an unknown entry type character. */
 #define QLM_SIZE_UNKNOWN 0xFFFFFFFFu
@@ -1491,6 +1499,69 @@ QLM_API QlmRc QlmListOrdrsOnOrdrShlf(char *qualifier, uint16_t *count, char *arr
 QLM_API QlmRc QlmListRcptsOnRcptShlf(char *qualifier, uint16_t *count, char *array);
 
 /* ------------------------------------------------------------------------- */
+/* Sessions: sessions, session operations, session receipts                  */
+/* ------------------------------------------------------------------------- */
+/* A session connects the open message system of a project to the network; the
+ * operations run in it. They are message system requests: the project named by
+ * the record's context name must be open, and its message system open
+ * (QLM_ERR_PROJ_NOT_OPEN, QLM_ERR_MSYS_NOT_OPEN). Since an open message
+ * system makes every request wait without limit, each returns only when the
+ * Request Manager has finished the network work. The result argument (may be
+ * null) receives the fields the answer carries, each cut at its field; the
+ * others keep their bytes (blank it first). A typical day:
+ *
+ *     QlmOpenMsys -> QlmStartSess -> QlmDoSendOrdr, QlmDoRecvOrdr,
+ *     QlmDoQuryOrdr, QlmDoPurgOrdr ... -> QlmEndSess -> QlmCloseMsys
+ *
+ * QlmStartSess - start a session (QlmSessStartReq; all fields optional, the
+ *   Request Manager decides) into a QlmSessStarted.
+ * QlmEndSess - end it (QlmSessEndReq) into a QlmSessResult.
+ * QlmDoSendOrdr, QlmDoRecvOrdr - run a send order (QlmSendOrdrDoReq) or a
+ *   receive order (QlmRecvOrdrDoReq) in the session; the result
+ *   (QlmSendOrdrDone / QlmRecvOrdrDone) describes the receipt it made.
+ * QlmDoPurgOrdr - purge (QlmPurgOrdrReq); the result (QlmPurgOrdrDone)
+ *   receives one value from its first byte.
+ * QlmDoQuryOrdr - ask what the network holds, on a QlmSmallListQual, into
+ *   QlmQuryOrdrEntry entries (421 bytes apart; at most numentries stored,
+ *   `*count` required as for every list).
+ * When the Request Manager fails an operation the call returns its return
+ * code (never 1); a record that came with the failure is still read into the
+ * result of start, end, send and receive, while purge and recovery leave
+ * theirs alone.
+ *
+ * Session receipts are kept in the mailbox (an open mailbox is needed) except
+ * for recovery, a message system request:
+ *  - QlmAddSessRcpt takes a QlmSessRcptReq and returns a QlmSessRcpt (status
+ *    first, then name); QlmDeleteSessRcpt a QlmSessRcptDeleteReq (blank name:
+ *    QLM_ERR_BLANK_KEY).
+ *  - QlmListSessRcpt lists QlmSessRcpt records 107 bytes apart; keywords name
+ *    status dropboxname startdate.
+ *  - QlmRecoverSessRcpt takes a QlmSessRcptRecoverReq and returns a
+ *    QlmSessRcptRecovered (may be null).
+ *  - QlmAsgSendRcptToSessRcpt, QlmAsgRecvRcptToSessRcpt take a QlmAssignReq
+ *    (container = session receipt, member = receipt name). A blank session
+ *    receipt name is refused (QLM_ERR_BLANK_KEY) before the project and its
+ *    mailbox are looked at; a blank receipt name only after them.
+ *  - QlmListRcptsOnSessRcpt lists the receipts of the session receipt
+ *    `sessRcptName` (20 bytes; blank or null: QLM_ERR_BLANK_KEY) on a
+ *    QlmSmallListQual, into a mixed receipt list as the receipt shelf fills
+ *    it. */
+QLM_API QlmRc QlmStartSess(char *request, char *out);
+QLM_API QlmRc QlmEndSess(char *request, char *out);
+QLM_API QlmRc QlmDoSendOrdr(char *request, char *out);
+QLM_API QlmRc QlmDoRecvOrdr(char *request, char *out);
+QLM_API QlmRc QlmDoPurgOrdr(char *request, char *out);
+QLM_API QlmRc QlmDoQuryOrdr(char *qualifier, uint16_t *count, char *array);
+
+QLM_API QlmRc QlmAddSessRcpt(char *request, char *out);
+QLM_API QlmRc QlmDeleteSessRcpt(char *request);
+QLM_API QlmRc QlmListSessRcpt(char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmRecoverSessRcpt(char *request, char *out);
+QLM_API QlmRc QlmAsgSendRcptToSessRcpt(char *record);
+QLM_API QlmRc QlmAsgRecvRcptToSessRcpt(char *record);
+QLM_API QlmRc QlmListRcptsOnSessRcpt(char *sessRcptName, char *qualifier, uint16_t *count, char *array);
+
+/* ------------------------------------------------------------------------- */
 /* Drop boxes                                                                */
 /* ------------------------------------------------------------------------- */
 /* A drop box collects send and receive orders of the mailbox (an open mailbox
@@ -1507,7 +1578,11 @@ QLM_API QlmRc QlmListRcptsOnRcptShlf(char *qualifier, uint16_t *count, char *arr
  *    (container = drop box, member = order name; blank: QLM_ERR_BLANK_KEY).
  *  - QlmListOrdrsOnDropBox lists the orders of the drop box `dropBoxName`
  *    (20 bytes; blank or null: QLM_ERR_BLANK_KEY) on a QlmSmallListQual,
- *    into a mixed order list as the order shelf fills it. */
+ *    into a mixed order list as the order shelf fills it.
+ *  - QlmProcDropBox processes a drop box (QlmDropBoxProcReq) in the open
+ *    message system (QLM_ERR_MSYS_NOT_OPEN otherwise): the Request Manager
+ *    runs a session for it. The result (QlmSessResult, may be null) gets its
+ *    first 95 bytes, name to status, filled; the rest keeps its bytes. */
 QLM_API QlmRc QlmAddDropBox(char *request, char *out);
 QLM_API QlmRc QlmReplaceDropBox(char *request, char *out);
 QLM_API QlmRc QlmDeleteDropBox(char *request);
@@ -1517,6 +1592,7 @@ QLM_API QlmRc QlmAsgRecvOrdrToDropBox(char *record);
 QLM_API QlmRc QlmUsgSendOrdrFromDropBox(char *record);
 QLM_API QlmRc QlmUsgRecvOrdrFromDropBox(char *record);
 QLM_API QlmRc QlmListOrdrsOnDropBox(char *dropBoxName, char *qualifier, uint16_t *count, char *array);
+QLM_API QlmRc QlmProcDropBox(char *request, char *out);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -60,6 +60,13 @@ std::vector<std::string> Contexts::closeProject(int client, std::int64_t project
                     project);
 }
 
+std::vector<std::string> Contexts::handlesOf(int client, CtxKind kind) const {
+  std::vector<std::string> out;
+  for (const auto &[h, c] : byHandle_)
+    if (c.client == client && c.kind == kind) out.push_back(h);
+  return out;
+}
+
 bool Contexts::openByOther(std::int64_t project, int client) const {
   for (const auto &[h, c] : byHandle_)
     if (c.kind == CtxKind::Project && c.project == project && c.client != client) return true;

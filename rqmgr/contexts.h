@@ -44,6 +44,8 @@ class Contexts {
   // project handles closed.
   std::vector<std::string> closeClient(int client);
   std::vector<std::string> closeProject(int client, std::int64_t project);
+  // The handles of a client's contexts of one kind.
+  std::vector<std::string> handlesOf(int client, CtxKind kind) const;
   // Whether a client other than `client` holds the project open.
   bool openByOther(std::int64_t project, int client) const;
   // Whether any client holds the project open.

@@ -26,9 +26,12 @@
 #include <memory>
 #include <string>
 
+#include "common/config.h"
+#include "common/memory.h"
 #include "common/paths.h"
 #include "errortext.h"
 #include "icc_server.h"
+#include "transfer.h"
 #include "platform/windows.h"
 #include "service.h"
 #include "store.h"
@@ -67,6 +70,22 @@ pid_t ownerPid() {
 }
 
 void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
+
+// The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
+// (a positive number; anything else keeps the default), and <root>/exchange.
+qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
+  qlm::rqmgr::NetworkConfig net;
+  net.exchangeDir = root + "exchange";
+  net.messagesDir = root + "data/messages";
+  if (char *v = qlm::ReadINIFile((root + "quillmar.ini").c_str(), "Network", "MaxMessageBytes")) {
+    char *end = nullptr;
+    const long long n = std::strtoll(v, &end, 10);
+    if (n > 0 && end != v) net.maxMessageBytes = n;
+    else logLine(std::string("quillmar.ini: MaxMessageBytes=") + v + " is not a positive number; the default stands");
+    qlm::FreeBuf(&v);
+  }
+  return net;
+}
 
 bool makeDir(const std::string &dir) {
   if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
@@ -107,6 +126,11 @@ int main() {
       return 1;
     }
     gLogFile = dataDir + "/qlmrqmgr.log";
+    const NetworkConfig network = networkConfig(root);
+    if (!makeDir(network.exchangeDir) || !makeDir(network.messagesDir)) {
+      qlm::ReleaseServerLock();
+      return 1;
+    }
 
     ErrorTexts texts;
     if (!texts.load(textFile)) logLine(std::string("error texts not read from ") + textFile + ": built-in messages only");
@@ -114,6 +138,11 @@ int main() {
     std::unique_ptr<Store> store;
     try {
       store = std::make_unique<Store>(dataDir + "/quillmar.db");
+      // Bodies of messages that a Request Manager killed mid-way left behind.
+      store->begin(false);
+      const int swept = MessageBodies(network.messagesDir).sweep([&](std::int64_t id) { return store->message(id).has_value(); }, 600);
+      store->commit();
+      if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
     } catch (const StoreError &e) {
       logLine(std::string("cannot open the database: ") + e.what());
       store.reset();
@@ -128,7 +157,7 @@ int main() {
       logLine(std::string("open marks of ended processes not removed: ") + e.what());
     }
 
-    Service service(*store, texts, "errortxt.fil", logLine);
+    Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
     if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
     HWND window = nullptr;

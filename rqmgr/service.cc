@@ -8,69 +8,12 @@
 #include "records/addressbook.h"
 #include "records/common.h"
 #include "records/mailbox.h"
+#include "password.h"
+#include "process.h"
 #include "records/sessions.h"
+#include "service_internal.h"
 
 namespace qlm::rqmgr {
-
-// ---------------------------------------------------------------------------
-// Families and routes
-
-// Where the entries of a family live.
-enum class Scope {
-  Installation,  // one set for the installation (projects, communication profiles)
-  Project,       // one set per project
-};
-
-// The handle a request must carry.
-enum class Needs {
-  None,     // no context
-  Project,  // item 102: a project context
-  Parent,   // item 101: the project context an agent opens under
-  Adbk,     // item 102: an address book context
-  Mbox,     // item 102: a mailbox context
-  Msys,     // item 102: a message system context
-};
-
-enum class Kind {
-  Shutdown, OpenProject, CloseProject, AddProject, DeleteProject, OpenAgent, CloseAgent,
-  ErrText, Add, Replace, Delete, List, Assign, Unassign,
-};
-
-using ComputeFn = void (*)(Store &, const Entry &, Fields &);
-
-// The server's view of an entity: its record tables and where its entries live.
-struct Family {
-  const rec::Entity *entity;
-  Scope scope;
-  bool keyIsContext;    // the entry a replace or delete acts on is the request's project
-  ComputeFn compute;    // fills the values the Request Manager computes, or null
-  std::uint16_t addStamp = 0;  // a field that an add leaving it blank gets the time of, or 0
-  constexpr std::uint16_t kind() const { return entity->segType; }
-};
-
-// Families kept side by side on a shelf: listed as one mixed list (each entry in
-// its own kind's segment), deleted together.
-struct Shelf {
-  std::uint16_t nameId;                     // segment type and item of the shelf's name (delete)
-  std::span<const Family *const> families;
-  std::span<const Alias> aliases;           // the list's field codes: a field of each kind
-};
-
-struct Route {
-  std::uint16_t request;
-  std::uint16_t relation;    // item 134 it answers to: 0 none, kNoRelation, or the container's key
-  Kind kind;
-  Needs needs;
-  const Family *family;      // the entries acted on or listed (the member of a relation), or null
-  const Shelf *shelf;        // the families acted on or listed together, or null
-  const Family *container;   // the container of a relation, or null
-  std::uint16_t containerData;  // the container's name comes in a data segment of this type
-                                // (item of the same name ID), not as item 133; or 0
-  std::uint16_t linkField;   // members of the container are the entries whose field of this
-                             // name ID holds its key; 0: the entries assigned to it
-  CtxKind agent;             // the agent opened or closed
-  bool writes;               // takes the write lock
-};
 
 namespace {
 
@@ -79,6 +22,31 @@ constexpr std::uint16_t kMboxKinds[] = {rec::kSendOrdr.segType, rec::kRecvOrdr.s
                                         rec::kRecvRcpt.segType,  rec::kDropBox.segType,  rec::kSessRcpt.segType};
 
 std::string yesNo(bool b) { return b ? "Y" : "N"; }
+
+// A network logon: 475 "Y" while a running Request Manager holds a session on it,
+// 477 the messages waiting for its mailbox.
+void computeVnLogon(Store &store, const Entry &e, Fields &out) {
+  out[475] = yesNo(store.liveSessions(e.id) > 0);
+  const auto mailbox = e.fields.find(473);
+  out[477] = counterText(mailbox == e.fields.end() ? 0 : store.countMessages(mailbox->second));
+}
+
+// A network logon's password (474) is stored only as a salted hash, and its
+// mailbox (473) is the mailbox of no other logon of the installation.
+Err prepareVnLogon(Store &store, std::int64_t self, Fields &f) {
+  if (const auto m = f.find(473); m != f.end())
+    for (const std::int64_t other : store.findByField(rec::kVnLogon.segType, 473, m->second))
+      if (other != self) return Err::MailboxTaken;
+  if (const auto p = f.find(474); p != f.end() && (p->second = hashPassword(p->second)).empty())
+    throw StoreError("no password hash could be made");
+  return Err::None;
+}
+
+// A session receipt is not deleted while a running Request Manager holds its session.
+Err guardSessionReceipt(Store &store, const Entry &e) {
+  const auto s = store.session(e.id);
+  return s && tokenAlive(s->owner) ? Err::SessionActive : Err::None;
+}
 
 void computeProject(Store &store, const Entry &e, Fields &out) {
   out[455] = e.changed;
@@ -102,13 +70,14 @@ constexpr Family kAddr{&rec::kAddr, Scope::Project, false, nullptr};
 constexpr Family kDistList{&rec::kDistList, Scope::Project, false, nullptr};
 constexpr Family kTradProf{&rec::kTradProf, Scope::Project, false, nullptr};
 constexpr Family kCommProf{&rec::kCommProf, Scope::Installation, false, nullptr};
-constexpr Family kVnLogon{&rec::kVnLogon, Scope::Project, false, nullptr};
+constexpr Family kVnLogon{&rec::kVnLogon, Scope::Project, false, computeVnLogon, 0, prepareVnLogon};
 // The mailbox. A receipt whose add leaves `startdate` blank gets the time of the add.
 constexpr Family kSendOrdr{&rec::kSendOrdr, Scope::Project, false, nullptr};
 constexpr Family kRecvOrdr{&rec::kRecvOrdr, Scope::Project, false, nullptr};
 constexpr Family kSendRcpt{&rec::kSendRcpt, Scope::Project, false, nullptr, 1804};
 constexpr Family kRecvRcpt{&rec::kRecvRcpt, Scope::Project, false, nullptr, 723};
 constexpr Family kDropBox{&rec::kDropBox, Scope::Project, false, computeDropBox};
+constexpr Family kSessRcpt{&rec::kSessRcpt, Scope::Project, false, nullptr, 0, nullptr, guardSessionReceipt};
 static_assert(rec::kSendRcpt.record.has(kSendRcpt.addStamp) && rec::kRecvRcpt.record.has(kRecvRcpt.addStamp));
 
 // The shelves "$Default$": every order, respectively every receipt, of the mailbox.
@@ -146,15 +115,13 @@ constexpr Route shelfRoute(std::uint16_t request, Kind k, const Shelf &shelf) {
 constexpr Route contextRoute(std::uint16_t request, Kind k, Needs n, CtxKind agent, bool writes) {
   return {request, 0, k, n, nullptr, nullptr, nullptr, 0, 0, agent, writes};
 }
+// An operation of the message system.
+constexpr Route operationRoute(std::uint16_t request, Kind k, bool writes) {
+  return contextRoute(request, k, Needs::Msys, CtxKind::Msys, writes);
+}
 
 constexpr const Family *kFamilies[] = {&kProject,  &kAddr,     &kDistList, &kTradProf, &kCommProf, &kVnLogon,
-                                       &kSendOrdr, &kRecvOrdr, &kSendRcpt, &kRecvRcpt, &kDropBox};
-
-const Family *familyOf(std::uint16_t kind) {
-  for (const Family *f : kFamilies)
-    if (f->kind() == kind) return f;
-  return nullptr;
-}
+                                       &kSendOrdr, &kRecvOrdr, &kSendRcpt, &kRecvRcpt, &kDropBox,  &kSessRcpt};
 
 // Every request the Request Manager knows, by identifier and relation parameter.
 constexpr Route kRoutes[] = {
@@ -234,6 +201,22 @@ constexpr Route kRoutes[] = {
     relationRoute(rec::kAsgRecvOrdrToDropBox.request, Kind::Assign, Needs::Mbox, kRecvOrdr, kDropBox),
     relationRoute(rec::kUsgSendOrdrFromDropBox.request, Kind::Unassign, Needs::Mbox, kSendOrdr, kDropBox),
     relationRoute(rec::kUsgRecvOrdrFromDropBox.request, Kind::Unassign, Needs::Mbox, kRecvOrdr, kDropBox),
+    // Session receipts, with the send and receive receipts assigned to them
+    entityRoute(Kind::Add, Needs::Mbox, kSessRcpt),
+    entityRoute(Kind::Delete, Needs::Mbox, kSessRcpt),
+    entityRoute(Kind::List, Needs::Mbox, kSessRcpt),
+    relationRoute(rec::kAsgSendRcptToSessRcpt.request, Kind::Assign, Needs::Mbox, kSendRcpt, kSessRcpt),
+    relationRoute(rec::kAsgRecvRcptToSessRcpt.request, Kind::Assign, Needs::Mbox, kRecvRcpt, kSessRcpt),
+    listOnRoute(rec::kListRcptsOnSessRcpt, nullptr, &kRcptShlf, kSessRcpt),
+    // The message system: sessions and their operations (sessions.cc)
+    operationRoute(rec::kStartSess.send.request, Kind::StartSession, true),
+    operationRoute(rec::kEndSess.send.request, Kind::EndSession, true),
+    operationRoute(rec::kDoSendOrdr.send.request, Kind::Send, true),
+    operationRoute(rec::kDoRecvOrdr.send.request, Kind::Receive, true),
+    operationRoute(rec::kQuryOrdr.request, Kind::Query, false),
+    operationRoute(rec::kDoPurgOrdr.send.request, Kind::Purge, true),
+    operationRoute(rec::kProcDropBox.send.request, Kind::ProcessDropBox, true),
+    operationRoute(rec::kRecoverSessRcpt.send.request, Kind::Recover, true),
 };
 
 constexpr bool routesDistinct() {
@@ -248,6 +231,10 @@ static_assert(rec::kListSendRcptsOnSendOrdr.relation == rec::kSendOrdr.segType &
               rec::kListSendRcptsOnSendOrdr.dataKey == 0 && rec::kSendRcpt.record.has(1806));
 static_assert(rec::kListOrdrsOnDropBox.relation == rec::kNoRelation &&
               rec::kListOrdrsOnDropBox.dataKey == rec::kDropBox.segType);
+static_assert(rec::kListRcptsOnSessRcpt.relation == rec::kNoRelation &&
+              rec::kListRcptsOnSessRcpt.dataKey == rec::kSessRcpt.segType &&
+              rec::kAsgSendRcptToSessRcpt.member.nameId == rec::kSendRcpt.segType &&
+              rec::kAsgRecvRcptToSessRcpt.member.nameId == rec::kRecvRcpt.segType);
 static_assert(rec::kAsgSendOrdrToDropBox.container.nameId == rec::kDropBox.segType &&
               rec::kAsgSendOrdrToDropBox.member.nameId == rec::kSendOrdr.segType &&
               rec::kAsgRecvOrdrToDropBox.member.nameId == rec::kRecvOrdr.segType);
@@ -269,72 +256,20 @@ const Route *findRoute(int request, long relation, bool *known) {
   return other;
 }
 
-std::string_view trimRight(std::string_view v) {
-  while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
-  return v;
-}
-
-std::string cut(std::string_view v, std::size_t width) { return std::string(trimRight(v.substr(0, width))); }
-
-// The request's first data segment when it has the segment type `type`.
-const Segment *dataSegment(const Request &r, long type) {
-  return !r.data.empty() && r.data.front().type() == type ? &r.data.front() : nullptr;
-}
-
-// Reads the record a request sends (add, replace): the key and the other fields,
-// each cut to its width, blank ones left out; items the request does not send are
-// passed over.
-Err readRecord(const Request &r, const rec::Send &send, std::string *key, Fields *fields) {
-  const Segment *s = dataSegment(r, send.segType);
-  if (s == nullptr) return Err::Malformed;
-  for (const Item &i : s->items) {
-    const rec::Field *f = send.items.find(i.id);
-    if (f == nullptr || i.id == rmil::kSegType) continue;
-    std::string v = cut(i.value, f->width);
-    if (i.id == send.segType) *key = v;
-    else if (!v.empty()) (*fields)[i.id] = v;
-  }
-  return key->empty() ? Err::BlankKey : Err::None;
-}
-
-// The key item `keyId` of a data segment of type `keyId`, cut to `width`.
-Err readKey(const Request &r, std::uint16_t keyId, std::size_t width, std::string *key) {
-  const Segment *s = dataSegment(r, keyId);
-  if (s == nullptr) return Err::Malformed;
-  const Item *i = s->find(keyId);
-  *key = i ? cut(i->value, width) : std::string();
-  return key->empty() ? Err::BlankKey : Err::None;
-}
-
-// The scope of a family's entries for a request in the context `project`.
-std::int64_t scopeOf(const Family &f, std::int64_t project) {
-  return f.scope == Scope::Installation ? kInstallation : project;
-}
-
-std::uint16_t keyWidth(const Family &f) {
-  const rec::Field *k = f.entity->record.find(f.kind());
-  return k ? k->width : 20;
-}
-
 }  // namespace
+
+const Family *familyOf(std::uint16_t kind) {
+  for (const Family *f : kFamilies)
+    if (f->kind() == kind) return f;
+  return nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // One request
 
-struct Service::Call {
-  Call(const Request &r, const Route &rt, int cl) : req(r), route(rt), client(cl) {}
-  const Request &req;
-  const Route &route;
-  int client;
-  const Context *ctx = nullptr;   // the context the handle names
-  std::int64_t scope = kInstallation;
-  std::string handle;             // item 102 of the answer
-  std::vector<Row> rows;          // record segments of the answer
-  std::vector<std::function<void()>> after;  // applied once committed
-};
-
-Service::Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log)
-    : store_(store), texts_(texts), textSource_(std::move(textSource)), log_(std::move(log)) {}
+Service::Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log, NetworkConfig network)
+    : store_(store), texts_(texts), textSource_(std::move(textSource)), log_(std::move(log)),
+      network_(std::move(network)) {}
 
 Answer Service::handle(int client, const std::uint8_t *data, std::size_t length) {
   Request req;
@@ -353,7 +288,7 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
     store_.begin(route->writes);
     e = resolveContext(c);
     if (e == Err::None) e = run(c);
-    if (e == Err::None) {
+    if (e == Err::None || c.keep) {
       store_.commit();
       for (auto &f : c.after) f();
     } else {
@@ -365,6 +300,7 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
     e = Err::Database;
   }
   if (e != Err::None && e != Err::Database) logRefusal(client, req.id, e);
+  if (e == Err::Database) c.keep = false;
   return answer(req, e, &c);
 }
 
@@ -374,24 +310,24 @@ void Service::logRefusal(int client, int request, Err e) const {
 }
 
 Answer Service::answer(const Request &req, Err e, const Call *c) const {
+  // A failed request answers with the records of what it kept (a receipt of a
+  // failed transfer), then the error segment.
+  const bool rows = c != nullptr && (e == Err::None || c->keep);
+  Reply r(req.id + 1, req.reference, e == Err::None ? kRcOk : returnCodeOf(e), e == Err::None ? c->handle : "");
+  if (rows && !writeRows(r, c->rows)) log_("request " + std::to_string(req.id) + ": a record does not fit a message");
+  if (e != Err::None) r.error(*texts_.find(static_cast<int>(e)));
   Answer a;
-  if (e != Err::None) {
-    Reply r(req.id + 1, req.reference, returnCodeOf(e));
-    r.error(*texts_.find(static_cast<int>(e)));
-    a.messages = r.finish();
-    return a;
-  }
-  Reply r(req.id + 1, req.reference, kRcOk, c->handle);
-  if (!writeRows(r, c->rows)) log_("request " + std::to_string(req.id) + ": a record does not fit a message");
   a.messages = r.finish();
   return a;
 }
 
 void Service::forgetClient(int client) {
+  const std::vector<std::string> sessions = contexts_.handlesOf(client, CtxKind::Msys);
   const std::vector<std::string> closed = contexts_.closeClient(client);
   if (closed.empty()) return;
   try {
     store_.begin(true);
+    for (const std::string &h : sessions) endSessionOf(h);
     for (const std::string &h : closed) store_.markClosed(h);
     store_.commit();
   } catch (const StoreError &x) {
@@ -443,6 +379,14 @@ Err Service::run(Call &c) {
     case Kind::List: return list(c);
     case Kind::Assign: return assign(c, true);
     case Kind::Unassign: return assign(c, false);
+    case Kind::StartSession: return startSession(c);
+    case Kind::EndSession: return endSession(c);
+    case Kind::Send: return transfer(c, rec::kDoSendOrdr);
+    case Kind::Receive: return transfer(c, rec::kDoRecvOrdr);
+    case Kind::Query: return query(c);
+    case Kind::Purge: return purge(c);
+    case Kind::ProcessDropBox: return processDropBox(c);
+    case Kind::Recover: return recover(c);
   }
   return Err::UnknownRequest;
 }
@@ -479,6 +423,7 @@ Err Service::openProject(Call &c) {
 }
 
 Err Service::closeProject(Call &c) {
+  if (const Context *msys = contexts_.agentOf(c.ctx->handle, CtxKind::Msys)) endSessionOf(msys->handle);
   store_.markClosed(c.ctx->handle);
   c.after.push_back([this, h = c.ctx->handle] { contexts_.close(h); });
   return Err::None;
@@ -514,6 +459,7 @@ Err Service::openAgent(Call &c) {
 }
 
 Err Service::closeAgent(Call &c) {
+  if (c.route.agent == CtxKind::Msys) endSessionOf(c.ctx->handle);
   c.after.push_back([this, h = c.ctx->handle] { contexts_.close(h); });
   return Err::None;
 }
@@ -535,7 +481,7 @@ Err Service::errText(Call &c) {
   id = 61;
   for (const std::string &p : splitPieces(t->response)) row.record.push_back({id++, p});
   row.record.push_back({2657, t->fromFile ? textSource_ : std::string("qlmrqmgr")});
-  c.rows.push_back(std::move(row));
+  if (c.req.wantRecord) c.rows.push_back(std::move(row));
   return Err::None;
 }
 
@@ -549,6 +495,8 @@ Err Service::add(Call &c) {
   if (Err e = readRecord(c.req, f.entity->add, &key, &fields); e != Err::None) return e;
   const std::int64_t scope = scopeOf(f, c.scope);
   if (store_.find(scope, f.kind(), key)) return Err::DuplicateKey;
+  if (f.prepare)
+    if (Err e = f.prepare(store_, 0, fields); e != Err::None) return e;
   const std::string now = Store::now();
   if (f.addStamp != 0 && !fields.count(f.addStamp)) fields[f.addStamp] = now;
   const std::int64_t id = store_.add(scope, f.kind(), key, fields, now);
@@ -565,6 +513,8 @@ Err Service::replace(Call &c) {
   if (e != Err::None && !(e == Err::BlankKey && f.keyIsContext)) return e;
   auto entry = f.keyIsContext ? store_.get(c.ctx->project) : store_.find(scopeOf(f, c.scope), f.kind(), key);
   if (!entry) return Err::NoEntry;
+  if (f.prepare)
+    if (Err e2 = f.prepare(store_, entry->id, fields); e2 != Err::None) return e2;
   std::vector<std::uint16_t> clear;
   for (const rec::Field &x : send.items.fields)
     if (x.nameId != f.kind()) clear.push_back(x.nameId);
@@ -587,6 +537,8 @@ Err Service::remove(Call &c) {
   if (Err e = readKey(c.req, f.kind(), f.entity->remove.key.width, &key); e != Err::None) return e;
   auto entry = store_.find(scopeOf(f, c.scope), f.kind(), key);
   if (!entry) return Err::NoEntry;
+  if (f.guardRemove)
+    if (Err e = f.guardRemove(store_, *entry); e != Err::None) return e;
   store_.remove(entry->id);
   return Err::None;
 }
@@ -622,8 +574,10 @@ Err Service::list(Call &c) {
     if (rt.shelf == nullptr)
       for (const rec::Field &x : read.fields.fields) known.push_back(x.nameId);
   }
-  return applyQuery(c.rows, c.req.list,
-                    ListFields{known, rt.shelf != nullptr ? rt.shelf->aliases : std::span<const Alias>()});
+  const Err e = applyQuery(c.rows, c.req.list,
+                           ListFields{known, rt.shelf != nullptr ? rt.shelf->aliases : std::span<const Alias>()});
+  if (!c.req.wantRecord) c.rows.clear();  // the request asked for no entries
+  return e;
 }
 
 Err Service::assign(Call &c, bool on) {

@@ -7,10 +7,12 @@
 // commit, so an acknowledged change is on disk. Changes of the in-memory contexts
 // are applied after the commit too, so a failed transaction changes nothing.
 //
-// Answers (reply.h): return code 0 with the records, or 8 with an error segment
-// for a refusal, or 12 with error 30014 when the database failed. Malformed
-// requests get 30001, unknown identifiers 30002; the shutdown request gets no
-// answer. Contexts:
+// Answers (reply.h): return code 0 with the records the request asked for (item
+// 104 "10001"; "10000" gets none, lists included), or 16 with an error segment for
+// a refusal, or 20 when the Request Manager failed (30014 the database, 30028 a
+// transfer that broke off; such an answer carries the receipt it made before its
+// error segment). Malformed requests get 30001, unknown identifiers 30002; the
+// shutdown request gets no answer. Contexts:
 // - a project handle (item 102, or 101 when opening an agent) that is missing or
 //   not an open project of this client: 30016;
 // - an address book, mailbox or message system handle that is not one of this
@@ -31,9 +33,14 @@
 // Mailbox shelves: the order shelf "$Default$" holds every order of the mailbox,
 // the receipt shelf every receipt; deleting a shelf deletes those entries (and
 // their assignments) and leaves the shelf in place.
+// Network logons: 475 "Y" while a running Request Manager holds a session on the
+// logon; 477 the messages waiting for its mailbox (5 digits). The password (474) is
+// stored as a salted hash; a mailbox (473) belongs to one logon of the installation.
+// The message system's sessions and operations: sessions.cc and docs/network.md.
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,18 +56,27 @@ namespace qlm::rqmgr {
 
 using LogFn = std::function<void(const std::string &)>;
 
+// Where the network operations find and put files, and how large a message may be.
+struct NetworkConfig {
+  std::string exchangeDir = ".";  // relative file names are taken from here
+  std::string messagesDir = ".";  // the bodies of the messages (transfer.h, MessageBodies)
+  std::int64_t maxMessageBytes = 256LL * 1024 * 1024;
+};
+
 struct Answer {
   std::vector<Bytes> messages;  // empty only for the shutdown request
   bool shutdown = false;
 };
 
 struct Route;
+struct Outcome;
+class Network;
 
 class Service {
  public:
   // `textSource` is what item 2657 of an error text answer names as the texts'
   // origin (the error text file's name).
-  Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log);
+  Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log, NetworkConfig network = {});
 
   Answer handle(int client, const std::uint8_t *data, std::size_t length);
   // The client is gone: its contexts are closed.
@@ -85,6 +101,20 @@ class Service {
   Err remove(Call &c);
   Err list(Call &c);
   Err assign(Call &c, bool on);
+  // The message system (sessions.cc).
+  Err startSession(Call &c);
+  Err endSession(Call &c);
+  Err transfer(Call &c, const rec::Operation &op);
+  Err query(Call &c);
+  Err purge(Call &c);
+  Err processDropBox(Call &c);
+  Err recover(Call &c);
+  // Ends the session held on a message system handle of this process, if any.
+  void endSessionOf(const std::string &msysHandle);
+  std::optional<Session> heldSession(const Call &c);
+  void answerWith(Call &c, std::int64_t id, const rec::Read &read) const;
+  Err conclude(Call &c, const Outcome &o, const rec::Read &read, Network &net) const;
+  void forgetBodies(Call &c, const Network &net) const;
   Row rowOf(const Entry &e, const rec::Read &fields) const;
   Answer answer(const Request &req, Err e, const Call *c) const;
   void logRefusal(int client, int request, Err e) const;
@@ -93,6 +123,7 @@ class Service {
   const ErrorTexts &texts_;
   std::string textSource_;
   LogFn log_;
+  NetworkConfig network_;
   Contexts contexts_;
 };
 

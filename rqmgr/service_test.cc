@@ -118,9 +118,9 @@ TEST_F(ServiceTest, DamagedAndUnknownRequestsGetOneAnswerAndServingGoesOn) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     auto v = send(kA, cases[i].bytes);
     ASSERT_EQ(v.size(), 1u) << i;
-    EXPECT_EQ(answer(v[0]), std::tuple(8, 30001, cases[i].ref, cases[i].responseId)) << i;
+    EXPECT_EQ(answer(v[0]), std::tuple(16, 30001, cases[i].ref, cases[i].responseId)) << i;
   }
-  for (int id : {999, 3}) EXPECT_EQ(answer(call(kA, id, {})), std::tuple(8, 30002, "7", id + 1));
+  for (int id : {999, 3}) EXPECT_EQ(answer(call(kA, id, {})), std::tuple(16, 30002, "7", id + 1));
   const Bytes down = Req(47).end().bytes();  // the shutdown request gets no answer
   const Answer quiet = service_.handle(kA, down.data(), down.size());
   EXPECT_TRUE(quiet.shutdown && quiet.messages.empty());
@@ -221,17 +221,17 @@ TEST_F(ServiceTest, ProjectRecordsComputedValuesAndDeletion) {
   EXPECT_EQ(openProject(kA, "Alpha").error(), 30004);
 }
 
-TEST_F(ServiceTest, DatabaseFailureIsReturnCode12AndChangesNothing) {
+TEST_F(ServiceTest, DatabaseFailureIsReturnCode20AndChangesNothing) {
   const std::string p = addProject(kA, "P1");
   // Another connection holds the write lock longer than the busy time-out.
   sqlite3 *other = nullptr;
   ASSERT_EQ(sqlite3_open((dir_.path() + "/q.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   Msg m = call(kA, 254, {}, 451, {{451, "P2"}});
-  EXPECT_EQ(answer(m), std::tuple(12, 30014, "7", 255));
+  EXPECT_EQ(answer(m), std::tuple(20, 30014, "7", 255));
   EXPECT_EQ(call(kA, 252, {{102, p}}).error(), 30014);
   EXPECT_EQ(service_.contexts().size(), 1u);
-  EXPECT_EQ(call(kA, 258, {}).segs.size(), 1u);  // reading goes on meanwhile
+  EXPECT_EQ(call(kA, 258, {{104, "10001"}}).segs.size(), 1u);  // reading goes on meanwhile
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   EXPECT_EQ(call(kA, 252, {{102, p}}).rc, 0);  // still open
@@ -246,7 +246,7 @@ TEST_F(ServiceTest, ErrorTextsComeFromTheFileInPiecesOf130Bytes) {
                  {52, std::string(70, 'e') + " tail"}, {61, "Choose another name."}};
   Record builtIn = {{40, "30004"}, {41, "The project does not exist"}};  // a number the file does not hold
   Msg m = call(kA, 254, {}, 451, {{451, "P1"}});
-  EXPECT_EQ(answer(m), std::tuple(8, 30005, "7", 255));
+  EXPECT_EQ(answer(m), std::tuple(16, 30005, "7", 255));
   EXPECT_EQ(m.handle, "");
   ASSERT_EQ(m.segs.size(), 1u);
   EXPECT_EQ(m.segs[0].items, file);
@@ -255,11 +255,13 @@ TEST_F(ServiceTest, ErrorTextsComeFromTheFileInPiecesOf130Bytes) {
   file[2657] = "errortxt.fil";
   builtIn[2657] = "qlmrqmgr";
   for (const Record &want : {file, builtIn}) {
-    Msg t = call(kA, 590, {{102, p}}, 2652, {{40, want.at(40)}});
+    Msg t = call(kA, 590, {{102, p}, {104, "10001"}}, 2652, {{40, want.at(40)}});
     ASSERT_EQ(t.segs.size(), 1u);
     EXPECT_EQ(t.segs[0].type, 2651);
     EXPECT_EQ(t.segs[0].items, want);
   }
+  // Without "10001" the answer carries no record.
+  EXPECT_EQ(call(kA, 590, {{102, p}, {104, "10000"}}, 2652, {{40, "30005"}}).segs.size(), 0u);
   for (const auto &[item, value, error] : {std::tuple{40, "12345", 30006}, {2652, "key", 30008}, {40, "3x", 30001}})
     EXPECT_EQ(call(kA, 590, {{102, p}}, 2652, {{item, value}}).error(), error) << value;
 }

@@ -6,77 +6,14 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <ctime>
-#include <fstream>
+
+#include "process.h"
+#include "store_sql.h"
 
 namespace qlm::rqmgr {
 
 namespace {
-
-constexpr int kSchemaVersion = 1;
-
-constexpr const char *kSchema = R"(
-CREATE TABLE entries(
-  id INTEGER PRIMARY KEY,
-  scope INTEGER NOT NULL,
-  kind INTEGER NOT NULL,
-  key BLOB NOT NULL,
-  created TEXT NOT NULL,
-  changed TEXT NOT NULL,
-  UNIQUE(scope, kind, key));
-CREATE TABLE fields(
-  entry INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
-  name_id INTEGER NOT NULL,
-  value BLOB NOT NULL,
-  PRIMARY KEY(entry, name_id)) WITHOUT ROWID;
-CREATE TABLE assignments(
-  id INTEGER PRIMARY KEY,
-  container INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
-  member INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
-  UNIQUE(container, member));
-CREATE INDEX assignments_member ON assignments(member);
-CREATE TABLE opened(
-  project INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
-  pid INTEGER NOT NULL,
-  handle TEXT NOT NULL,
-  PRIMARY KEY(pid, handle));
-CREATE INDEX opened_project ON opened(project);
-PRAGMA user_version = 1;
-)";
-
-// Resets a cached statement when the use ends.
-struct Use {
-  sqlite3_stmt *s;
-  explicit Use(sqlite3_stmt *st) : s(st) {}
-  ~Use() {
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-  }
-};
-
-void bindText(sqlite3_stmt *s, int i, std::string_view v) {
-  sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-}
-void bindBlob(sqlite3_stmt *s, int i, std::string_view v) {
-  sqlite3_bind_blob(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-}
-std::string columnBytes(sqlite3_stmt *s, int i) {
-  const void *p = sqlite3_column_blob(s, i);
-  const int n = sqlite3_column_bytes(s, i);
-  return p ? std::string(static_cast<const char *>(p), n) : std::string();
-}
-
-// Whether a process exists and has not ended (a zombie has ended).
-bool alive(std::int64_t pid) {
-  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;  // no /proc: trust kill()
-  const std::size_t paren = line.rfind(')');
-  return paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] != 'Z';
-}
 
 constexpr const char *kEntryColumns =
     "SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM entries e "
@@ -148,17 +85,9 @@ void Store::openConnection(int busyTimeoutMs) {
     if (!readOnly_) exec("PRAGMA journal_mode=WAL");
     exec("PRAGMA synchronous=FULL");
     exec("PRAGMA foreign_keys=ON");
-    begin(!readOnly_);
-    sqlite3_stmt *v = prepare("PRAGMA user_version");
-    int version = 0;
-    {
-      Use u(v);
-      if (sqlite3_step(v) == SQLITE_ROW) version = sqlite3_column_int(v, 0);
-    }
-    if (version == 0 && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_ + " and holds no tables");
-    if (version == 0) exec(kSchema);
-    else if (version != kSchemaVersion) throw StoreError("database schema version " + std::to_string(version) + " is not known");
-    commit();
+    // Read-only, a database of the current schema is served; one that needs its
+    // schema made or upgraded fails in the first write transaction, saying why.
+    migrate(path_);
   } catch (...) {
     rollback();
     for (auto &[sql, s] : stmts_) sqlite3_finalize(s);
@@ -417,7 +346,7 @@ bool Store::isOpen(std::int64_t project, bool countSelf) {
   bool found = false;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     const std::int64_t pid = sqlite3_column_int64(s, 0);
-    found = found || (pid == getpid() ? countSelf : alive(pid));
+    found = found || (pid == getpid() ? countSelf : processAlive(pid));
   }
   if (rc != SQLITE_DONE) fail("read open marks");
   return found;
@@ -433,7 +362,7 @@ void Store::pruneOpenMarks() {
       int rc;
       while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         const std::int64_t pid = sqlite3_column_int64(s, 0);
-        if (pid == getpid() || !alive(pid)) gone.push_back(pid);
+        if (pid == getpid() || !processAlive(pid)) gone.push_back(pid);
       }
       if (rc != SQLITE_DONE) fail("read open marks");
     }

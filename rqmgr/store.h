@@ -2,7 +2,7 @@
 // <root>/data/quillmar.db, shared by every Request Manager process of the
 // installation.
 //
-// Schema (user_version 1):
+// Schema (user_version 2; schema.cc makes and upgrades it):
 //   entries(id, scope, kind, key, created, changed)
 //       every named entry of every family. scope 0 holds the installation's own
 //       entries (projects, communication profiles); any other scope is the id of the
@@ -17,6 +17,16 @@
 //   opened(project, pid, handle)
 //       projects held open by the clients of every Request Manager process; rows of
 //       processes that no longer exist do not count and are removed at start-up.
+//   messages(id, sender, receiver, class, subject, filename, size, sent)
+//       the network: the heads of the messages waiting for a network mailbox
+//       (receiver). id is the message id, unique and increasing. The bodies are
+//       files beside the database (transfer.h, MessageBodies).
+//   sessions(receipt, logon, mailbox, owner, handle)
+//       the active sessions: their session receipt entry, the logon entry and the
+//       mailbox they serve, the token of the Request Manager process that holds them
+//       (process.h) and its message system handle.
+//   sequences(scope, kind, next)
+//       the counters of the names the Request Manager makes (receipts, sessions).
 // Deleting an entry deletes its fields, its assignments (either side), its open
 // marks and, for a project, every entry scoped to it.
 //
@@ -52,6 +62,28 @@ class StoreError : public std::runtime_error {
 };
 
 using Fields = std::map<std::uint16_t, std::string>;
+
+// A message of the network, without its bytes.
+struct MessageHead {
+  std::int64_t id = 0;
+  std::string sender, receiver, cls, subject, fileName;
+  std::int64_t size = 0;
+  std::string sent;  // "YYYYMMDDhhmmss"
+};
+
+// Which waiting messages a receive or a query takes.
+struct MessageFilter {
+  std::string receiver;  // the mailbox
+  std::string sender;    // empty: any
+  std::string cls;       // empty: any
+};
+
+// An active session.
+struct Session {
+  std::int64_t receipt = 0;  // the session receipt entry
+  std::int64_t logon = 0;    // the logon entry
+  std::string mailbox, owner, handle;
+};
 
 struct Entry {
   std::int64_t id = 0;
@@ -114,10 +146,46 @@ class Store {
   // Removes the marks of processes that no longer exist and this pid's old marks.
   void pruneOpenMarks();
 
+  // Entries of `kind` (any scope) whose field `nameId` holds `value`, in the order added.
+  std::vector<std::int64_t> findByField(std::uint16_t kind, std::uint16_t nameId, std::string_view value);
+  // The next name "<prefix><n>" of a kind in a scope that no entry has yet; `digits`
+  // wide, zero-padded.
+  std::string nextName(std::int64_t scope, std::uint16_t kind, std::string_view prefix, int digits);
+
+  // The network's message heads. A message is added with its head, then its body
+  // is written, then its size is set; it is complete when the transaction commits.
+  std::int64_t addMessage(const MessageHead &head);
+  void setMessageSize(std::int64_t message, std::int64_t size);
+  // Waiting messages that pass the filter, oldest first: `limit` of them (< 0: all)
+  // after skipping `offset`.
+  std::vector<MessageHead> messages(const MessageFilter &filter, std::int64_t offset, std::int64_t limit);
+  std::optional<MessageHead> message(std::int64_t id);
+  std::int64_t countMessages(std::string_view receiver);
+  bool removeMessage(std::int64_t id);
+  // Removes every message waiting for `receiver`; their ids.
+  std::vector<std::int64_t> removeMessages(std::string_view receiver);
+
+  // Sessions.
+  void addSession(const Session &s);
+  std::optional<Session> session(std::int64_t receipt);
+  // The session a process holds on a message system handle.
+  std::optional<Session> sessionHeld(const std::string &owner, const std::string &handle);
+  void removeSession(std::int64_t receipt);
+  // Sessions of a logon held by running Request Managers.
+  std::int64_t liveSessions(std::int64_t logon);
+
+  // A savepoint inside the open transaction: what follows can be undone alone.
+  void savepoint();
+  void release();
+  void rollbackToSavepoint();
+
   // The current local time as "YYYYMMDDhhmmss".
   static std::string now();
 
  private:
+  void migrate(const std::string &path);
+  int schemaVersion();
+  std::optional<Session> readSession(sqlite3_stmt *s);
   sqlite3_stmt *prepare(const char *sql);
   // count(*) of `sql` bound to (id, kind).
   std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);

@@ -131,6 +131,7 @@ static void errorNumbers(void) {
   CHECK(strcmp(errors[n - 1].name, "QLM_ERR_NO_ERROR_FILE") == 0);
   CHECK(QLM_RC_OK == 0 && QLM_RC_RM_NO_ERRSEG == 1 && QLM_RC_WARNING == 4);
   CHECK(QLM_RC_REFUSED == 8 && QLM_RC_FAILED == 12);
+  CHECK(QLM_RC_RM_REFUSED == 16 && QLM_RC_RM_FAILED == 20);
 
   /* Nothing has failed yet: nothing to explain, and the record is not touched. */
   memset(&text, 'z', sizeof text);

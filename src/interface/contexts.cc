@@ -57,7 +57,9 @@ QlmRc agent(const AgentCall &c, const char *context) {
 }
 
 // Closes the address book and mailbox that are open for a project:
-// 0 nothing closed, 1 address book, 2 mailbox, 3 both; another value is a failure.
+// 0 nothing closed, 1 address book, 2 mailbox, 3 both. A close that does not
+// return 0 ends it at once with that close's result (the mailbox is then left
+// open when the address book's close failed).
 int cfCloseOpenedAgents(const char *project) {
   QLM_TRACE_ENTRY("cfagents", "cfCloseOpenedAgents");
   char adbkName[kNameWidth + 1], mboxName[kNameWidth + 1];
@@ -67,17 +69,12 @@ int cfCloseOpenedAgents(const char *project) {
     std::memcpy(n, project, kNameWidth);
   }
   ProjEntry e{};
-  int rc = 0;
+  int rc = 0, closed = 0;
   if (cfGetProjEntry(project, &e) == 1) {
-    if (handleSet(e.adbkHandle)) {
-      const int closed = static_cast<int>(QlmCloseAdbk(adbkName));
-      rc = closed == 0 ? 1 : closed;
-    }
-    if ((rc == 0 || rc == 1) && handleSet(e.mboxHandle)) {
-      const int closed = static_cast<int>(QlmCloseMbox(mboxName));
-      rc = closed == 0 ? rc + 2 : closed;
-    }
+    if (handleSet(e.adbkHandle) && (rc = static_cast<int>(QlmCloseAdbk(adbkName))) == 0) closed += 1;
+    if (rc == 0 && handleSet(e.mboxHandle) && (rc = static_cast<int>(QlmCloseMbox(mboxName))) == 0) closed += 2;
   }
+  if (rc == 0) rc = closed;
   QLM_TRACE_EXIT("cfagents", "cfCloseOpenedAgents", rc);
   return rc;
 }

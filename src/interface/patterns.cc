@@ -44,26 +44,52 @@ bool segTypeIs(std::uint16_t wanted) {
   return cfMessage().segType(&type) && (wanted == rec::kAnySegType || type == wanted);
 }
 
+// Without a result argument: what the rest of the answer may hold.
+int checkUnasked(Unasked unasked, std::uint16_t code) {
+  const bool record = cfMessage().segType(nullptr);
+  switch (unasked) {
+    case Unasked::kNotChecked:
+      return code;
+    case Unasked::kNoRecord:
+      return code == 0 && record ? fail(kErrMalformed, kRcFailed) : code;
+    case Unasked::kErrorSegmentAlone:
+      if (code == 0) return record ? fail(kErrMalformed, kRcFailed) : kRcOk;
+      return cfIsErrorSeg() && cfMoveToNextSeg() == -1 ? code : fail(kErrMalformed, kRcFailed);
+  }
+  return code;
+}
+
+// With one: puts the cursor on the segment to walk; false when the record is missing
+// or of the wrong type.
+bool findResult(const RecordRules &rules, const rec::Read &read, std::uint16_t code) {
+  if (cfIsErrorSeg()) {
+    if (rules.walkErrorSegment) return true;
+    if (cfMoveToNextSeg() != 0) return false;
+  }
+  return rules.typeOnlyWhenOk && code != 0 ? cfMessage().segType(nullptr) : segTypeIs(read.segType);
+}
+
+int readAnswer(const RecordReader &r, const rec::Read &read, std::uint16_t code, char *out) {
+  if (code != 0) {
+    const bool texts = cfFindErrorSeg() == 0;
+    if (r.rules.failure == Failure::kEndWithCodeOrOne) return texts ? code : kRcNoErrorSegment;
+    if (r.rules.failure == Failure::kEndWithCode) return code;
+  }
+  if (out == nullptr) return checkUnasked(r.rules.unasked, code);
+  if (!findResult(r.rules, read, code)) return fail(kErrMalformed, kRcFailed);
+  const int walked = readSegment(r.reader, read, out);
+  return walked != kRcOk ? walked : code;
+}
+
 }  // namespace
 
-int cfReadRecord(const rec::Read &read, std::uint16_t responseId, const Reader &reader,
-                 const char *context, char *out) {
-  QLM_TRACE_ENTRY(reader.module, reader.function);
+int cfReadRecord(const RecordReader &r, const rec::Read &read, std::uint16_t responseId, const char *context,
+                 char *out) {
+  QLM_TRACE_ENTRY(r.reader.module, r.reader.function);
   std::uint16_t code = 0;
   int rc = cfReceiveHeader(context, responseId, &code);
-  if (rc == kRcOk && code != 0) {
-    rc = cfRmFailure(code);
-  } else if (rc == kRcOk && out == nullptr) {
-    if (cfMessage().segType(nullptr)) rc = fail(kErrMalformed, kRcFailed);
-  } else if (rc == kRcOk) {
-    if (cfIsErrorSeg() && cfMoveToNextSeg() != 0)
-      rc = fail(kErrMalformed, kRcFailed);
-    else if (!segTypeIs(read.segType))
-      rc = fail(kErrMalformed, kRcFailed);
-    else
-      rc = readSegment(reader, read, out);
-  }
-  QLM_TRACE_EXIT(reader.module, reader.function, rc);
+  if (rc == kRcOk) rc = readAnswer(r, read, code, out);
+  QLM_TRACE_EXIT(r.reader.module, r.reader.function, rc);
   return rc;
 }
 
@@ -184,7 +210,7 @@ int cfKeywordId(const char *field, std::span<const rec::Keyword> keywords) {
   return -1;
 }
 
-int cfRecordRequest(const rec::Send &send, const rec::Read &read, const Reader &reader,
+int cfRecordRequest(const rec::Send &send, const rec::Read &read, const RecordReader &reader,
                     char *request, char *out, int contextOffset) {
   const char *context = request ? request + contextOffset : nullptr;
   const auto id = static_cast<std::int16_t>(send.request);
@@ -197,7 +223,7 @@ int cfRecordRequest(const rec::Send &send, const rec::Read &read, const Reader &
     rc = cfEndSegDlmt();
   }
   if (rc == kRcOk) rc = cfRmilSend();
-  if (rc == kRcOk) rc = cfReadRecord(read, rec::responseTo(send.request), reader, context, out);
+  if (rc == kRcOk) rc = cfReadRecord(reader, read, rec::responseTo(send.request), context, out);
   return rc;
 }
 
@@ -263,7 +289,7 @@ int cfListRequest(const rec::ListOn &on, const rec::Listing *listing, const List
   if (rc == kRcOk && related && (container == nullptr || isBlank(container, kName)))
     rc = fail(kErrBlankKey, kRcRefused);
   if (rc == kRcOk && on.relation != 0) rc = cfAddRelParmAndValue(container, on.relation, kName);
-  if (rc == kRcOk) rc = cfWriteHeader(q, id, "RF", array != nullptr);
+  if (rc == kRcOk) rc = cfWriteHeader(q, id, on.flagFirst ? "FR" : "RF", array != nullptr);
   if (rc == kRcOk && listing != nullptr) rc = addKeywordItems(*listing, q);
   if (rc == kRcOk) rc = listing != nullptr ? cfAddRequestQualifier(q) : cfAddSmallRequestQualifier(q);
   if (rc == kRcOk) rc = cfEndSegDlmt();
@@ -278,9 +304,13 @@ int cfListRequest(const rec::ListOn &on, const rec::Listing *listing, const List
 int cfAssignRequest(const rec::Relation &r, char *record, int contextOffset) {
   const char *context = record ? record + contextOffset : nullptr;
   const auto id = static_cast<std::int16_t>(r.request);
+  const auto container = [&] {
+    return isBlank(record + r.container.offset, r.container.width) ? fail(kErrBlankKey, kRcRefused) : kRcOk;
+  };
   int rc = cfBeginRequest(record, context);
+  if (rc == kRcOk && r.containerFirst) rc = container();
   if (rc == kRcOk) rc = cfWriteHeader(context, id, "I", false);
-  if (rc == kRcOk && isBlank(record + r.container.offset, r.container.width)) rc = fail(kErrBlankKey, kRcRefused);
+  if (rc == kRcOk && !r.containerFirst) rc = container();
   if (rc == kRcOk) rc = cfAddRelParmAndValue(record + r.container.offset, r.container.nameId, r.container.width);
   if (rc == kRcOk) rc = cfWriteHeader(context, id, "NRE", false);
   if (rc == kRcOk) rc = cfAddNameID(static_cast<std::int16_t>(r.member.nameId));

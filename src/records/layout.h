@@ -128,6 +128,8 @@ struct Relation {
   std::uint16_t request;
   Field container;         // over the assignment record; its name ID is the relation parameter (item 134)
   Field member;            // over the assignment record; its name ID is the data segment's type and item
+  bool containerFirst = false;  // a blank container is refused before the header is written
+                                // (else right after the request identifier)
 };
 
 // List the entries related to a container.
@@ -137,6 +139,7 @@ struct ListOn {
                            // or kNoRelation
   std::uint16_t dataKey;   // 0, or the segment type and item under which the container's name
                            // travels in a data segment
+  bool flagFirst = false;  // the return-record flag goes before the request reference (else after it)
 };
 
 // A request with its own record in and its own result record out.

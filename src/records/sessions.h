@@ -63,10 +63,13 @@ inline constexpr Entity kSessRcpt{
 static_assert(valid(kSessRcpt));
 
 // Receipts on a session receipt: assignment record (context, session receipt,
-// receipt name); the session receipt name is tested before anything is written.
+// receipt name); the session receipt name is tested before anything is written,
+// so a blank one is refused (20170) even when the mailbox is not open.
 inline constexpr Field kSessRcptContainer = QLM_FIELD(QlmAssignReq, container, 274);
-inline constexpr Relation kAsgSendRcptToSessRcpt{414, kSessRcptContainer, QLM_FIELD(QlmAssignReq, member, 1802)};
-inline constexpr Relation kAsgRecvRcptToSessRcpt{396, kSessRcptContainer, QLM_FIELD(QlmAssignReq, member, 721)};
+inline constexpr Relation kAsgSendRcptToSessRcpt{414, kSessRcptContainer, QLM_FIELD(QlmAssignReq, member, 1802),
+                                                 true};
+inline constexpr Relation kAsgRecvRcptToSessRcpt{396, kSessRcptContainer, QLM_FIELD(QlmAssignReq, member, 721),
+                                                 true};
 
 // The receipts of a session receipt: the list request 374 with relation kNoRelation
 // and the session receipt's name in a data segment of type 274; the reply is a
@@ -317,9 +320,10 @@ inline constexpr Operation kDoPurgOrdr{
 static_assert(valid(kDoPurgOrdr));
 
 // The query takes the small list qualifier record and sends no data segment; its
-// reply is a list of query entries (segment type 9987). Name IDs 2571-2575, 2578
-// and 2579 belong to no field.
-inline constexpr std::uint16_t kDoQuryOrdr = 564;
+// header holds no relation and sends the return-record flag before the reference.
+// Its reply is a list of query entries (segment type 9987). Name IDs 2571-2575,
+// 2578 and 2579 belong to no field.
+inline constexpr ListOn kQuryOrdr{564, 0, 0, true};
 
 inline constexpr Field kQuryOrdrEntryFields[] = {
     QLM_FIELD(QlmQuryOrdrEntry, field2568, 2568),

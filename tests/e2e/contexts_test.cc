@@ -84,7 +84,7 @@ TEST(Contexts, StateRulesOfProjectsAndAgents) {
   QlmContextName alpha = ctx("Alpha");
   EXPECT_EQ(QlmOpenAdbk(raw(&alpha)), 8u);
   EXPECT_EQ(lastError(), QLM_ERR_PROJ_NOT_OPEN);
-  EXPECT_EQ(openProject("Alpha"), 8u);  // the server refuses: no such project
+  EXPECT_EQ(openProject("Alpha"), 16u);  // the server refuses: no such project
   EXPECT_EQ(lastError(), 30004);
   ASSERT_EQ(addProject("Alpha", "first project"), 0u);     // adding opens it
   EXPECT_EQ(openProject("ALPHA"), 8u);
@@ -225,6 +225,7 @@ TEST(Projects, ServerRefusalsCarryTexts) {
   ASSERT_EQ(QlmRetrieveErrText(raw(&req), raw(&texts)), 0u);
   EXPECT_EQ(std::string(texts.errornumber, 5), "30006");
   EXPECT_GT(std::strlen(texts.errormessage), 5u);
+  EXPECT_EQ(QlmRetrieveErrText(raw(&req), nullptr), 0u);  // no record asked for, none comes
   ASSERT_EQ(QlmCloseCInterface(), 0u);
 }
 

@@ -107,7 +107,7 @@ TEST_F(MailboxE2E, OrdersReceiptsAndShelvesMakeTheRoundTrip) {
   auto out = blankRecord<QlmSendOrdr>();
   ASSERT_EQ(addSend("ORD-A", "to the agency", &out), 0u);
   EXPECT_EQ(text(out.name) + "/" + text(out.description), "ORD-A/to the agency");
-  EXPECT_EQ(addSend("ORD-A"), 8u);
+  EXPECT_EQ(addSend("ORD-A"), 16u);
   EXPECT_EQ(explained(), "30007 An entry with that key already exists");
   // Replace sends its own layout; the answer comes back in the order record's.
   auto rep = req<QlmSendOrdrReplaceReq>();
@@ -140,7 +140,7 @@ TEST_F(MailboxE2E, OrdersReceiptsAndShelvesMakeTheRoundTrip) {
   auto del = req<QlmOrdrDeleteReq>();
   put(del.name, "ORD-A");
   ASSERT_EQ(QlmDeleteSendOrdr(raw(&del)), 0u);
-  EXPECT_EQ(QlmDeleteSendOrdr(raw(&del)), 8u);
+  EXPECT_EQ(QlmDeleteSendOrdr(raw(&del)), 16u);
   EXPECT_EQ(explained(), "30006 The entry does not exist");
   // Deleting the shelves empties them.
   auto shelf = req<QlmShlfReq>();
@@ -162,7 +162,7 @@ TEST_F(MailboxE2E, DropBoxListAndTheOrdersOfADropBoxShareARequest) {
   ASSERT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "PAY"), 0u);
   ASSERT_EQ(relate(QlmAsgRecvOrdrToDropBox, "NIGHTLY", "STMT"), 0u);
   ASSERT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "ADV"), 0u);
-  EXPECT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "STMT"), 8u);  // a receive order
+  EXPECT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "STMT"), 16u);  // a receive order
   EXPECT_EQ(explained(), "30009 The member is not in the address book or mailbox");
 
   // The drop boxes (91-byte records) and the orders of one (a mixed list).

@@ -23,45 +23,6 @@ using testing::HasSubstr;
 using testing::Not;
 using Ids = std::vector<int>;
 
-namespace {
-
-Ids ids(const Segment &s) {
-  Ids out;
-  for (const Item &i : s) out.push_back(i.first);
-  return out;
-}
-// An entry segment of a reply: its type, its key, further items.
-Segment entry(int type, const char *key, Segment more = {}) {
-  Segment s{{9983, std::to_string(type)}, {type, key}};
-  s.insert(s.end(), more.begin(), more.end());
-  return s;
-}
-QlmListQual listQual(const char *select = "", const char *sort = "", const char *num = "10") {
-  auto q = inContext<QlmListQual>("Proj");
-  put(q.selectfield, select);
-  put(q.sortfield, sort);
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
-QlmSmallListQual smallQual(const char *num = "10") {
-  auto q = inContext<QlmSmallListQual>("Proj");
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
-// A list call with a qualifier of these keywords and numentries, counting into its argument.
-std::function<QlmRc(uint16_t *)> listing(QlmRc (*list)(char *, uint16_t *, char *), const char *select,
-                                         const char *sort, const char *num = "10") {
-  return [=](uint16_t *n) { auto q = listQual(select, sort, num); return list(raw(&q), n, nullptr); };
-}
-// Each text at its offset in `area`.
-void expectAt(const std::string &area, std::initializer_list<std::pair<std::size_t, std::string>> want) {
-  for (const auto &[at, text] : want) EXPECT_EQ(area.substr(at, text.size()), text) << "at " << at;
-}
-
-}  // namespace
-
 // An open project "Proj" with its mailbox open.
 class Mailbox : public LibraryTest {
  protected:
@@ -70,13 +31,6 @@ class Mailbox : public LibraryTest {
     openContext("Proj");
     putField(box_, 20, "BOX1");
     putField(order_, 20, "ORD1");
-  }
-  // The items of a segment of the last request as "id=value ...", the reference as "ref".
-  static std::string sent(std::size_t segment = 0) {
-    std::string out;
-    for (const std::string &i : flat(lastSent().at(segment)))
-      out += (out.empty() ? "" : " ") + (i == "100=" + std::to_string(ifc().requestRef) ? "ref" : i);
-    return out;
   }
   char box_[20], order_[20];
 };
@@ -87,7 +41,7 @@ TEST_F(Mailbox, AddAndReplaceSendEveryFieldButTheReservedInTheirWireOrder) {
     QlmRc (*call)(char *, char *);
     std::size_t size, reserved, reservedWidth, probe;
     int request, probeId;
-    Ids items;  // after 9983; -n continues a run up to n
+    std::initializer_list<int> items;  // after 9983, with runs
   };
   const Case cases[] = {
       {QlmAddSendOrdr, sizeof(QlmSendOrdrReq), offsetof(QlmSendOrdrReq, sendordr.reserved), 20,
@@ -121,11 +75,10 @@ TEST_F(Mailbox, AddAndReplaceSendEveryFieldButTheReservedInTheirWireOrder) {
     ASSERT_EQ(c.call(r.data(), nullptr), 0u) << c.request;
     EXPECT_EQ(sent(), "3000=" + std::to_string(c.request) + " 102=MB 104=10000 ref");
     const Segment &data = lastSent()[1];
-    Ids want{9983};
-    for (int id : c.items)
-      for (want.push_back(id > 0 ? id : want.back() + 1); want.back() < -id;) want.push_back(want.back() + 1);
+    Ids want = runs(c.items);
+    want.insert(want.begin(), 9983);
     EXPECT_EQ(ids(data), want) << c.request;
-    EXPECT_EQ(data[0].second, std::to_string(c.items[0]));
+    EXPECT_EQ(data[0].second, std::to_string(want[1]));
     std::size_t travelled = 0;  // every field at its full width, no reserved byte
     for (std::size_t i = 1; i < data.size(); ++i) {
       const auto &[id, value] = data[i];
@@ -235,7 +188,7 @@ TEST_F(Mailbox, DeletesAndAssignmentsSendTheKeyInADataSegment) {
 
 TEST_F(Mailbox, ListRequestsSendEachFamilysKeywordsAndRelation) {
   // Keywords, in any case, as name IDs of the family's own (the order shelf: 9981, 9982).
-  auto small = smallQual("3");
+  auto small = smallQualifier("3");
   const struct {
     std::function<QlmRc(uint16_t *)> call;
     const char *header, *data;
@@ -274,7 +227,7 @@ TEST_F(Mailbox, RefusalsSendNothing) {
   openContext("Shut", true, false);  // its mailbox is not open
   auto shut = inContext<QlmOrdrDeleteReq>("Shut");
   put(shut.name, "ORD1");
-  auto small = smallQual();
+  auto small = smallQualifier();
   char noName[20];
   putField(noName, 20, "");
   uint16_t count = 7;
@@ -291,7 +244,7 @@ TEST_F(Mailbox, RefusalsSendNothing) {
       {listing(QlmListDropBox, "", "description"), 20200},
       {listing(QlmListOrdrsOnOrdrShlf, "mailboxid", ""), 20190},  // the shelf's keywords are its own
       {listing(QlmListRecvOrdr, "", "", "0"), 20210},
-      {[&](uint16_t *) { auto q = listQual(); return QlmListRecvRcpt(raw(&q), nullptr, nullptr); }, 20110},
+      {[&](uint16_t *) { auto q = listQualifier(); return QlmListRecvRcpt(raw(&q), nullptr, nullptr); }, 20110},
       {[&](uint16_t *) { return QlmListRcptsOnRcptShlf(raw(&small), nullptr, nullptr); }, 20110},
       {[&](uint16_t *n) { return QlmListOrdrsOnDropBox(noName, raw(&small), n, nullptr); }, 20170},
       {[&](uint16_t *n) { return QlmListOrdrsOnDropBox(nullptr, raw(&small), n, nullptr); }, 20170},
@@ -307,7 +260,7 @@ TEST_F(Mailbox, RefusalsSendNothing) {
 
 TEST_F(Mailbox, MixedListsPackEntriesBySizeAndBlankWhatTheReplyDoesNotCarry) {
   // Orders over two messages; foreign and untyped segments are passed over, items the entry lacks dropped.
-  auto q = listQual("", "", "4");
+  auto q = listQualifier("", "", "4");
   std::string area(4 * 500 + 32, '#');
   uint16_t count = 0;
   reply({.responseId = 355,
@@ -328,7 +281,7 @@ TEST_F(Mailbox, MixedListsPackEntriesBySizeAndBlankWhatTheReplyDoesNotCarry) {
   EXPECT_EQ(at, 1348u);
 
   // Receipts: a list fills neither field754 (1 + 461) nor field770 (1 + 684).
-  auto small = smallQual("3");
+  auto small = smallQualifier("3");
   area.assign(3 * 725 + 32, '#');
   reply({.responseId = 357,
          .segments = {entry(1802, "XS1", {{9969, "NINE"}}), entry(1180, "foreign"),
@@ -343,7 +296,7 @@ TEST_F(Mailbox, MixedListsPackEntriesBySizeAndBlankWhatTheReplyDoesNotCarry) {
 
 TEST_F(Mailbox, MixedListsStopAtNumentriesAndKeepWhatCameBeforeAFailure) {
   // Two orders of the wider kind fit; a third is neither stored nor counted, in one message or over two.
-  auto q = listQual("", "", "2");
+  auto q = listQualifier("", "", "2");
   uint16_t count = 0;
   for (const std::size_t end : {848, 1000}) {
     std::string area(2 * 500 + 64, '#');
@@ -359,7 +312,7 @@ TEST_F(Mailbox, MixedListsStopAtNumentriesAndKeepWhatCameBeforeAFailure) {
     EXPECT_EQ(area.find_first_not_of('#', end), std::string::npos) << end;
   }
   // One receipt: the narrower one first, and nothing after it; without an area only counted.
-  auto small = smallQual("1");
+  auto small = smallQualifier("1");
   std::string area(725 + 64, '#');
   for (char *to : {area.data(), static_cast<char *>(nullptr)}) {
     reply({.responseId = 357, .segments = {entry(1802, "XS1"), entry(721, "XR1")}});
@@ -380,7 +333,7 @@ TEST_F(Mailbox, MixedListsStopAtNumentriesAndKeepWhatCameBeforeAFailure) {
 }
 
 TEST_F(Mailbox, SingleKindListsFillOverTheAreaAndRefuseForeignSegments) {
-  auto q = listQual("", "", "5");
+  auto q = listQualifier("", "", "5");
   std::string area(5 * 725, '#');
   uint16_t count = 0;
   reply({.responseId = 395, .segments = {entry(721, "XR1"), entry(721, "XR2", {{754, "lost754"}})}});
@@ -401,7 +354,7 @@ TEST_F(Mailbox, SingleKindListsFillOverTheAreaAndRefuseForeignSegments) {
   ASSERT_EQ(QlmListDropBox(raw(&q), &count, area.data()), 0u);
   EXPECT_EQ(area.substr(182, 2), "B2");
   // The relation lists: the receipts of an order one kind, the orders of a drop box mixed.
-  auto small = smallQual("2");
+  auto small = smallQualifier("2");
   reply({.responseId = 413, .segments = {entry(1802, "XS1"), entry(1802, "XS2")}});
   ASSERT_EQ(QlmListSendRcptsOnSendOrdr(order_, raw(&small), &count, area.data()), 0u);
   EXPECT_EQ(area.substr(317, 4) + std::to_string(count), "SXS22");
@@ -413,7 +366,7 @@ TEST_F(Mailbox, SingleKindListsFillOverTheAreaAndRefuseForeignSegments) {
 TEST_F(Mailbox, ReadersTraceUnexpectedItemsUnderTheirOwnNames) {
   auto rr = inContext<QlmRecvRcptReq>("Proj");
   auto rout = blankRecord<QlmRecvRcpt>();
-  auto small = smallQual("2");
+  auto small = smallQualifier("2");
   std::string area(2 * 725, ' ');
   uint16_t count = 0;
   SetTrace(1);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,6 +136,15 @@ class LibraryTest : public ::testing::Test {
   }
   static void reply(Reply r) { ScriptedLink::replies.push_back(std::move(r)); }
   static const Segments &lastSent() { return ScriptedLink::sent.back(); }
+  // The items of a segment of the last request as "id=value ...", the reference as "ref".
+  static std::string sent(std::size_t segment = 0) {
+    std::string out;
+    for (const Item &i : lastSent().at(segment)) {
+      const std::string item = std::to_string(i.first) + "=" + i.second;
+      out += (out.empty() ? "" : " ") + (item == "100=" + std::to_string(ifc().requestRef) ? "ref" : item);
+    }
+    return out;
+  }
   static int error() { return ifc().cfReturnCode; }
   // Closes the trace file so that the next line starts a fresh one.
   static void closeTrace() {
@@ -150,6 +160,56 @@ inline std::vector<std::string> flat(const Segment &s) {
   std::vector<std::string> out;
   for (const Item &i : s) out.push_back(std::to_string(i.first) + "=" + i.second);
   return out;
+}
+
+// The name IDs of a segment's items.
+inline std::vector<int> ids(const Segment &s) {
+  std::vector<int> out;
+  for (const Item &i : s) out.push_back(i.first);
+  return out;
+}
+// Name IDs written with runs: a negative -n continues the run up to n
+// ({772, -775, 780} is 772 773 774 775 780).
+inline std::vector<int> runs(std::initializer_list<int> items) {
+  std::vector<int> out;
+  for (int id : items)
+    for (out.push_back(id > 0 ? id : out.back() + 1); out.back() < -id;) out.push_back(out.back() + 1);
+  return out;
+}
+// A record segment of a reply: its type, its key, further items.
+inline Segment entry(int type, const char *key, Segment more = {}) {
+  Segment s{{9983, std::to_string(type)}, {type, key}};
+  s.insert(s.end(), more.begin(), more.end());
+  return s;
+}
+// An error segment of a reply carrying this error number.
+inline Segment errorSegment(const char *number) { return {{9983, "40"}, {40, number}}; }
+// Qualifiers of project "Proj", from entry 1.
+inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10") {
+  auto q = inContext<QlmListQual>("Proj");
+  put(q.selectfield, select);
+  put(q.sortfield, sort);
+  put(q.startentry, "1");
+  put(q.numentries, num);
+  return q;
+}
+inline QlmSmallListQual smallQualifier(const char *num = "10") {
+  auto q = inContext<QlmSmallListQual>("Proj");
+  put(q.startentry, "1");
+  put(q.numentries, num);
+  return q;
+}
+// A list call with a qualifier of these keywords and numentries, counting into its argument.
+inline std::function<QlmRc(uint16_t *)> listing(QlmRc (*list)(char *, uint16_t *, char *), const char *select,
+                                                const char *sort, const char *num = "10") {
+  return [=](uint16_t *n) {
+    auto q = listQualifier(select, sort, num);
+    return list(raw(&q), n, nullptr);
+  };
+}
+// Each text at its offset in `area`.
+inline void expectAt(const std::string &area, std::initializer_list<std::pair<std::size_t, std::string>> want) {
+  for (const auto &[at, text] : want) EXPECT_EQ(area.substr(at, text.size()), text) << "at " << at;
 }
 
 }  // namespace qlm::test

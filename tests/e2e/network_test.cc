@@ -1,0 +1,293 @@
+// The network through the library and real Request Managers: two applications,
+// each a process with its own Request Manager on one database, exchange files;
+// receipts on both sides; a processed drop box; a session left by a killed
+// Request Manager recovered; the refusals with their texts. Faults under load are
+// in network_faults_test.cc; what the server stores in rqmgr/network_test.cc.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "files.h"
+#include "installation.h"
+#include "network_app.h"
+#include "qlmc32.h"
+
+using namespace qlm::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+
+// Another application: a child process with a run directory of its own, and so a
+// Request Manager of its own. It is started before this process opens the
+// interface; the two talk in lines over pipes.
+class OtherApplication {
+ public:
+  OtherApplication(const std::string &runDir, const std::function<void(OtherApplication &)> &body) {
+    int down[2], up[2];
+    if (pipe(down) != 0 || pipe(up) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(down[1]);
+      close(up[0]);
+      in_ = fdopen(down[0], "r");
+      out_ = fdopen(up[1], "w");
+      setenv("QLM_RUNDIR", runDir.c_str(), 1);
+      body(*this);
+      QlmCloseCInterface();
+      std::fflush(out_);
+      _exit(0);
+    }
+    close(down[0]);
+    close(up[1]);
+    in_ = fdopen(up[0], "r");
+    out_ = fdopen(down[1], "w");
+  }
+  ~OtherApplication() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    std::fclose(in_);
+    std::fclose(out_);
+  }
+  // Either side: one line to the other, the other's next line.
+  void say(const std::string &line) {
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+  }
+  std::string hear() {
+    char line[4096];
+    if (!std::fgets(line, sizeof line, in_)) return "<gone>";
+    std::string s(line);
+    if (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+  }
+  // This side: the child has ended with status 0.
+  bool ended() {
+    int status = 0;
+    const bool ok = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_ = -1;
+    return ok;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::FILE *in_ = nullptr, *out_ = nullptr;
+};
+
+// "rc" of a call, or "rc explained" when it failed.
+std::string outcome(QlmRc rc) { return rc == 0 ? "0" : std::to_string(rc) + " " + explained(); }
+
+}  // namespace
+
+TEST(NetworkE2E, TwoApplicationsExchangeFilesThroughTheirOwnRequestManagers) {
+  Installation inst;
+  const std::string exchange = inst.root() + "/exchange";
+  fs::create_directories(exchange + "/inbox");
+  const std::string files[] = {std::string(300 * 1024, 'a') + "end", "second", "third, kept", "fourth"};
+  for (int i = 0; i < 4; ++i) spit(exchange + "/out" + std::to_string(i), files[i]);
+
+  // The receiving application: it says what it saw, line by line.
+  OtherApplication receiver(inst.newRunDir("receiver"), [](OtherApplication &me) {
+    NetApp b("Receiver", "LR", "MB-R");
+    me.say("setup " + outcome(b.openAll()));
+    me.hear();  // the files are sent
+    me.say("start " + outcome(b.start()));
+    std::vector<QlmQuryOrdrEntry> q;
+    QlmRc rc = b.query(&q);
+    me.say("query " + outcome(rc) + " " + std::to_string(q.size()));
+    for (const QlmQuryOrdrEntry &e : q)
+      me.say("  " + text(e.field2576) + " " + text(e.field2570) + " " + text(e.field2577) + " " + text(e.field2584) +
+             " " + text(e.field2591));
+    auto got = blankRecord<QlmRecvOrdrDone>();
+    rc = b.receive("first.dat", &got);
+    me.say("receive " + outcome(rc) + " " + text(got.field722) + " " + text(got.field8022));
+    auto purged = blankRecord<QlmPurgOrdrDone>();
+    rc = b.purge(q.size() > 1 ? text(q[1].field2576) : "?", &purged);
+    me.say("purge " + outcome(rc) + " " + text(purged.field2614));
+    got = blankRecord<QlmRecvOrdrDone>();
+    rc = b.receive("inbox", &got, "", "KEEP");
+    me.say("receive " + outcome(rc) + " " + text(got.field8022));
+    purged = blankRecord<QlmPurgOrdrDone>();
+    rc = b.purge("*", &purged);
+    me.say("purge " + outcome(rc) + " " + text(purged.field2614));
+    auto result = blankRecord<QlmSessResult>();
+    rc = b.end(&result);
+    me.say("end " + outcome(rc) + " " + text(result.status) + " " + text(result.field286) + " " +
+           text(result.field287));
+    // The receive receipts, listed on the session receipt.
+    QlmSmallListQual qual = inContext<QlmSmallListQual>("Receiver");
+    put(qual.startentry, "1");
+    put(qual.numentries, "10");
+    std::string area(10 * sizeof(QlmRecvRcptEntry), ' ');
+    char name[20];
+    putField(name, 20, b.session().c_str());
+    uint16_t count = 0;
+    rc = QlmListRcptsOnSessRcpt(name, raw(&qual), &count, area.data());
+    me.say("on session " + outcome(rc) + " " + std::to_string(count) + area.substr(0, 1));
+  });
+  ASSERT_EQ(receiver.hear(), "setup 0");
+
+  NetApp a("Sender", "LS", "MB-S", "pw");
+  ASSERT_EQ(a.openAll(), 0u);
+  ASSERT_EQ(a.start(), 0u);
+  const char *classes[] = {"INV", "INV", "KEEP", "INV"};
+  for (int i = 0; i < 4; ++i)
+    ASSERT_EQ(a.send("MB-R", "out" + std::to_string(i), classes[i], "subject " + std::to_string(i)), 0u) << explained();
+  receiver.say("sent");
+  const std::string expected[] = {
+      "start 0",
+      "query 0 4",
+      "  0000000000000001 MB-S INV 307203 subject 0",
+      "  0000000000000002 MB-S INV 6 subject 1",
+      "  0000000000000003 MB-S KEEP 11 subject 2",
+      "  0000000000000004 MB-S INV 6 subject 3",
+      "receive 0 RECVD 0000000000000001",
+      "purge 0 1",
+      "receive 0 0000000000000003",
+      "purge 0 1",
+      "end 0 ENDED 00002 00002",
+      "on session 0 2R",
+  };
+  for (const std::string &line : expected) EXPECT_EQ(receiver.hear(), line);
+  EXPECT_TRUE(receiver.ended());
+  EXPECT_EQ(slurp(exchange + "/first.dat"), files[0]);
+  EXPECT_EQ(slurp(exchange + "/inbox/0000000000000003"), files[2]);
+
+  // The sender's side: four send receipts on its session receipt.
+  auto result = blankRecord<QlmSessResult>();
+  ASSERT_EQ(a.end(&result), 0u);
+  EXPECT_EQ(text(result.status) + " " + text(result.field285), "ENDED 00004");
+  auto qual = inContext<QlmListQual>("Sender");
+  put(qual.startentry, "1");
+  put(qual.numentries, "10");
+  put(qual.selectfield, "status");
+  put(qual.selectvalue, "ENDED");
+  std::vector<QlmSessRcpt> sessions(10, blankRecord<QlmSessRcpt>());
+  uint16_t count = 0;
+  ASSERT_EQ(QlmListSessRcpt(raw(&qual), &count, raw(sessions.data())), 0u);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(text(sessions[0].name), a.session());
+  EXPECT_EQ(text(sessions[0].field285), "00004");
+  EXPECT_EQ(QlmCloseCInterface(), 0u);
+}
+
+TEST(NetworkE2E, ADropBoxSendsAndReceivesInItsOwnSession) {
+  Installation inst;
+  const std::string exchange = inst.root() + "/exchange";
+  fs::create_directories(exchange);
+  spit(exchange + "/report", "the report");
+  NetApp a("Office", "LO", "MB-O"), b("Branch", "LB", "MB-B");
+  ASSERT_EQ(a.openAll(), 0u);
+  ASSERT_EQ(b.open(), 0u);
+  // The branch's drop box sends the report to the office and fetches what waits for it.
+  auto box = inContext<QlmDropBoxReq>("Branch");
+  put(box.name, "EVENING");
+  put(box.field654, "LB");
+  ASSERT_EQ(QlmAddDropBox(raw(&box), nullptr), 0u);
+  auto order = inContext<QlmSendOrdrReq>("Branch");
+  put(order.sendordr.name, "REPORT");
+  put(order.sendordr.mailboxid, "MB-O");
+  put(order.sendordr.field781, "report");
+  ASSERT_EQ(QlmAddSendOrdr(raw(&order), nullptr), 0u);
+  auto fetch = inContext<QlmRecvOrdrReq>("Branch");
+  put(fetch.recvordr.name, "FETCH");
+  put(fetch.recvordr.fileid, "fetched");
+  ASSERT_EQ(QlmAddRecvOrdr(raw(&fetch), nullptr), 0u);
+  using Assign = QlmRc (*)(char *);
+  for (auto [call, member] : {std::pair<Assign, const char *>{QlmAsgSendOrdrToDropBox, "REPORT"},
+                              {QlmAsgRecvOrdrToDropBox, "FETCH"}}) {
+    auto asg = inContext<QlmAssignReq>("Branch");
+    put(asg.container, "EVENING");
+    put(asg.member, member);
+    ASSERT_EQ(call(raw(&asg)), 0u);
+  }
+  ASSERT_EQ(a.start(), 0u);
+  spit(exchange + "/note", "a note for the branch");
+  ASSERT_EQ(a.send("MB-B", "note"), 0u);
+
+  auto proc = inContext<QlmDropBoxProcReq>("Branch");
+  put(proc.field1150, "EVENING");
+  auto result = blankRecord<QlmSessResult>();
+  std::memset(result.field287, '#', sizeof result - offsetof(QlmSessResult, field287));  // only 95 bytes are filled
+  ASSERT_EQ(QlmProcDropBox(raw(&proc), raw(&result)), 0u) << explained();
+  EXPECT_EQ(text(result.dropboxname) + " " + text(result.status) + " " + text(result.field285) + " " +
+                text(result.field286),
+            "EVENING ENDED 00001 00001");
+  EXPECT_EQ(std::string(result.field287, 12), std::string(12, '#'));
+  EXPECT_EQ(slurp(exchange + "/fetched"), "a note for the branch");
+  std::vector<QlmQuryOrdrEntry> waiting;
+  ASSERT_EQ(a.query(&waiting), 0u);
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(text(waiting[0].field2570), "MB-B");
+  EXPECT_EQ(QlmCloseCInterface(), 0u);
+}
+
+TEST(NetworkE2E, ASessionLeftByAKilledRequestManagerIsRecovered) {
+  Installation inst;
+  NetApp a("Alone", "LA", "MB-A");
+  ASSERT_EQ(a.openAll(), 0u);
+  ASSERT_EQ(a.start(), 0u);
+  const std::string left = a.session();
+  ASSERT_EQ(kill(Installation::serverPid(inst.run()), SIGKILL), 0);
+  ASSERT_TRUE(Installation::waitServerGone(inst.run()));
+  std::vector<QlmQuryOrdrEntry> q;
+  EXPECT_EQ(a.query(&q), 12u);  // the link is gone
+  EXPECT_EQ(QlmCloseCInterface(), 0u);
+  ASSERT_EQ(a.openAll(), 0u);
+  ASSERT_EQ(a.start(), 0u);
+  auto rec = blankRecord<QlmSessRcptRecovered>();
+  ASSERT_EQ(a.recover(left, &rec), 0u) << explained();
+  EXPECT_EQ(text(rec.name) + " " + text(rec.status), left + " RECOV");
+  EXPECT_EQ(a.recover(left), 16u);
+  EXPECT_EQ(explained(), "30027 The session receipt is not one left active by a Request Manager that ended");
+  EXPECT_EQ(QlmCloseCInterface(), 0u);
+}
+
+TEST(NetworkE2E, RefusalsOfTheNetworkComeWithTheirNumbersAndTexts) {
+  Installation inst;
+  std::ofstream(inst.root() + "/quillmar.ini") << "[Network]\nMaxMessageBytes=10\n";
+  fs::create_directories(inst.root() + "/exchange");
+  spit(inst.root() + "/exchange/big", "eleven byte");
+  NetApp a("Refusals", "LR", "MB-X", "secret"), wrong("Refusals", "LR", "MB-X", "guess"),
+      nobody("Refusals", "NOBODY", "");
+  ASSERT_EQ(a.openAll(), 0u);
+  std::vector<QlmQuryOrdrEntry> q;
+  const struct {
+    std::function<QlmRc()> call;
+    std::string error;
+  } cases[] = {
+      {[&] { return a.send("MB-X", "f"); }, "30019 No session is active for this message system"},
+      {[&] { return nobody.start(); }, "30017 The network logon does not exist"},
+      {[&] { return wrong.start(); }, "30018 The password of the network logon is wrong"},
+      {[&] { return a.start(); }, "0"},
+      {[&] { return a.start(); }, "30020 A session is already active for this message system"},
+      {[&] { return a.send("NOWHERE", "f"); }, "30021 The network mailbox does not exist"},
+      {[&] { return a.send("MB-X", "missing"); }, "30022 The file to send cannot be read"},
+      {[&] { return a.send("MB-X", "big"); }, "30024 The file is larger than the network accepts"},
+      {[&] { return a.receive("/no/such/dir/f"); }, "30023 The received file cannot be written there"},
+      {[&] { return a.purge("0000000000000042"); }, "30026 The message is not waiting for this mailbox"},
+  };
+  for (const auto &c : cases) {
+    const QlmRc rc = c.call();
+    EXPECT_EQ(rc == 0 ? "0" : explained(), c.error);
+    if (rc != 0) {
+      EXPECT_EQ(rc, 16u) << c.error;
+    }
+  }
+  auto logon = inContext<QlmVnLogonReq>("Refusals");
+  put(logon.logonid, "OTHER");
+  put(logon.mailboxid, "MB-X");
+  EXPECT_EQ(QlmAddVnLogon(raw(&logon), nullptr), 16u);
+  EXPECT_EQ(explained(), "30025 The network mailbox belongs to another logon");
+  EXPECT_EQ(QlmCloseCInterface(), 0u);
+}
