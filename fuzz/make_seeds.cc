@@ -138,7 +138,10 @@ int main(int argc, char **argv) {
   {
     rqmgr::Store store(dir + "/quillmar.db");
     rqmgr::ErrorTexts texts;
-    rqmgr::Service service(store, texts, "errortxt.fil", [](const std::string &) {});
+    rqmgr::NetworkConfig network;  // files the requests name stay in the temporary directory
+    network.exchangeDir = dir;
+    network.messagesDir = dir;
+    rqmgr::Service service(store, texts, "errortxt.fil", [](const std::string &) {}, network);
     g_service = &service;
     cfSetLink(&kLink);
     if (cfRmilInit() != 0) return 1;

@@ -140,6 +140,17 @@ inline const std::vector<std::function<void(int)>> &Calls() {
       [](int) { Single(QlmAddDropBox, sizeof(QlmDropBoxReq), sizeof(QlmDropBox)); },
       [](int c) { List(QlmListDropBox, Qualifier(c), c, sizeof(QlmDropBox)); },
       [](int c) { ListOn(QlmListOrdrsOnDropBox, SmallQualifier(c), c, kMaxEntry); },  // mixed
+      [](int) { Single(QlmProcDropBox, sizeof(QlmDropBoxProcReq), sizeof(QlmSessResult)); },
+      [](int) { Single(QlmStartSess, sizeof(QlmSessStartReq), sizeof(QlmSessStarted)); },
+      [](int) { Single(QlmEndSess, sizeof(QlmSessEndReq), sizeof(QlmSessResult)); },
+      [](int) { Single(QlmDoSendOrdr, sizeof(QlmSendOrdrDoReq), sizeof(QlmSendOrdrDone)); },
+      [](int) { Single(QlmDoRecvOrdr, sizeof(QlmRecvOrdrDoReq), sizeof(QlmRecvOrdrDone)); },
+      [](int) { Single(QlmDoPurgOrdr, sizeof(QlmPurgOrdrReq), sizeof(QlmPurgOrdrDone)); },
+      [](int c) { List(QlmDoQuryOrdr, SmallQualifier(c), c, sizeof(QlmQuryOrdrEntry)); },
+      [](int) { Single(QlmAddSessRcpt, sizeof(QlmSessRcptReq), sizeof(QlmSessRcpt)); },
+      [](int c) { List(QlmListSessRcpt, Qualifier(c), c, sizeof(QlmSessRcpt)); },
+      [](int) { Single(QlmRecoverSessRcpt, sizeof(QlmSessRcptRecoverReq), sizeof(QlmSessRcptRecovered)); },
+      [](int c) { ListOn(QlmListRcptsOnSessRcpt, SmallQualifier(c), c, kMaxEntry); },  // mixed
       [](int) {
         Area req = Request(sizeof(QlmErrTextReq)), out(sizeof(QlmRetrievedErrText));
         QlmRetrieveErrText(req.get(), out.get());

@@ -3,6 +3,13 @@
 // one Service over one database of this process's memory (made afresh every 20000
 // inputs, so that it stays small). Each answer message must fit the 3072 bytes of a
 // client's buffer and carry a well-formed RMIL header.
+//
+// Requests name files that the network reads and writes, relative to a private
+// directory made for the run, or absolute: tools/fuzz.sh runs this target as an
+// unprivileged user when it is started as root.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +25,7 @@ namespace {
 using namespace qlm::rqmgr;
 
 struct World {
+  NetworkConfig network;
   std::unique_ptr<Store> store;
   ErrorTexts texts;
   std::unique_ptr<Service> service;
@@ -30,13 +38,20 @@ void Fresh() {
   w.service.reset();
   w.store.reset();
   w.store = std::make_unique<Store>(":memory:");
-  w.service = std::make_unique<Service>(*w.store, w.texts, "errortxt.fil", [](const std::string &) {});
+  w.service = std::make_unique<Service>(*w.store, w.texts, "errortxt.fil", [](const std::string &) {}, w.network);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   g_world = new World;
+  char dir[] = "/tmp/qlmfuzzXXXXXX";
+  if (::mkdtemp(dir) == nullptr) std::abort();
+  g_world->network.exchangeDir = std::string(dir) + "/exchange";
+  g_world->network.messagesDir = std::string(dir) + "/messages";
+  ::mkdir(g_world->network.exchangeDir.c_str(), 0700);
+  ::mkdir(g_world->network.messagesDir.c_str(), 0700);
+  g_world->network.maxMessageBytes = 64 * 1024;  // transfers stay cheap
   Fresh();
   return 0;
 }

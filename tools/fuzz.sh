@@ -23,7 +23,16 @@ for t in $targets; do
   # contexts, prepared statements), so libFuzzer's leak check after each input would
   # scan the whole heap after most inputs; leaks are looked for when it ends instead.
   [ "$t" = request ] && extra="-detect_leaks=0"
-  "$build/fuzz/qlm_fuzz_$t" $extra -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+  # Requests name files that the Request Manager's network reads and writes: as root,
+  # that target runs as an unprivileged user, who owns its corpus and findings.
+  as=""
+  if [ "$t" = request ] && [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    chown -R 65534:65534 "$corpus" "$work/findings"
+    chmod 755 "$work" "$work/seeds" "$work/seeds/$t"
+    chmod 644 "$work/seeds/$t"/*
+    as="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  fi
+  $as "$build/fuzz/qlm_fuzz_$t" $extra -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/findings/$t-" "$corpus" "$work/seeds/$t" >"$log" 2>&1
   rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
