@@ -1,11 +1,13 @@
 # The two commands a newcomer needs: `make demo` and `make check`.
 BUILD    ?= build
 ASAN     ?= build-asan
+FUZZ     ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build check sanitize demo install clean bench
+.PHONY: all deps build check sanitize fuzz fuzz-build demo install clean bench
 
 all: build
 
@@ -26,6 +28,15 @@ sanitize: deps
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets, built by clang with the sanitizers in a build directory of their
+# own; each runs FUZZ_SECONDS (FUZZ_TARGETS: a subset of request reader frame).
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DQLM_FUZZ=ON -DQLM_BUILD_TESTS=OFF -DQLM_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ) -j $(JOBS) --target qlm_fuzz_request qlm_fuzz_reader qlm_fuzz_frame qlm_fuzz_seeds
+
+fuzz: fuzz-build
+	tools/fuzz.sh $(FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 demo: build
 	@tools/demo.sh $(BUILD)
 
@@ -36,4 +47,4 @@ install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)

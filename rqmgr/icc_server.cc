@@ -1,6 +1,11 @@
 #include "icc_server.h"
 
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -49,10 +54,30 @@ IccServer::IccServer(Service &service, LogFn log) : service_(service), log_(std:
 
 IccServer::~IccServer() {
   stop();
+  if (ownerFd_ >= 0) ::close(ownerFd_);
   if (gServer == this) gServer = nullptr;
 }
 
 void IccServer::requestStop() { gStopRequested = 1; }
+
+void IccServer::watchOwner(pid_t pid) {
+  owner_ = pid;
+  if (ownerFd_ >= 0) ::close(ownerFd_);
+#ifdef SYS_pidfd_open
+  ownerFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#endif
+}
+
+// Whether the owner has ended: its pidfd readable, or (without pidfds) no process of
+// its pid any more.
+bool IccServer::ownerGone() {
+  if (owner_ <= 0) return false;
+  if (ownerFd_ >= 0) {
+    pollfd p{ownerFd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+  return ::kill(owner_, 0) != 0 && errno == ESRCH;
+}
 
 bool IccServer::start() {
   if (DdeInitializeA(&inst_, &IccServer::callback, APPCLASS_STANDARD, 0) != DMLERR_NO_ERROR) {
@@ -79,6 +104,8 @@ void IccServer::stop() {
   for (auto &[key, c] : clients_)
     if (c.reply) DdeDisconnect(c.reply);
   clients_.clear();
+  for (auto &[conv, p] : refused_) DdeDisconnect(conv);
+  refused_.clear();
   if (registered_) DdeNameService(inst_, nullptr, nullptr, DNS_UNREGISTER);
   for (HSZ h : {control_, controlTopic_, data_, dataTopic_})
     if (h) DdeFreeStringHandle(inst_, h);
@@ -88,9 +115,14 @@ void IccServer::stop() {
 }
 
 void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
-  if (gStopRequested && gServer) {
-    gServer->log_("termination signal: ending");
-    gServer->stopping_ = true;
+  IccServer *s = gServer;
+  if (s == nullptr) return;
+  if (gStopRequested) {
+    s->log_("termination signal: ending");
+    s->stopping_ = true;
+  } else if (s->clients_.empty() && s->ownerGone()) {
+    s->log_("the application it was started for (process " + std::to_string(s->owner_) + ") has ended: ending");
+    s->stopping_ = true;
   }
 }
 
@@ -111,14 +143,15 @@ void IccServer::run() {
   KillTimer(nullptr, kTimerId);
 }
 
-HDDEDATA IccServer::callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+HDDEDATA IccServer::callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR data1,
+                             ULONG_PTR data2) {
   IccServer *s = gServer;
   if (s == nullptr) return nullptr;
   switch (type) {
-    case XTYP_CONNECT: {  // hsz1 topic, hsz2 service
+    case XTYP_CONNECT: {  // hsz1 topic, hsz2 service; data2: the server's own instance
       const bool control = DdeCmpStringHandles(hsz2, s->control_) == 0 && DdeCmpStringHandles(hsz1, s->controlTopic_) == 0;
       const bool dataCh = DdeCmpStringHandles(hsz2, s->data_) == 0 && DdeCmpStringHandles(hsz1, s->dataTopic_) == 0;
-      return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(control || dataCh ? 1 : 0));
+      return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>((control || dataCh) && data2 == 0 ? 1 : 0));
     }
     case XTYP_CONNECT_CONFIRM: {
       Event e = Event::of(Event::Confirm, conv);
@@ -135,9 +168,18 @@ HDDEDATA IccServer::callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HD
       s->queue_.push_back(std::move(e));
       return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(DDE_FACK));
     }
-    case XTYP_DISCONNECT:
-      s->queue_.push_back(Event::of(Event::Disconnect, conv));
+    case XTYP_XACT_COMPLETE: {
+      Event e = Event::of(Event::Complete, conv);
+      e.detail = data != nullptr ? 1 : 0;
+      s->queue_.push_back(std::move(e));
       return nullptr;
+    }
+    case XTYP_DISCONNECT: {
+      Event e = Event::of(Event::Disconnect, conv);
+      e.detail = data1;
+      s->queue_.push_back(std::move(e));
+      return nullptr;
+    }
     default:
       return nullptr;
   }
@@ -154,23 +196,64 @@ void IccServer::drain() {
       case Event::Poke:
         onPoke(e);
         break;
-      case Event::Disconnect: {
-        if (auto it = convs_.find(e.conv); it != convs_.end()) {
-          const Partner p = it->second.partner;
-          convs_.erase(it);
-          if (Client *c = clientOf(p)) forget(c->key, "disconnected");
-          break;
-        }
-        for (auto &[key, c] : clients_) {
-          if (c.reply != e.conv) continue;
-          c.reply = nullptr;  // closed by the client: the handle is no longer valid
-          forget(key, "disconnected");
-          break;
-        }
+      case Event::Complete:
+        onComplete(e);
         break;
-      }
+      case Event::Disconnect:
+        onDisconnect(e);
+        break;
     }
   }
+}
+
+namespace {
+const char *dropReason(ULONG_PTR why) {
+  switch (why) {
+    case kDropNotReading: return "dropped: it does not read what is sent to it";
+    case kDropNoAck: return "dropped: it did not acknowledge an answer in time";
+    case kDropNoReply: return "dropped: its service did not answer the connection in time";
+    case kDropRefused: return "dropped: its service refused the connection";
+    default: return "disconnected";
+  }
+}
+}  // namespace
+
+void IccServer::onDisconnect(const Event &e) {
+  if (auto it = convs_.find(e.conv); it != convs_.end()) {
+    const Partner p = it->second.partner;
+    convs_.erase(it);
+    if (Client *c = clientOf(p)) forget(c->key, dropReason(e.detail), e.detail != kDropPartnerClosed);
+    return;
+  }
+  if (refused_.erase(e.conv) > 0) return;
+  if (Client *c = clientByReply(e.conv)) {
+    c->reply = nullptr;  // closed: the handle is no longer valid
+    forget(c->key, dropReason(e.detail), true);
+  }
+}
+
+void IccServer::onComplete(const Event &e) {
+  if (auto it = refused_.find(e.conv); it != refused_.end()) {  // the refusal was taken: done
+    DdeDisconnect(e.conv);
+    refused_.erase(it);
+    return;
+  }
+  Client *c = clientByReply(e.conv);
+  if (c == nullptr) return;
+  if (e.detail == 0) return forget(c->key, "dropped: it refused an answer", true);
+  if (c->unacked > 0) --c->unacked;
+  if (!feed(*c)) return;
+  // Its answers delivered: the next request that waited is carried out.
+  while (c->outbox.empty() && c->unacked == 0 && !c->requests.empty() && !stopping_) {
+    const Message next = std::move(c->requests.front());
+    c->requests.pop_front();
+    const int key = c->key;
+    serve(*c, next);
+    auto it = clients_.find(key);
+    if (it == clients_.end()) return;
+    c = &it->second;
+  }
+  if (c->endWaits && c->requests.empty() && !stopping_) forget(c->key, "ended");
 }
 
 std::string IccServer::partnerText(const Partner &p) const {
@@ -183,6 +266,21 @@ IccServer::Client *IccServer::clientOf(const Partner &p) {
   return nullptr;
 }
 
+IccServer::Client *IccServer::clientByReply(HCONV conv) {
+  for (auto &[key, c] : clients_)
+    if (c.reply == conv) return &c;
+  return nullptr;
+}
+
+// One log line about what a conversation sent; after kMaxWarnings of them, silence.
+void IccServer::warn(HCONV conv, const std::string &text) {
+  auto it = convs_.find(conv);
+  if (it == convs_.end()) return;
+  const int n = ++it->second.warnings;
+  if (n < kMaxWarnings) log_(text);
+  else if (n == kMaxWarnings) log_(text + "; further faults of this conversation are not logged");
+}
+
 void IccServer::onPoke(const Event &e) {
   auto conv = convs_.find(e.conv);
   if (conv == convs_.end()) return;  // the conversation closed meanwhile
@@ -190,19 +288,29 @@ void IccServer::onPoke(const Event &e) {
   const std::uint8_t *m = e.data.data();
   const std::size_t n = e.data.size();
   if (n < kIccHeader) {
-    log_("instance " + partnerText(p) + ": ICC message of " + std::to_string(n) + " bytes ignored");
+    warn(e.conv, "instance " + partnerText(p) + ": ICC message of " + std::to_string(n) + " bytes ignored");
     return;
   }
   const std::uint32_t isCmd = le32(m);
-  if (isCmd == 0) return onData(p, m + kIccHeader, n - kIccHeader);
+  if (isCmd == 0) {
+    Client *c = clientOf(p);
+    if (c == nullptr) return warn(e.conv, "instance " + partnerText(p) + ": request before Init ignored");
+    if (c->outbox.empty() && c->unacked == 0) return serve(*c, Message(m + kIccHeader, m + n));
+    if (c->requests.size() >= kMaxWaitingRequests)
+      return forget(c->key, "dropped: it sends requests faster than it takes their answers", true);
+    c->requests.emplace_back(m + kIccHeader, m + n);
+    return;
+  }
   const std::uint32_t cmd = n >= 12 ? le32(m + 8) : 0;
   if (isCmd == 1 && cmd == 1) return onInit(p, m, n);
   if (isCmd == 1 && cmd == 3) {
-    if (Client *c = clientOf(p)) forget(c->key, "ended");
+    Client *c = clientOf(p);
+    if (c != nullptr && c->requests.empty()) forget(c->key, "ended");
+    else if (c != nullptr) c->endWaits = true;  // after the requests it sent before
     return;
   }
-  log_("instance " + partnerText(p) + ": unknown ICC message (isIccCmd " + std::to_string(isCmd) + ", iccCmd " +
-       std::to_string(cmd) + ") ignored");
+  warn(e.conv, "instance " + partnerText(p) + ": unknown ICC message (isIccCmd " + std::to_string(isCmd) +
+                   ", iccCmd " + std::to_string(cmd) + ") ignored");
 }
 
 int IccServer::newKey() const {
@@ -212,6 +320,10 @@ int IccServer::newKey() const {
 }
 
 void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
+  if (p.pid == static_cast<DWORD>(::getpid())) {  // never answer ourselves
+    log_("instance " + partnerText(p) + " is this server itself: Init ignored");
+    return;
+  }
   if (Client *old = clientOf(p)) forget(old->key, "initialised again");
   Client c;
   c.partner = p;
@@ -229,73 +341,90 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
     log_("instance " + partnerText(p) + ": its service name does not fit: Init not answered");
     return;
   }
+  // The answer goes to the client's own service; its CONNECT_REPLY is not waited for.
   HSZ service = DdeCreateStringHandleA(inst_, name, CP_WINANSI);
-  c.reply = DdeConnect(inst_, service, dataTopic_, nullptr);
+  c.reply = ConnectNoWait(inst_, service, dataTopic_);
   DdeFreeStringHandle(inst_, service);
   if (c.reply == nullptr) {
     log_("instance " + partnerText(p) + ": cannot connect to " + name + " to answer its Init");
     return;
   }
-  std::uint8_t rsp[kInitResponseLength] = {};
-  putLe32(rsp, 1);
-  putLe32(rsp + 4, static_cast<std::uint32_t>(c.key));
-  putLe32(rsp + 8, 2);
-  rmil::putU16(rsp + 12, static_cast<std::uint16_t>(c.key));
-  std::memcpy(rsp + 24, kServerVersion, std::min(sizeof kServerVersion - 1, std::size_t{kVersionWidth}));
-  const bool sent = poke(c, rsp, sizeof rsp);
-  if (c.key == 0 || !sent) {
-    if (c.reply) DdeDisconnect(c.reply);
+  Message rsp(kInitResponseLength, 0);
+  putLe32(rsp.data(), 1);
+  putLe32(rsp.data() + 4, static_cast<std::uint32_t>(c.key));
+  putLe32(rsp.data() + 8, 2);
+  rmil::putU16(rsp.data() + 12, static_cast<std::uint16_t>(c.key));
+  std::memcpy(rsp.data() + 24, kServerVersion, std::min(sizeof kServerVersion - 1, std::size_t{kVersionWidth}));
+  if (c.key == 0) {
+    if (DdeClientTransaction(rsp.data(), static_cast<DWORD>(rsp.size()), c.reply, dataTopic_, CF_TEXT, XTYP_POKE,
+                             TIMEOUT_ASYNC, nullptr) != nullptr)
+      refused_[c.reply] = p;
+    else
+      DdeDisconnect(c.reply);
     return;
   }
   log_("client " + std::to_string(c.key) + " connected: instance " + partnerText(p) + ", service " + c.service +
        ", version " + (n > 24 ? printable(m + 24, std::min<std::size_t>(n - 24, kVersionWidth)) : std::string()));
-  clients_[c.key] = std::move(c);
+  const int key = c.key;
+  c.outbox.push_back(std::move(rsp));
+  Client &added = clients_[key] = std::move(c);
+  feed(added);
 }
 
-void IccServer::onData(const Partner &p, const std::uint8_t *rmil, std::size_t n) {
-  Client *c = clientOf(p);
-  if (c == nullptr) {
-    log_("instance " + partnerText(p) + ": request before Init ignored");
-    return;
-  }
-  const int key = c->key;
-  Answer a = service_.handle(key, rmil, n);
+void IccServer::serve(Client &c, const Message &request) {
+  const int key = c.key;
+  Answer a = service_.handle(key, request.data(), request.size());
   if (a.shutdown) {
     log_("client " + std::to_string(key) + ": shutdown request: ending");
     stopping_ = true;
     return;
   }
   for (const Bytes &msg : a.messages) {
-    std::vector<std::uint8_t> icc(kIccHeader + msg.size());
+    Message icc(kIccHeader + msg.size());
     putLe32(icc.data(), 0);
     putLe32(icc.data() + 4, static_cast<std::uint32_t>(key));
     std::memcpy(icc.data() + kIccHeader, msg.data(), msg.size());
-    auto it = clients_.find(key);  // a poke's wait may have taken the client away
-    if (it == clients_.end()) return;
-    if (!poke(it->second, icc.data(), icc.size())) {
-      forget(key, "not reachable");
-      return;
-    }
+    c.outbox.push_back(std::move(icc));
   }
+  feed(c);
 }
 
-bool IccServer::poke(Client &c, const std::uint8_t *data, std::size_t n) {
-  DWORD result = 0;
-  if (DdeClientTransaction(const_cast<LPBYTE>(data), static_cast<DWORD>(n), c.reply, dataTopic_, CF_TEXT, XTYP_POKE,
-                           kPokeTimeoutMs, &result) != nullptr)
-    return true;
-  log_("client " + std::to_string(c.key) + ": answer not delivered (DDE error " +
-       std::to_string(DdeGetLastError(inst_)) + ")");
-  return false;
+// Hands the client's waiting messages to the transport, up to kAnswerWindow
+// unacknowledged. false when the client was dropped.
+bool IccServer::feed(Client &c) {
+  while (!c.outbox.empty() && c.unacked < kAnswerWindow) {
+    Message &m = c.outbox.front();
+    if (c.reply == nullptr ||
+        DdeClientTransaction(m.data(), static_cast<DWORD>(m.size()), c.reply, dataTopic_, CF_TEXT, XTYP_POKE,
+                             TIMEOUT_ASYNC, nullptr) == nullptr) {
+      forget(c.key, "not reachable (DDE error " + std::to_string(DdeGetLastError(inst_)) + ")", true);
+      return false;
+    }
+    ++c.unacked;
+    c.outbox.pop_front();
+  }
+  return true;
 }
 
-void IccServer::forget(int key, const char *why) {
+// Forgets the client and closes its contexts. hangUp: it misbehaved or cannot be
+// reached: its conversations are closed too, so that its next call fails at once.
+void IccServer::forget(int key, const std::string &why, bool hangUp) {
   auto it = clients_.find(key);
   if (it == clients_.end()) return;
+  const Partner p = it->second.partner;
   service_.forgetClient(key);
   if (it->second.reply) DdeDisconnect(it->second.reply);
-  log_("client " + std::to_string(key) + " " + why + ": instance " + partnerText(it->second.partner));
+  log_("client " + std::to_string(key) + " " + why + ": instance " + partnerText(p));
   clients_.erase(it);
+  if (!hangUp) return;
+  for (auto c = convs_.begin(); c != convs_.end();) {
+    if (c->second.partner.pid == p.pid && c->second.partner.instance == p.instance) {
+      DdeDisconnect(c->first);
+      c = convs_.erase(c);
+    } else {
+      ++c;
+    }
+  }
 }
 
 }  // namespace qlm::rqmgr

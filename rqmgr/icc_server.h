@@ -21,9 +21,20 @@
 // its contexts. The shutdown request ends the loop.
 //
 // Events are acknowledged in the DDE callback and carried out afterwards, in
-// arrival order, by the loop; so no callback work runs inside the server's own
-// pokes to a client.
+// arrival order, by the loop. The loop never waits for one client: answers are
+// poked without waiting (at most kAnswerWindow unacknowledged per client, the rest
+// kept in the client's outbox), and a client's next request is carried out once the
+// answers to its previous one are acknowledged (at most kMaxWaitingRequests wait;
+// a client that sends more is dropped). A client that does not take its answers
+// (kAckLimitMs without an ACK, or its conversation's queue full) is dropped: its
+// conversations are closed, so that its next call fails at once instead of waiting.
+// Every drop is logged. A connection claiming to be this server itself is refused.
+//
+// Owner: a server started for one application (QLM_OWNER_PID) ends once that
+// process has ended and no client is left.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -38,7 +49,9 @@ namespace qlm::rqmgr {
 
 inline constexpr int kInitResponseLength = 54;
 inline constexpr int kVersionWidth = 30;
-inline constexpr DWORD kPokeTimeoutMs = 5000;
+inline constexpr std::size_t kAnswerWindow = 8;         // answers unacknowledged per client
+inline constexpr std::size_t kMaxWaitingRequests = 16;  // requests waiting per client
+inline constexpr int kMaxWarnings = 8;                   // log lines about one conversation's garbage
 inline constexpr const char kServerVersion[] = "QLMRQMGR 6.1.0";
 
 class IccServer {
@@ -55,6 +68,8 @@ class IccServer {
   void stop();
   // Makes run() return at its next timer tick (safe from a signal handler).
   static void requestStop();
+  // Ends run() once process `pid` has ended and no client is left.
+  void watchOwner(pid_t pid);
 
   std::size_t clientCount() const { return clients_.size(); }
 
@@ -63,18 +78,25 @@ class IccServer {
     DWORD pid = 0, instance = 0;
     bool operator<(const Partner &o) const { return std::pair(pid, instance) < std::pair(o.pid, o.instance); }
   };
+  using Message = std::vector<std::uint8_t>;
   struct Client {
     int key = 0;
     Partner partner;
     std::string service;  // the client's own service name, from the Init
     HCONV reply = nullptr;  // our conversation to the client's service
+    std::deque<Message> outbox;    // messages not yet handed to the transport
+    std::size_t unacked = 0;       // handed over, ACK not yet in
+    std::deque<Message> requests;  // waiting for the answers of the one before
+    bool endWaits = false;         // its End came behind the waiting requests
   };
   struct Event {
-    enum Type { Confirm, Poke, Disconnect } type = Poke;
+    enum Type { Confirm, Poke, Disconnect, Complete } type = Poke;
     HCONV conv = nullptr;
     bool control = false;
     Partner partner;
     std::vector<std::uint8_t> data;
+    ULONG_PTR detail = 0;  // Disconnect: why (kDrop*); Complete: 1 when accepted
+    int warnings = 0;      // Confirm: log lines written about this conversation
     static Event of(Type t, HCONV c) {
       Event e;
       e.type = t;
@@ -90,11 +112,17 @@ class IccServer {
   void onPoke(const Event &e);
   void onInit(const Partner &p, const std::uint8_t *m, std::size_t n);
   void onData(const Partner &p, const std::uint8_t *m, std::size_t n);
-  void forget(int key, const char *why);
+  void onComplete(const Event &e);
+  void onDisconnect(const Event &e);
+  void serve(Client &c, const Message &request);
+  bool feed(Client &c);
+  void forget(int key, const std::string &why, bool hangUp = false);
   int newKey() const;
-  bool poke(Client &c, const std::uint8_t *data, std::size_t n);
   Client *clientOf(const Partner &p);
+  Client *clientByReply(HCONV conv);
   std::string partnerText(const Partner &p) const;
+  void warn(HCONV conv, const std::string &text);
+  bool ownerGone();
 
   Service &service_;
   LogFn log_;
@@ -104,7 +132,10 @@ class IccServer {
   bool stopping_ = false;
   std::map<HCONV, Event> convs_;          // accepted conversations: partner and channel
   std::map<int, Client> clients_;         // by ClientKey
+  std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
   std::deque<Event> queue_;
+  pid_t owner_ = 0;
+  int ownerFd_ = -1;                      // a pidfd of the owner, when the system has them
 };
 
 }  // namespace qlm::rqmgr

@@ -5,13 +5,20 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "platform/windows.h"
@@ -97,6 +104,11 @@ class Client {
 
  private:
   HSZ str(const char *s) { return DdeCreateStringHandleA(inst_, s, CP_WINANSI); }  // freed with the instance
+
+ public:
+  DWORD instance() const { return inst_; }
+
+ private:
   bool poke(HCONV conv, HSZ item, const Buf &m) {
     DWORD result = 0;
     return DdeClientTransaction(const_cast<LPBYTE>(m.data()), static_cast<DWORD>(m.size()), conv, item, CF_TEXT,
@@ -212,6 +224,215 @@ TEST_F(ProgramTest, OneServerPerRunDirectoryThatEndsOnASignal) {
   start();  // the lock is free again
   Client b;
   EXPECT_GT(b.init(), 0);
+}
+
+
+// ---- peers that misbehave, speaking the wire with raw sockets ---------------------
+
+Buf name9(const char *n) {
+  Buf b(n, n + std::strlen(n));
+  b.resize(9, 0);
+  return b;
+}
+Buf cat(std::initializer_list<Buf> parts) {
+  Buf out;
+  for (const Buf &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Buf pokeFrame(const char *item, const Buf &data) {
+  return cat({words({3, CF_TEXT}), name9(item), {0, 0, 0}, words({static_cast<std::uint32_t>(data.size())}), data});
+}
+Buf initMessage() {
+  Buf m = words({1, 0, 1});
+  m.resize(53);
+  std::memcpy(m.data() + 12, "CAPIAPP", 7);
+  return m;
+}
+Buf requestMessage(std::uint32_t key, const Req &r) {
+  Buf m = words({0, key});
+  const Bytes rmil = r.bytes();
+  m.insert(m.end(), rmil.begin(), rmil.end());
+  return m;
+}
+
+void sendAll(int fd, const Buf &b) { (void)!::send(fd, b.data(), b.size(), MSG_NOSIGNAL); }
+
+// A blocking socket connected to the endpoint of `service` in `run`; -1 when none.
+int rawSocket(const std::string &run, const char *service) {
+  std::string path;
+  if (DIR *d = opendir(run.c_str())) {
+    while (dirent *e = readdir(d))
+      if (std::strncmp(e->d_name, service, std::strlen(service)) == 0 && e->d_name[std::strlen(service)] == '.')
+        path = run + "/" + e->d_name;
+    closedir(d);
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+  if (path.empty() || ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// CONNECT claiming <pid>.<instance>; the CONNECT_REPLY status (-1: none, closed).
+int rawConnect(int fd, const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance) {
+  sendAll(fd, cat({words({1}), name9(service), name9(topic), {0, 0}, words({pid, instance})}));
+  timeval tv{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::uint8_t r[8];
+  return ::recv(fd, r, sizeof r, 0) == 8 ? static_cast<int>(r[4]) : -1;
+}
+
+// A misbehaving client in a child process: opens both conversations as instance 900
+// of its own pid, sends its Init, takes the server's connection to its CAPIAPP
+// endpoint, and then does `what` with the descriptors (control, data, answers).
+template <class F>
+pid_t misbehave(const std::string &run, F what) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const std::uint32_t me = static_cast<std::uint32_t>(::getpid());
+  const std::string ep = run + "/CAPIAPP." + std::to_string(me) + ".900";
+  const int l = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, ep.c_str(), sizeof a.sun_path - 1);
+  ::bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  ::listen(l, 4);
+  const int ctl = rawSocket(run, "REQMNGRI"), dat = rawSocket(run, "REQMNGR");
+  if (rawConnect(ctl, "REQMNGRI", "RMICC", me, 900) != 1 || rawConnect(dat, "REQMNGR", "COURIER", me, 900) != 1)
+    ::_exit(2);
+  sendAll(ctl, pokeFrame("RMICC", initMessage()));
+  const int back = ::accept(l, nullptr, nullptr);
+  std::uint8_t connect[32];
+  (void)!::recv(back, connect, sizeof connect, 0);
+  sendAll(back, cat({words({2, 1})}));
+  what(ctl, dat, back);
+  ::_exit(0);
+}
+
+// CPU time (user and system, in clock ticks) used by process `pid` so far.
+long cpuTicks(long pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
+  start();
+  // One floods requests and reads nothing, one never acknowledges its answers, one
+  // holds connections that never say CONNECT, one sends frames of garbage.
+  const pid_t flooder = misbehave(run(), [](int, int dat, int) {
+    const Buf req = pokeFrame("COURIER", requestMessage(1, Req(258).item(131, "1").item(132, "999").end()));
+    for (int i = 0; i < 100000; ++i)
+      if (::send(dat, req.data(), req.size(), MSG_NOSIGNAL) < 0) break;  // dropped: the socket closes
+  });
+  const pid_t silent = misbehave(run(), [](int, int, int back) {
+    std::uint8_t b[8192];
+    while (::recv(back, b, sizeof b, 0) > 0) {  // takes every answer, acknowledges none
+    }
+  });
+  const pid_t idler = ::fork();
+  if (idler == 0) {
+    std::vector<int> fds;
+    for (int i = 0; i < 40; ++i) fds.push_back(rawSocket(run(), "REQMNGR"));
+    ::sleep(12);
+    ::_exit(0);
+  }
+  const pid_t garbler = misbehave(run(), [](int ctl, int dat, int) {
+    for (int i = 0; i < 3000; ++i) {
+      Buf junk(static_cast<std::size_t>(i % 97), static_cast<std::uint8_t>(i));
+      sendAll(i % 2 ? ctl : dat, junk);
+    }
+    ::sleep(5);
+  });
+
+  // A well-behaved client is served all the while: every answer comes (a liveness
+  // bound of 3 s per request; the limits of a misbehaving peer are 2 s and 5 s).
+  Client good;
+  ASSERT_GT(good.init(), 0);
+  double slowest = 0;
+  for (int i = 0; i < 25; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string name = "F" + std::to_string(i);
+    ASSERT_EQ(addProject(good, name.c_str()).rc, 0) << i;
+    slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  EXPECT_LT(slowest, 3.0);
+  RecordProperty("slowest_round_trip_ms", static_cast<int>(slowest * 1000));
+  std::printf("slowest round trip of the well-behaved client: %.1f ms\n", slowest * 1000);
+  EXPECT_TRUE(eventually([this] {
+    const std::string l = log();
+    return l.find("dropped: it sends requests faster than it takes their answers") != std::string::npos &&
+           l.find("dropped: it did not acknowledge an answer in time") != std::string::npos;
+  })) << log();
+  EXPECT_LT(log().size(), 20000u);  // garbage is logged a few lines per conversation, no more
+  for (pid_t p : {flooder, silent, idler, garbler}) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
+  }
+}
+
+TEST_F(ProgramTest, ClaimsOfAnotherProcessOrOfTheServerAreRefused) {
+  start();
+  Client a;
+  ASSERT_GT(a.init(), 0);
+  ASSERT_EQ(addProject(a, "A").rc, 0);
+  // Another process claiming a's identity, or the server's own: refused at CONNECT.
+  const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
+  const pid_t spoofer = ::fork();
+  if (spoofer == 0) {
+    const int fd = rawSocket(run(), "REQMNGRI"), fd2 = rawSocket(run(), "REQMNGRI");
+    const int asA = rawConnect(fd, "REQMNGRI", "RMICC", self, a.instance());
+    if (asA == 1) sendAll(fd, pokeFrame("RMICC", initMessage()));  // would take a's place
+    const int asServer = rawConnect(fd2, "REQMNGRI", "RMICC", static_cast<std::uint32_t>(pid), 1);
+    ::_exit(asA == 0 && asServer == 0 ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(spoofer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(addProject(a, "B").rc, 0);  // a is still the client it was
+  EXPECT_EQ(log().find("initialised again"), std::string::npos);
+}
+
+TEST_F(ProgramTest, IdleConnectionsAndExhaustedDescriptorsNeitherSpinNorLockOut) {
+  // The server runs with 20 descriptors; 14 connections that never send CONNECT
+  // use up what it has left.
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  rlimit low = old;
+  low.rlim_cur = 20;
+  setrlimit(RLIMIT_NOFILE, &low);
+  start();
+  setrlimit(RLIMIT_NOFILE, &old);
+  std::vector<int> idle;
+  for (int i = 0; i < 14; ++i) idle.push_back(rawSocket(run(), "REQMNGR"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const long before = cpuTicks(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(cpuTicks(pid) - before, 30) << "the server should rest while it cannot accept";
+  // The silent connections are closed after their time limit, and a client gets in.
+  Client late;
+  EXPECT_GT(late.init(), 0);
+  EXPECT_EQ(addProject(late, "L").rc, 0);
+  for (int fd : idle) {
+    timeval tv{8, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    std::uint8_t b;
+    EXPECT_EQ(::recv(fd, &b, 1, 0), 0) << "closed by the server";
+    ::close(fd);
+  }
 }
 
 }  // namespace

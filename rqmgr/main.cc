@@ -6,11 +6,14 @@
 // the error texts <root>/shared/errortxt.fil; the services REQMNGRI/RMICC and
 // REQMNGR/COURIER; the window "Quillmar - Request Manager"; the ready byte. The way
 // out is the reverse: window, services, database, lock. It ends on the shutdown
-// request, or on SIGTERM, SIGINT or SIGHUP.
+// request, on SIGTERM, SIGINT or SIGHUP, or, when started for an application
+// (QLM_OWNER_PID, set by the library's start), once that application has ended and
+// no client is left.
 //
 // Log: one line per start, end, client connect and disconnect and per failure,
 // written to stderr and appended to <root>/data/qlmrqmgr.log. Exit status 0 after a
 // normal end, 1 when the start failed.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,10 +52,21 @@ void logLine(const std::string &text) {
   const std::string line = std::string(stamp) + " qlmrqmgr[" + std::to_string(getpid()) + "]: " + text + "\n";
   std::fputs(line.c_str(), stderr);
   if (gLogFile.empty()) return;
-  if (std::FILE *f = std::fopen(gLogFile.c_str(), "a")) {
-    std::fputs(line.c_str(), f);
-    std::fclose(f);
-  }
+  // Private to the user, appended to, and never through a link put in its place.
+  const int fd = open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return;
+  ssize_t ignored = write(fd, line.data(), line.size());
+  (void)ignored;
+  close(fd);
+}
+
+// The application this server was started for (QLM_OWNER_PID), or 0.
+pid_t ownerPid() {
+  const char *v = std::getenv("QLM_OWNER_PID");
+  if (v == nullptr || *v == '\0') return 0;
+  char *end = nullptr;
+  const long pid = std::strtol(v, &end, 10);
+  return *end == '\0' && pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
 void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
@@ -124,7 +138,6 @@ int main() {
     std::unique_ptr<Store> store;
     try {
       store = std::make_unique<Store>(dataDir + "/quillmar.db");
-      store->pruneOpenMarks();
       // Bodies of messages that a Request Manager killed mid-way left behind.
       store->begin(false);
       const int swept = MessageBodies(network.messagesDir).sweep([&](std::int64_t id) { return store->message(id).has_value(); }, 600);
@@ -137,8 +150,16 @@ int main() {
       return 1;
     }
 
+    try {
+      store->pruneOpenMarks();
+    } catch (const StoreError &e) {  // a read-only database or a full disk: serve what can be served
+      store->rollback();
+      logLine(std::string("open marks of ended processes not removed: ") + e.what());
+    }
+
     Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
+    if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
     HWND window = nullptr;
     if (icc.start()) window = CreateWindowA(nullptr, kWindowTitle);
     if (window == nullptr) {

@@ -119,12 +119,14 @@ constexpr const char *kSteps[] = {kVersion1, kVersion2, kVersion3};
 
 }  // namespace
 
-void Store::indexFor(const std::string &fingerprint) {
+bool Store::indexedFrom(const std::string &fingerprint) {
   sqlite3_stmt *get = prepare("SELECT value FROM meta WHERE key = 'catalog'");
-  {
-    Use u(get);
-    if (sqlite3_step(get) == SQLITE_ROW && columnBytes(get, 0) == fingerprint) return;
-  }
+  Use u(get);
+  return sqlite3_step(get) == SQLITE_ROW && columnBytes(get, 0) == fingerprint;
+}
+
+void Store::indexFor(const std::string &fingerprint) {
+  if (indexedFrom(fingerprint)) return;
   reindexAll();
   sqlite3_stmt *put = prepare("INSERT OR REPLACE INTO meta(key, value) VALUES('catalog', ?1)");
   Use u(put);
@@ -147,6 +149,10 @@ void Store::migrate(const std::string &path) {
     throw StoreError("the database schema version " + std::to_string(found) + " is newer than this Request Manager (" +
                      std::to_string(kCurrent) + ") knows; the database was left untouched");
   if (found == kCurrent) {
+    begin(false);
+    const bool current = indexedFrom(catalogFingerprint());
+    rollback();
+    if (current) return;  // also what a read-only store needs
     begin(true);
     try {
       indexFor(catalogFingerprint());

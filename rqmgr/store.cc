@@ -1,6 +1,9 @@
 #include "store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -18,24 +21,79 @@ constexpr const char *kEntryColumns =
 
 }  // namespace
 
-Store::Store(const std::string &path, int busyTimeoutMs) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+Store::Store(const std::string &path, int busyTimeoutMs) : path_(path) {
+  const bool inMemory = path == ":memory:";  // a database of this process alone, no file
+  // A new database file is private to the user (SQLite gives its journal files the
+  // same mode); never created through a link put in its place.
+  const int made = inMemory ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (made >= 0) ::close(made);
+  // A database that this process cannot write (its file or its directory) is opened
+  // for reading: requests that read are served, those that write fail clearly.
+  const std::string dir = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
+  readOnly_ = !inMemory && (::access(path.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0);
+  if (readOnly_) readOnlyWhy_ = "is read-only";
+  try {
+    openConnection(busyTimeoutMs);
+  } catch (const StoreError &e) {
+    // Writable, but not now (a full disk): opened for reading as it stands.
+    if (readOnly_) throw;
+    readOnly_ = true;
+    readOnlyWhy_ = std::string("cannot be written (") + e.what() + ")";
+    openConnection(busyTimeoutMs);
+  }
+  struct stat st{};
+  if (!inMemory && ::stat(path.c_str(), &st) == 0) {
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+  }
+}
+
+// Opens the connection (for reading only when readOnly_) and checks or makes the
+// schema; throws StoreError with nothing left open.
+void Store::openConnection(int busyTimeoutMs) {
+  int rc = sqlite3_open_v2(path_.c_str(), &db_,
+                           (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                               SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK && readOnly_) {
+    // Reading a WAL database needs its shared-memory file, which cannot be made in a
+    // directory we cannot write or on a full disk: then nobody can write it either,
+    // and it is read as it stands.
+    sqlite3_stmt *probe = nullptr;
+    rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &probe, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(probe) == SQLITE_ROW ? SQLITE_OK : SQLITE_CANTOPEN;
+    sqlite3_finalize(probe);
+    if (rc != SQLITE_OK) {
+      sqlite3_close(db_);
+      db_ = nullptr;
+      const std::string uri = "file:" + path_ + "?immutable=1";
+      rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    }
+  }
+  if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
-    throw StoreError("cannot open " + path + ": " + msg);
+    throw StoreError("cannot open " + path_ + ": " + msg);
+  }
+  if (sqlite3_db_readonly(db_, "main") == 1 && !readOnly_) {
+    readOnly_ = true;
+    readOnlyWhy_ = "is read-only";
   }
   try {
     sqlite3_busy_timeout(db_, busyTimeoutMs);
-    exec("PRAGMA journal_mode=WAL");
+    if (!readOnly_) exec("PRAGMA journal_mode=WAL");
     exec("PRAGMA synchronous=FULL");
     exec("PRAGMA foreign_keys=ON");
-    migrate(path);
+    // Read-only, a database of the current schema is served; one that needs its
+    // schema made or upgraded fails in the first write transaction, saying why.
+    migrate(path_);
   } catch (...) {
     rollback();
     for (auto &[sql, s] : stmts_) sqlite3_finalize(s);
     for (auto &[sql, s] : dynamic_) sqlite3_finalize(s);
+    stmts_.clear();
+    dynamic_.clear();
     sqlite3_close(db_);
     db_ = nullptr;
     throw;
@@ -72,6 +130,12 @@ sqlite3_stmt *Store::prepare(const char *sql) {
 }
 
 void Store::begin(bool write) {
+  // The file opened must still be the one at its path: one removed or replaced under
+  // a running server would take changes that nobody can ever read.
+  struct stat st{};
+  if (ino_ != 0 && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_))
+    throw StoreError("the database file " + path_ + " was removed or replaced while the Request Manager ran");
+  if (write && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_);
   exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
   inTxn_ = true;
 }

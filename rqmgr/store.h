@@ -44,6 +44,8 @@
 // processes wait for each other instead of failing. Any SQLite failure throws
 // StoreError; the caller rolls back.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -143,8 +145,11 @@ struct Entry {
 
 class Store {
  public:
-  // Opens the database, creating the file and the schema on first use. A
+  // Opens the database, creating the file (mode 0600) and the schema on first use. A
   // transaction that waits longer than `busyTimeoutMs` for another process's lock fails.
+  // A database this process cannot write (read-only, or a full disk at the start) is
+  // opened for reading only: begin(true) then throws. begin throws too once the file at `path` is no longer the one opened.
+  // ":memory:" is a database of this process alone, without a file.
   explicit Store(const std::string &path, int busyTimeoutMs = kBusyTimeoutMs);
   ~Store();
   Store(const Store &) = delete;
@@ -239,6 +244,7 @@ class Store {
   void reindexAll();
   // Makes the index rows anew unless they were made from this catalog.
   void indexFor(const std::string &fingerprint);
+  bool indexedFrom(const std::string &fingerprint);
   sqlite3_stmt *prepareText(const std::string &sql);
   std::optional<Session> readSession(sqlite3_stmt *s);
   sqlite3_stmt *prepare(const char *sql);
@@ -250,6 +256,14 @@ class Store {
 
   sqlite3 *db_ = nullptr;
   bool inTxn_ = false;
+  // Opening: the path, whether only reading is possible, and the identity of the
+  // file opened (checked by begin).
+  void openConnection(int busyTimeoutMs);
+  std::string path_;
+  bool readOnly_ = false;
+  std::string readOnlyWhy_;  // "is read-only", or why it cannot be written
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
   std::unordered_map<const char *, sqlite3_stmt *> stmts_;
   std::unordered_map<std::string, sqlite3_stmt *> dynamic_;  // statements made for a query's shape
 

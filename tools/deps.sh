@@ -2,7 +2,7 @@
 # Makes sure the Debian packages needed to build and test are installed.
 # As root it installs what is missing; otherwise it names the packages in one line.
 set -eu
-pkgs="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev pkg-config"
+pkgs="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev pkg-config clang libclang-rt-14-dev"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

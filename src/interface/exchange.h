@@ -11,11 +11,18 @@ struct Link {
   int (*send)(const void *data, int length);   // 0 when handed over
   int (*receive)(void *buffer, int *length);   // 0, -7 nothing yet, other: failure
   int (*isActive)();                           // 0 while the peer runs
+  // Like receive, without waiting: -7 when nothing has arrived (null: the link
+  // keeps nothing that could arrive late).
+  int (*takePending)(void *buffer, int *length) = nullptr;
 };
 void cfSetLink(const Link *link);  // null: the ICC client again
 
 int cfRmilSend();
+// cfRmilSend of a request that expects an answer (false) or of the shutdown request.
+int cfRmilSendRequest(bool isShutdown);
 int cfRmilReceive();
+// A new link owes no answers of the last one.
+void cfLinkStarted();
 void cfSetReceiveTimeoutValue(int value);
 void cfResetReceiveTimeoutValue();
 int cfShutdownRM();

@@ -43,23 +43,33 @@ int open() {
   if (cfGetErrorFileName() != 0) return fail(kErrMalformed, kRcFailed);
   if (icc::iccStart() != 0) return fail(kErrNoLink, kRcFailed);
   ifc().linkStarted = 1;
+  cfLinkStarted();
   if (int rc = cfRmilInit(); rc != kRcOk) return rc;
   cfClearProjTable();
   ifc().interfaceOpen = 1;
   return kRcOk;
 }
 
-// End the link and wait, in one-second steps, until the Request Manager has gone.
+// How long closing waits for the Request Manager to end, in one-second steps. A
+// server that is still there then is left running (it ends by itself once this
+// application has ended), so that no application hangs in its close or its exit.
+constexpr int kEndWaitSeconds = 30;
+
+// End the link and wait, in one-second steps, until the Request Manager has gone
+// (at most kEndWaitSeconds).
 void endLinkAndWait() {
   icc::iccEnd();
-  while (icc::iccIsRMActive() == 0) {
+  int waited = 0;
+  while (icc::iccIsRMActive() == 0 && waited++ < kEndWaitSeconds) {
     Sleep(WaitUnitMs());
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
   }
+  const bool gone = icc::iccIsRMActive() != 0;
+  if (!gone) QLM_TRACE(kModClose, "The Request Manager did not end: left running");
   ifc().linkStarted = 0;
   cfFreeBuffer();
-  RemoveRunDir();  // the application's own run directory, once the server has gone
+  if (gone) RemoveRunDir();  // the application's own run directory, once the server has gone
 }
 
 // Process detach: a library unloaded (or a process ending) with the link started

@@ -114,6 +114,15 @@ int Handshake() {
   return kErrGeneral;
 }
 
+// Answers come from the Request Manager's process alone (its identity was checked when
+// the control conversation was made): no other process can slip one in.
+int OnlyFromTheServer() {
+  DWORD server = 0;
+  if (!ConversationPartner(icc().control->hConvApp, &server, nullptr) || server == 0) return kErrGeneral;
+  ipc::ipcAcceptOnlyFrom(server);
+  return kOk;
+}
+
 int StartIfNeeded() {
   if (icc().own != nullptr) return kOk;
   const int rc = iccStart();
@@ -159,7 +168,7 @@ int iccStart() {
     else
       QLM_TRACE(kMod, "Error from ipcRequestService!");
     Cleanup();
-  } else if ((rc = Handshake()) != 0) {
+  } else if ((rc = OnlyFromTheServer()) != 0 || (rc = Handshake()) != 0) {
     Cleanup();
   }
   QLM_TRACE_EXIT(kMod, "iccStart", rc);
@@ -201,12 +210,12 @@ int iccSend(const void *data, int length) {
   return rc;
 }
 
-int iccReceive(void *buffer, int *length) {
-  QLM_TRACE_ENTRY(kMod, "iccReceive");
+namespace {
+int Receive(void *buffer, int *length, int waitSeconds) {
   IccState &s = icc();
   int rc = StartIfNeeded();
   while (rc == kOk) {
-    int messageLength = kMessageArea, wait = kReceiveWait;
+    int messageLength = kMessageArea, wait = waitSeconds;
     std::memset(s.area, 0, kHeader);
     rc = ipc::ipcGet(s.own, s.area, &messageLength, &wait);
     if (rc != 0) {
@@ -234,7 +243,25 @@ int iccReceive(void *buffer, int *length) {
     if (*length > 0) std::memcpy(buffer, s.area + kHeader, static_cast<std::size_t>(*length));
     break;
   }
+  return rc;
+}
+}  // namespace
+
+int iccReceive(void *buffer, int *length) {
+  QLM_TRACE_ENTRY(kMod, "iccReceive");
+  const int rc = Receive(buffer, length, kReceiveWait);
   QLM_TRACE_EXIT(kMod, "iccReceive", rc);
+  return rc;
+}
+
+int iccTakePending(void *buffer, int *length) {
+  QLM_TRACE_ENTRY(kMod, "iccTakePending");
+  int rc = kErrNoPartner;
+  if (icc().own != nullptr) {
+    ipc::ipcDeliverPending();
+    rc = Receive(buffer, length, 0);
+  }
+  QLM_TRACE_EXIT(kMod, "iccTakePending", rc);
   return rc;
 }
 

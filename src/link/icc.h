@@ -32,6 +32,9 @@ int iccReceive(void *buffer, int *length);
 int iccProcessCmd(const void *message, int length);
 // 0 while the Request Manager runs (its window exists), 1 when it does not.
 int iccIsRMActive();
+// Like iccReceive without waiting: what already arrived is delivered first, then the
+// oldest data message not yet taken is returned; -7 when there is none.
+int iccTakePending(void *buffer, int *length);
 
 // The key and version string of the last handshake (kept after iccEnd).
 std::int16_t ClientKey();

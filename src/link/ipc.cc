@@ -64,6 +64,7 @@ void ipcDelete() {
     st.lpDdeProc = nullptr;
     FreeBuf(&st.pServicePArray);
     st.maxServices = 0;
+    st.onlyPartner = 0;
   } else {
     QLM_TRACE(kMod, "idInst is 0!");
   }

@@ -91,6 +91,7 @@ struct IpcState {
   std::int32_t maxMessages = 0;
   std::int32_t numServices = 0;          // occupied entries
   std::int32_t ticks = 0;                // raised by timerSet
+  DWORD onlyPartner = 0;                 // when set: the one process whose connections are taken
 };
 IpcState &ipcState();
 
@@ -109,6 +110,12 @@ int ipcSend(IpcHandle *handle, const void *data, int length);
 // waitTime: in seconds to wait, out seconds waited. REQUIRES length and waitTime.
 int ipcGet(IpcHandle *handle, void *buffer, int *length, int *waitTime);
 void ipcReleaseCPU();
+// From now on, connections to this process's server services are taken only from
+// process `pid` (0: from any); others are closed as soon as they are confirmed.
+void ipcAcceptOnlyFrom(DWORD pid);
+// Delivers the events that are already waiting, without waiting for more (a bounded
+// number, since a peer may keep sending): pokes that arrived fill the rings.
+void ipcDeliverPending();
 
 int ipcAddService(const char *service, const char *topic, HCONV conv, IpcHandle **handle);
 int ipcServiceIndex(const IpcHandle *handle);

@@ -32,6 +32,12 @@ IpcHandle *ByConversation(HCONV conv) {
 void OnConfirm(HSZ service, HCONV conv) {
   IpcHandle *h = ByService(service);
   if (h == nullptr) return;
+  DWORD pid = 0;
+  if (const DWORD only = ipcState().onlyPartner; only != 0 && (!ConversationPartner(conv, &pid, nullptr) || pid != only)) {
+    QLM_TRACE(kMod, "Connection of another process refused!");
+    DdeDisconnect(conv);
+    return;
+  }
   if (h->pServStr->serviceType != 'S') {
     QLM_TRACE(kMod, "Client should not get confirm!");
     return;
@@ -97,6 +103,8 @@ void timerSet(HWND, UINT, UINT_PTR, DWORD) {
   ++st.ticks;
   QLM_TRACE_EXIT(kMod, "timerSet", 0);
 }
+
+void ipcAcceptOnlyFrom(DWORD pid) { ipcState().onlyPartner = pid; }
 
 void ipcReleaseCPU() {
   QLM_TRACE_ENTRY(kMod, "ipcReleaseCPU");

@@ -10,6 +10,7 @@ namespace qlm::ipc {
 namespace {
 constexpr const char *kModSend = "csipcsnd";
 constexpr const char *kModGet = "csipcget";
+constexpr int kPendingEvents = 64;  // events ipcDeliverPending delivers at most
 
 bool PartnerConnected(const IpcService *s) {
   const IpcState &st = ipcState();
@@ -119,6 +120,15 @@ int ipcGet(IpcHandle *handle, void *buffer, int *length, int *waitTime) {
   }
   QLM_TRACE_EXIT(kModGet, "ipcGet", rc);
   return rc;
+}
+
+void ipcDeliverPending() {
+  MSG msg;
+  for (int i = 0; i < kPendingEvents && PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); ++i) {
+    if (msg.message == WM_QUIT) break;  // left for the application's own loop
+    if (msg.message == WM_TIMER) PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    DispatchMessageA(&msg);
+  }
 }
 
 }  // namespace qlm::ipc

@@ -51,10 +51,12 @@ int StartProcess(const char *name, const char *directory, const char *args) {
   const std::size_t dirLen = std::strlen(dir);
   const char *slash = dirLen > 0 && dir[dirLen - 1] != '/' ? "/" : "";
   const bool withArgs = args != nullptr && *args != '\0';
-  const std::size_t size = dirLen + 1 + std::strlen(name) + 1 + (withArgs ? std::strlen(args) : 0) + 1;
+  // The program's path in double quotes, so that an installation root with blanks
+  // stays one argument.
+  const std::size_t size = dirLen + 1 + std::strlen(name) + 3 + (withArgs ? std::strlen(args) : 0) + 1;
   char *line = nullptr;
   GetBuf(&line, size);
-  std::snprintf(line, size, "%s%s%s%s%s", dir, slash, name, withArgs ? " " : "", withArgs ? args : "");
+  std::snprintf(line, size, "\"%s%s%s\"%s%s", dir, slash, name, withArgs ? " " : "", withArgs ? args : "");
   UINT rcWinExec = WinExec(line, SW_HIDE);
   for (int tries = 1; rcWinExec == kTryAgain && tries < kStartTries; ++tries) {
     ipc::ipcReleaseCPU();

@@ -2,6 +2,7 @@
 // their frames. See platform/windows.h for what each call promises.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <utility>
@@ -116,6 +118,8 @@ struct Listener {
   std::string service;  // upper case
   std::string path;
   int fd;
+  Clock::time_point pausedUntil{};  // accepting paused (descriptors ran out) until then
+  int backoffMs = 0;
 };
 
 struct Instance {
@@ -126,6 +130,21 @@ struct Instance {
 };
 
 enum class Phase { AwaitConnect, AwaitReply, Open };
+
+// A frame waiting for the socket to take it; `txn` for a POKE or EXECUTE, which is
+// sent only while fewer than kMaxUnacked transactions wait for their ACK.
+struct OutFrame {
+  std::vector<std::uint8_t> bytes;
+  DWORD txn = 0;  // the transaction's id; 0 for other frames
+  bool async = false;
+};
+// A transaction sent and not yet acknowledged. ACKs come in the order of the frames.
+struct InFlight {
+  DWORD txn;
+  bool async;
+  bool stale = false;  // a synchronous wait gave up on it: its ACK is dropped
+  Clock::time_point deadline;  // asynchronous ones: the partner must ACK by then
+};
 
 struct Conv {
   Conv(DWORD i, int f, bool srv, Phase p, std::string svc, std::string top, DWORD pid, DWORD pinst)
@@ -139,16 +158,32 @@ struct Conv {
   DWORD partnerPid, partnerInst;
   int reply = -1;           // CONNECT_REPLY status, client side
   bool closed = false;      // the partner closed before the conversation was open
-  bool waiting = false;     // a transaction waits for its ACK
+  bool asyncConnect = false;  // opened by ConnectNoWait: nobody waits for the reply
+  pid_t peerPid = 0;        // server side: the connecting process, from SO_PEERCRED
+  Clock::time_point deadline = Clock::time_point::max();  // CONNECT or CONNECT_REPLY due
+  DWORD waitingTxn = 0;     // a synchronous transaction waits for this one's ACK
   bool acked = false;
   std::uint32_t ackStatus = 0;
-  int staleAcks = 0;        // ACKs still owed to transactions that timed out
+  std::deque<OutFrame> out;  // frames the socket did not take yet
+  std::size_t outBytes = 0;
+  std::deque<InFlight> inflight;
+};
+
+// A conversation the layer ended itself: its instance hears XTYP_DISCONNECT with the
+// reason in dwData1 at the next dispatch.
+struct Notice {
+  DWORD inst;
+  std::uintptr_t conv;
+  ULONG_PTR reason;
+  ULONG_PTR same;
 };
 
 std::map<DWORD, Instance> &g_instances = *new std::map<DWORD, Instance>;  // by idInst (= the number)
 std::map<std::uintptr_t, Conv> &g_convs = *new std::map<std::uintptr_t, Conv>;
+std::vector<Notice> &g_notices = *new std::vector<Notice>;
 std::uintptr_t g_nextId = 1;
 DWORD g_counter = 0;
+DWORD g_nextTxn = 1;
 
 Instance *FindInstance(DWORD id) {
   auto it = g_instances.find(id);
@@ -167,18 +202,71 @@ void SetError(DWORD inst, UINT err) {
   if (Instance *i = FindInstance(inst)) i->lastError = err;
 }
 
-bool SendFrame(int fd, const void *p, std::size_t n) {
-  for (;;) {
-    ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (r >= 0) return static_cast<std::size_t>(r) == n;
-    if (errno != EINTR) return false;
+// Transactions whose ACK is awaited; one a synchronous wait gave up on no longer
+// holds back the next (a partner that never acknowledged it would wedge the
+// conversation otherwise), though its ACK, when it comes, is still matched.
+std::size_t Unacked(const Conv &c) {
+  return static_cast<std::size_t>(
+      std::count_if(c.inflight.begin(), c.inflight.end(), [](const InFlight &t) { return !t.stale; }));
+}
+
+// Hands queued frames to the socket while it takes them (never waiting) and the
+// partner keeps up with its ACKs. false: the conversation is broken.
+bool Flush(Conv &c) {
+  if (c.fd < 0 || c.phase != Phase::Open) return true;  // held until the conversation opens
+  while (!c.out.empty()) {
+    OutFrame &f = c.out.front();
+    if (f.txn != 0 && Unacked(c) >= kMaxUnacked) return true;
+    const ssize_t r = ::send(c.fd, f.bytes.data(), f.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (r < 0) return false;
+    if (f.txn != 0)
+      c.inflight.push_back({f.txn, f.async, false,
+                            f.async ? Clock::now() + std::chrono::milliseconds(kAckLimitMs)
+                                    : Clock::time_point::max()});
+    c.outBytes -= f.bytes.size();
+    c.out.pop_front();
   }
+  return true;
+}
+
+enum class Queued { Ok, TooBig, Overflow, Broken };
+
+// Queues a frame behind the others of the conversation and sends what the socket takes.
+Queued Enqueue(Conv &c, std::vector<std::uint8_t> bytes, DWORD txn = 0, bool async = false) {
+  if (c.out.size() >= kMaxQueuedFrames || c.outBytes + bytes.size() > kMaxQueuedBytes) return Queued::Overflow;
+  if (c.out.empty() && c.fd >= 0 && c.phase == Phase::Open && (txn == 0 || Unacked(c) < kMaxUnacked)) {
+    ssize_t r;
+    do r = ::send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (r < 0 && errno == EINTR);
+    if (r >= 0) {
+      if (txn != 0)
+        c.inflight.push_back({txn, async, false,
+                              async ? Clock::now() + std::chrono::milliseconds(kAckLimitMs)
+                                    : Clock::time_point::max()});
+      return Queued::Ok;
+    }
+    if (errno == EMSGSIZE) return Queued::TooBig;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return Queued::Broken;
+  }
+  c.outBytes += bytes.size();
+  c.out.push_back({std::move(bytes), txn, async});
+  return Queued::Ok;
+}
+
+// A frame that must go out at once on a socket of no conversation (yet): the refusal
+// of a CONNECT. Never waits; a peer that does not read loses it.
+void SendNow(int fd, const void *p, std::size_t n) {
+  ssize_t r;
+  do r = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+  while (r < 0 && errno == EINTR);
 }
 
 // One packet, without waiting. 1 read, 0 the partner closed (or sent a frame far
 // larger than any valid one, which ends the conversation), -1 nothing there.
 int RecvFrame(int fd, std::vector<std::uint8_t> *out) {
-  static std::uint8_t scratch[65536];
+  static std::uint8_t scratch[kMaxFrame];
   ssize_t n;
   do n = ::recv(fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
@@ -207,13 +295,13 @@ bool SameInstance(const Conv &c) {
 
 // Calls the instance's callback with name handles that live for the call only.
 HDDEDATA Callback(DWORD inst, UINT type, UINT fmt, std::uintptr_t conv, const std::string &n1,
-                  const std::string &n2, HDDEDATA data, ULONG_PTR same) {
+                  const std::string &n2, HDDEDATA data, ULONG_PTR same, ULONG_PTR data1 = 0) {
   Instance *i = FindInstance(inst);
   if (i == nullptr) return nullptr;
   PFNCALLBACK cb = i->callback;
   HSZ h1 = n1.empty() ? nullptr : AcquireAtom(n1);
   HSZ h2 = n2.empty() ? nullptr : AcquireAtom(n2);
-  HDDEDATA r = cb(type, fmt, ConvHandle(conv), h1, h2, data, 0, same);
+  HDDEDATA r = cb(type, fmt, ConvHandle(conv), h1, h2, data, data1, same);
   ReleaseAtom(h1);
   ReleaseAtom(h2);
   return r;
@@ -226,14 +314,25 @@ void CloseConv(std::uintptr_t id) {
   }
 }
 
+// The layer ends a conversation itself (a partner that does not keep up, or that let
+// a time limit pass): it is closed at once and its instance is told at the next
+// dispatch, as if the partner had closed it, with the reason.
+void Drop(std::uintptr_t id, ULONG_PTR reason) {
+  Conv *c = FindConv(id);
+  if (c == nullptr) return;
+  const bool told = c->phase == Phase::Open || c->asyncConnect;
+  if (told) g_notices.push_back({c->inst, id, reason, static_cast<ULONG_PTR>(SameInstance(*c))});
+  CloseConv(id);
+}
+
 // The partner closed: XTYP_DISCONNECT once the conversation was open, then it is gone.
 void PartnerClosed(std::uintptr_t id) {
   Conv *c = FindConv(id);
   if (c->phase != Phase::Open) {  // not established yet: whoever waits on it sees `closed`
+    if (c->asyncConnect || c->server) return Drop(id, kDropPartnerClosed);
     c->closed = true;
     ::close(c->fd);
     c->fd = -1;
-    if (c->server) g_convs.erase(id);
     return;
   }
   const DWORD inst = c->inst;
@@ -247,10 +346,11 @@ void PartnerClosed(std::uintptr_t id) {
 void SendAck(std::uintptr_t id, std::uint32_t status) {
   Conv *c = FindConv(id);
   if (c == nullptr) return;
-  std::uint8_t f[kAckSize];
-  PutU32(f, kAck);
-  PutU32(f + 4, status);
-  SendFrame(c->fd, f, sizeof f);
+  std::vector<std::uint8_t> f(kAckSize);
+  PutU32(f.data(), kAck);
+  PutU32(f.data() + 4, status);
+  const Queued q = Enqueue(*c, std::move(f));
+  if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
 }
 
 std::uint32_t AckStatus(HDDEDATA r) {
@@ -260,15 +360,17 @@ std::uint32_t AckStatus(HDDEDATA r) {
   return 0;
 }
 
-// Server side: the CONNECT frame of a newly accepted connection.
+// Server side: the CONNECT frame of a newly accepted connection. A CONNECT must name
+// the listener's service and the connecting process's own pid.
 void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const std::string &listenerService) {
   Conv *c = FindConv(id);
   std::uint8_t reply[kConnectReplySize];
   PutU32(reply, kConnectReply);
   PutU32(reply + 4, 0);
   if (f.size() != kConnectSize || GetU32(f.data()) != kConnect ||
-      Upper(NameField(f.data() + 4).c_str()) != listenerService) {
-    SendFrame(c->fd, reply, sizeof reply);
+      Upper(NameField(f.data() + 4).c_str()) != listenerService ||
+      GetU32(f.data() + 24) != static_cast<std::uint32_t>(c->peerPid)) {
+    SendNow(c->fd, reply, sizeof reply);
     CloseConv(id);
     return;
   }
@@ -276,6 +378,7 @@ void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const
   c->topic = Upper(NameField(f.data() + 13).c_str());
   c->partnerPid = GetU32(f.data() + 24);
   c->partnerInst = GetU32(f.data() + 28);
+  c->deadline = Clock::time_point::max();
   const DWORD inst = c->inst;
   const std::string topic = c->topic, service = c->service;
   const ULONG_PTR same = SameInstance(*c);
@@ -283,13 +386,13 @@ void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const
   c = FindConv(id);
   if (c == nullptr) return;
   if (ok == nullptr) {
-    SendFrame(c->fd, reply, sizeof reply);
+    SendNow(c->fd, reply, sizeof reply);
     CloseConv(id);
     return;
   }
   PutU32(reply + 4, 1);
   c->phase = Phase::Open;
-  SendFrame(c->fd, reply, sizeof reply);
+  SendNow(c->fd, reply, sizeof reply);  // the first frame: a fresh socket takes it
   Callback(inst, XTYP_CONNECT_CONFIRM, 0, id, topic, service, nullptr, same);
 }
 
@@ -318,31 +421,82 @@ void OnServerFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
 }
 
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
-void OnClientFrame(Conv *c, const std::vector<std::uint8_t> &f) {
+void OnClientFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
+  Conv *c = FindConv(id);
   const std::uint32_t kind = f.size() >= 8 ? GetU32(f.data()) : 0;
   if (c->phase == Phase::AwaitReply) {
-    if (kind == kConnectReply && f.size() == kConnectReplySize) c->reply = GetU32(f.data() + 4) == 1 ? 1 : 0;
+    if (kind != kConnectReply || f.size() != kConnectReplySize) return;
+    c->reply = GetU32(f.data() + 4) == 1 ? 1 : 0;
+    if (!c->asyncConnect) return;  // DdeConnect, waiting, takes it from here
+    if (c->reply != 1) return Drop(id, kDropRefused);
+    c->phase = Phase::Open;
+    c->deadline = Clock::time_point::max();
+    if (!Flush(*c)) Drop(id, kDropPartnerClosed);
     return;
   }
-  if (kind != kAck || f.size() != kAckSize) return;
-  if (c->staleAcks > 0) {
-    --c->staleAcks;
-  } else if (c->waiting) {
-    c->acked = true;
-    c->ackStatus = GetU32(f.data() + 4);
+  if (kind != kAck || f.size() != kAckSize || c->inflight.empty()) return;  // an ACK of nothing: dropped
+  const InFlight t = c->inflight.front();
+  c->inflight.pop_front();
+  const std::uint32_t status = GetU32(f.data() + 4);
+  if (t.stale) {
+  } else if (!t.async) {
+    if (t.txn == c->waitingTxn) {
+      c->acked = true;
+      c->ackStatus = status;
+    }
+  } else {
+    const DWORD inst = c->inst;
+    const std::string topic = c->topic;
+    const ULONG_PTR ok = (status & DDE_FACK) ? 1 : 0;
+    Callback(inst, XTYP_XACT_COMPLETE, 0, id, topic, topic, reinterpret_cast<HDDEDATA>(ok), status, t.txn);
+    c = FindConv(id);
+    if (c == nullptr) return;
   }
+  if (!Flush(*c)) Drop(id, kDropPartnerClosed);  // a transaction held back may go now
 }
 
-void Accept(Instance &inst, const Listener &l) {
-  int fd = ::accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return;
+std::size_t Handshaking() {
+  std::size_t n = 0;
+  for (const auto &[id, c] : g_convs) n += c.server && c.phase == Phase::AwaitConnect;
+  return n;
+}
+
+void Accept(Instance &inst, Listener &l) {
+  int fd = ::accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) {
+    // Out of descriptors or memory: the connection stays in the backlog and the
+    // listener is left alone for a while (doubling up to a second), instead of being
+    // found ready again at once.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      l.backoffMs = std::clamp(l.backoffMs * 2, kAcceptBackoffMinMs, kAcceptBackoffMaxMs);
+      l.pausedUntil = Clock::now() + std::chrono::milliseconds(l.backoffMs);
+    }
+    return;
+  }
+  l.backoffMs = 0;
   struct ucred cred{};
   socklen_t len = sizeof cred;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid()) {
     ::close(fd);
     return;
   }
-  g_convs.emplace(g_nextId++, Conv(inst.number, fd, true, Phase::AwaitConnect, l.service, "", 0, 0));
+  std::size_t fromPeer = 0;
+  for (const auto &[id, c] : g_convs) fromPeer += c.server && c.peerPid == cred.pid;
+  if (fromPeer >= kMaxConversationsPerPeer) {
+    ::close(fd);
+    return;
+  }
+  if (Handshaking() >= kMaxHandshakes) {  // the oldest silent connection makes room
+    for (auto &[id, c] : g_convs)
+      if (c.server && c.phase == Phase::AwaitConnect) {
+        CloseConv(id);
+        break;
+      }
+  }
+  Conv c(inst.number, fd, true, Phase::AwaitConnect, l.service, "", 0, 0);
+  c.peerPid = cred.pid;
+  c.deadline = Clock::now() + std::chrono::milliseconds(kHandshakeLimitMs);
+  g_convs.emplace(g_nextId++, std::move(c));
 }
 
 std::string EndpointPath(const char *dir, const std::string &service, DWORD pid, DWORD inst) {
@@ -381,8 +535,9 @@ std::vector<Candidate> Endpoints(const char *dir, const std::string &service) {
   return out;
 }
 
-// Connects a socket to `path`: the descriptor, or -1 (a refusing endpoint is unlinked).
-int ConnectEndpoint(const std::string &path) {
+// Connects a socket to `path`, whose listener must be process `pid` of this user:
+// the descriptor (non-blocking), or -1 (a refusing endpoint is unlinked).
+int ConnectEndpoint(const std::string &path, DWORD pid) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) return -1;
@@ -394,7 +549,13 @@ int ConnectEndpoint(const std::string &path) {
     ::close(fd);
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  struct ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid() ||
+      static_cast<DWORD>(cred.pid) != pid) {  // an endpoint named for another process
+    ::close(fd);
+    return -1;
+  }
   return fd;
 }
 
@@ -402,23 +563,65 @@ int ConnectEndpoint(const std::string &path) {
 
 void CollectDdeSources(std::vector<PollSource> &out) {
   out.clear();
-  for (auto &[id, inst] : g_instances)
-    for (const Listener &l : inst.listeners) out.push_back({l.fd, l.id});
+  const Clock::time_point now = Clock::now();
+  if (g_convs.size() < kMaxConversations)  // at the cap new connections wait in the backlog
+    for (auto &[id, inst] : g_instances)
+      for (const Listener &l : inst.listeners)
+        if (l.pausedUntil <= now) out.push_back({l.fd, l.id, POLLIN});
   for (auto &[id, c] : g_convs)
-    if (c.fd >= 0) out.push_back({c.fd, id});
+    if (c.fd >= 0) {
+      const bool sending = !c.out.empty() && c.phase == Phase::Open &&
+                           (c.out.front().txn == 0 || Unacked(c) < kMaxUnacked);
+      out.push_back({c.fd, id, static_cast<short>(POLLIN | (sending ? POLLOUT : 0))});
+    }
 }
 
-void ServiceDdeSource(std::uintptr_t id) {
-  for (auto &[n, inst] : g_instances)
+Clock::time_point NextDdeDeadline() {
+  Clock::time_point t = g_notices.empty() ? Clock::time_point::max() : Clock::time_point::min();
+  for (auto &[id, inst] : g_instances)
     for (const Listener &l : inst.listeners)
+      if (l.pausedUntil != Clock::time_point{}) t = std::min(t, l.pausedUntil);
+  for (auto &[id, c] : g_convs) {
+    t = std::min(t, c.deadline);
+    if (!c.inflight.empty() && c.inflight.front().async) t = std::min(t, c.inflight.front().deadline);
+  }
+  return t;
+}
+
+// The time limits that passed, and the conversations the layer ended: a silent new
+// connection is closed, an unanswered asynchronous connect or transaction ends its
+// conversation; each dropped conversation's instance hears XTYP_DISCONNECT.
+void ServiceDdeTimeLimits() {
+  const Clock::time_point now = Clock::now();
+  for (auto &[id, inst] : g_instances)
+    for (Listener &l : inst.listeners)
+      if (l.pausedUntil != Clock::time_point{} && l.pausedUntil <= now) l.pausedUntil = {};
+  std::vector<std::pair<std::uintptr_t, ULONG_PTR>> expired;
+  for (auto &[id, c] : g_convs) {
+    if (c.deadline <= now) expired.push_back({id, c.server ? kDropHandshake : kDropNoReply});
+    else if (!c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now)
+      expired.push_back({id, kDropNoAck});
+  }
+  for (auto [id, reason] : expired) Drop(id, reason);
+  std::vector<Notice> notices;
+  notices.swap(g_notices);
+  for (const Notice &n : notices) Callback(n.inst, XTYP_DISCONNECT, 0, n.conv, "", "", nullptr, n.same, n.reason);
+}
+
+void ServiceDdeSource(std::uintptr_t id, short revents) {
+  if (id == kTimeLimitsSource) return ServiceDdeTimeLimits();
+  for (auto &[n, inst] : g_instances)
+    for (Listener &l : inst.listeners)
       if (l.id == id) return Accept(inst, l);
   Conv *c = FindConv(id);
   if (c == nullptr) return;
+  if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
+  if ((revents & ~POLLOUT) == 0) return;
   std::vector<std::uint8_t> f;
   const int r = RecvFrame(c->fd, &f);
   if (r < 0) return;
   if (r == 0) return PartnerClosed(id);
-  if (!c->server) return OnClientFrame(c, f);
+  if (!c->server) return OnClientFrame(id, f);
   if (c->phase == Phase::AwaitConnect) return OnConnectFrame(id, f, c->service);
   OnServerFrame(id, f);
 }
@@ -447,6 +650,8 @@ BOOL DdeUninitialize(DWORD idInst) {
     }
   }
   for (const Listener &l : inst->listeners) CloseListener(l);
+  g_notices.erase(std::remove_if(g_notices.begin(), g_notices.end(), [idInst](const Notice &n) { return n.inst == idInst; }),
+                  g_notices.end());
   g_instances.erase(idInst);
   return TRUE;
 }
@@ -525,7 +730,13 @@ HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ, UINT afCmd) {
   return ok;
 }
 
-HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT) {
+namespace {
+
+// What DdeConnect and qlm::ConnectNoWait share: the names checked, the candidates
+// found, a socket connected to one of them and its CONNECT sent. `wait`: DdeConnect's
+// wait for each reply; without it the first candidate that takes the CONNECT is
+// returned still awaiting its reply.
+HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   Instance *inst = FindInstance(idInst);
   if (inst == nullptr) return nullptr;
   const std::string *svcName = AtomName(hszService), *topicName = AtomName(hszTopic);
@@ -558,14 +769,22 @@ HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT) {
   PutU32(frame + 28, inst->number);
 
   for (const Candidate &cand : candidates) {
-    const int fd = ConnectEndpoint(cand.path);
+    if (g_convs.size() >= kMaxConversations) break;
+    const int fd = ConnectEndpoint(cand.path, cand.pid);
     if (fd < 0) continue;
-    if (!SendFrame(fd, frame, sizeof frame)) {
+    ssize_t sent;
+    do sent = ::send(fd, frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(sizeof frame)) {
       ::close(fd);
       continue;
     }
     const std::uintptr_t id = g_nextId++;
-    g_convs.emplace(id, Conv(idInst, fd, false, Phase::AwaitReply, service, topic, cand.pid, cand.inst));
+    Conv conv(idInst, fd, false, Phase::AwaitReply, service, topic, cand.pid, cand.inst);
+    conv.asyncConnect = !wait;
+    if (!wait) conv.deadline = Clock::now() + std::chrono::milliseconds(kConnectReplyMs);  // DdeConnect waits itself
+    g_convs.emplace(id, std::move(conv));
+    if (!wait) return ConvHandle(id);
     PumpUntil([id] {
       const Conv *c = FindConv(id);
       return c == nullptr || c->reply >= 0 || c->closed;
@@ -573,12 +792,19 @@ HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT) {
     Conv *c = FindConv(id);
     if (c != nullptr && c->reply == 1 && !c->closed) {
       c->phase = Phase::Open;
+      c->deadline = Clock::time_point::max();
       return ConvHandle(id);
     }
     CloseConv(id);
   }
   SetError(idInst, DMLERR_NO_CONV_ESTABLISHED);
   return nullptr;
+}
+
+}  // namespace
+
+HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT) {
+  return Connect(idInst, hszService, hszTopic, true);
 }
 
 BOOL DdeDisconnect(HCONV hConv) {
@@ -625,7 +851,8 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   }
   if (pdwResult != nullptr) *pdwResult = 0;
   Conv *c = FindConv(id);
-  if (c == nullptr || c->server || c->phase != Phase::Open) {
+  const bool pendingConnect = c != nullptr && c->asyncConnect && c->phase == Phase::AwaitReply;
+  if (c == nullptr || c->server || (c->phase != Phase::Open && !(pendingConnect && dwTimeout == TIMEOUT_ASYNC))) {
     if (c != nullptr) SetError(c->inst, DMLERR_NO_CONV_ESTABLISHED);
     else
       for (auto &[n, inst] : g_instances) inst.lastError = DMLERR_NO_CONV_ESTABLISHED;
@@ -636,9 +863,9 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
     SetError(inst, error);
     return nullptr;
   };
-  if (c->waiting) return fail(DMLERR_REENTRANCY);
-  if ((wType != XTYP_POKE && wType != XTYP_EXECUTE) || dwTimeout == TIMEOUT_ASYNC)
-    return fail(DMLERR_INVALIDPARAMETER);
+  const bool async = dwTimeout == TIMEOUT_ASYNC;
+  if (c->waitingTxn != 0) return fail(DMLERR_REENTRANCY);
+  if (wType != XTYP_POKE && wType != XTYP_EXECUTE) return fail(DMLERR_INVALIDPARAMETER);
 
   std::vector<std::uint8_t> frame;
   if (wType == XTYP_POKE) {
@@ -654,10 +881,25 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
     PutU32(frame.data() + 4, static_cast<std::uint32_t>(payload.size()));
   }
   frame.insert(frame.end(), payload.begin(), payload.end());
-  if (!SendFrame(c->fd, frame.data(), frame.size()))
-    return fail(errno == EMSGSIZE ? DMLERR_MEMORY_ERROR : DMLERR_SERVER_DIED);
+  if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);
+  if (g_nextTxn == 0) g_nextTxn = 1;  // 0 names no transaction
+  const DWORD txn = g_nextTxn++;
+  switch (Enqueue(*c, std::move(frame), txn, async)) {
+    case Queued::Ok: break;
+    case Queued::TooBig: return fail(DMLERR_MEMORY_ERROR);
+    case Queued::Overflow:
+      Drop(id, kDropNotReading);
+      return fail(DMLERR_SERVER_DIED);
+    case Queued::Broken:
+      Drop(id, kDropPartnerClosed);
+      return fail(DMLERR_SERVER_DIED);
+  }
+  if (async) {
+    if (pdwResult != nullptr) *pdwResult = txn;
+    return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(txn));
+  }
 
-  c->waiting = true;
+  c->waitingTxn = txn;
   c->acked = false;
   PumpUntil([id] {
     const Conv *k = FindConv(id);
@@ -665,9 +907,16 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   }, Clock::now() + std::chrono::milliseconds(dwTimeout));
   c = FindConv(id);
   if (c == nullptr) return fail(DMLERR_SERVER_DIED);
-  c->waiting = false;
+  c->waitingTxn = 0;
   if (!c->acked) {
-    ++c->staleAcks;
+    // Not sent yet: it never will be. Sent: its ACK, when it comes, is dropped.
+    auto unsent = std::find_if(c->out.begin(), c->out.end(), [txn](const OutFrame &f) { return f.txn == txn; });
+    if (unsent != c->out.end()) {
+      c->outBytes -= unsent->bytes.size();
+      c->out.erase(unsent);
+    }
+    for (InFlight &t : c->inflight)
+      if (t.txn == txn) t.stale = true;
     return fail(wType == XTYP_POKE ? DMLERR_POKEACKTIMEOUT : DMLERR_EXECACKTIMEOUT);
   }
   if (pdwResult != nullptr) *pdwResult = c->ackStatus;
@@ -684,6 +933,10 @@ UINT DdeGetLastError(DWORD idInst) {
 }
 
 namespace qlm {
+
+HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
+  return Connect(idInst, hszService, hszTopic, false);
+}
 
 BOOL ConversationPartner(HCONV hConv, DWORD *pid, DWORD *instance) {
   const Conv *c = FindConv(ConvId(hConv));

@@ -127,9 +127,11 @@ UINT WinExec(LPCSTR lpCmdLine, UINT) {
   argv.push_back(nullptr);
   std::vector<std::string> envStore;
   for (char **e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "QLM_READY_FD=", 13) != 0 && std::strncmp(*e, "QLM_RUNDIR=", 11) != 0)
+    if (std::strncmp(*e, "QLM_READY_FD=", 13) != 0 && std::strncmp(*e, "QLM_RUNDIR=", 11) != 0 &&
+        std::strncmp(*e, "QLM_OWNER_PID=", 14) != 0)
       envStore.emplace_back(*e);
   envStore.push_back("QLM_READY_FD=" + std::to_string(kChildReadyFd));
+  envStore.push_back("QLM_OWNER_PID=" + std::to_string(::getpid()));
   envStore.push_back(std::string("QLM_RUNDIR=") + runDir);
   std::vector<char *> envp;
   for (std::string &e : envStore) envp.push_back(e.data());

@@ -13,17 +13,26 @@ namespace qlm::platform {
 
 using Clock = std::chrono::steady_clock;
 
-// A descriptor of a DDE instance that the pump watches; `id` names it in kWmDdeEvent.
+// A descriptor of a DDE instance that the pump watches for `events`; `id` names it in
+// kWmDdeEvent (wParam; lParam carries the events found).
 struct PollSource {
   int fd;
   std::uintptr_t id;
+  short events;
 };
+// The source id of the layer's own work: time limits that passed, conversations it
+// ended. Due when NextDdeDeadline() has passed.
+inline constexpr std::uintptr_t kTimeLimitsSource = 0;
 
-// dde.cc: every listening endpoint and conversation of the process.
+// dde.cc: the listening endpoints that accept now and every conversation of the
+// process (with POLLOUT while it has frames to send).
 void CollectDdeSources(std::vector<PollSource> &out);
-// dde.cc: handles what is waiting on source `id` (one connection, one frame, or the end
-// of a conversation) and calls the instance's callback. Nothing for an unknown id.
-void ServiceDdeSource(std::uintptr_t id);
+// dde.cc: when the layer's own work is due next (time_point::min(): at once).
+Clock::time_point NextDdeDeadline();
+// dde.cc: handles what is waiting on source `id` (one connection, queued frames the
+// socket takes now, one frame, or the end of a conversation; for kTimeLimitsSource
+// the time limits) and calls the instance's callback. Nothing for an unknown id.
+void ServiceDdeSource(std::uintptr_t id, short revents);
 
 // pump.cc: dispatches events (timers and DDE, never WM_QUIT) until done() holds or the
 // deadline passes. Returns done().

@@ -60,12 +60,18 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       }
       return true;
     }
+    const Clock::time_point ddeDue = NextDdeDeadline();
+    if (ddeDue <= now) {
+      Fill(m, kWmDdeEvent, kTimeLimitsSource, 0);
+      return true;
+    }
     CollectDdeSources(sources);
     fds.clear();
-    for (const PollSource &s : sources) fds.push_back({s.fd, POLLIN, 0});
+    for (const PollSource &s : sources) fds.push_back({s.fd, s.events, 0});
 
     Clock::time_point until = wait ? deadline : now;
     if (t != nullptr) until = std::min(until, t->due);
+    until = std::min(until, ddeDue);
     timespec ts{};
     timespec *timeout = nullptr;
     if (until != Clock::time_point::max()) {
@@ -82,7 +88,7 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
         const std::size_t j = (g_roundRobin + i) % fds.size();
         if (fds[j].revents != 0) {
           g_roundRobin = j + 1;
-          Fill(m, kWmDdeEvent, sources[j].id, 0);
+          Fill(m, kWmDdeEvent, sources[j].id, fds[j].revents);
           return true;
         }
       }
@@ -140,7 +146,7 @@ LRESULT DispatchMessageA(const MSG *lpMsg) {
   if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0)
     reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, lpMsg->time);
   else if (lpMsg->message == kWmDdeEvent)
-    ServiceDdeSource(lpMsg->wParam);
+    ServiceDdeSource(lpMsg->wParam, static_cast<short>(lpMsg->lParam));
   return 0;
 }
 

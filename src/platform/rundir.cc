@@ -2,6 +2,7 @@
 // applications. See qlm::RunDirectory in platform/windows.h.
 #include <pthread.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -53,19 +54,39 @@ bool Abandoned(const char *name) {
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+// Whether a process still holds the server lock of run directory `dir`: its server
+// still runs (it ends by itself, its application having gone) and keeps the
+// directory until then.
+bool ServerLockHeld(const std::string &dir) {
+  const int fd = ::open((dir + "/qlmrqmgr.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock fl{};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
+
 }  // namespace
 
 namespace platform {
 
 int MakePrivateDir(const std::string &path) {
-  if (::mkdir(path.c_str(), 0700) == 0) {
-    ::chmod(path.c_str(), 0700);  // whatever the umask took away
-  } else if (errno != EEXIST) {
-    return -1;
-  }
+  const bool made = ::mkdir(path.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) return -1;
+  // Looked at without following a link: a link in its place (whoever made it) is
+  // refused, never the directory it points to taken instead.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno = (errno == ELOOP || errno == ENOTDIR) ? EPERM : errno, -1;
   struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  if (!S_ISDIR(st.st_mode)) return errno = ENOTDIR, -1;
+  const bool ok = ::fstat(fd, &st) == 0;
+  if (ok && made && st.st_uid == ::geteuid()) {
+    ::fchmod(fd, 0700);  // whatever the umask took away
+    st.st_mode = (st.st_mode & ~07777) | 0700;
+  }
+  ::close(fd);
+  if (!ok) return -1;
   if (st.st_uid != ::geteuid()) return errno = EPERM, -1;
   if ((st.st_mode & 077) != 0) return errno = EACCES, -1;
   return 0;
@@ -122,7 +143,8 @@ int PrepareRunDir() {
   ::closedir(d);
   for (const std::string &p : stale) {
     struct stat st{};
-    if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) RemoveTree(p);
+    if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && !ServerLockHeld(p))
+      RemoveTree(p);
   }
   return 0;
 }

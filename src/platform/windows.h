@@ -155,8 +155,12 @@ typedef void (*TIMERPROC)(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD time)
 //   XTYP_POKE            hConv, wFmt, hsz1 topic, hsz2 item, hData; result DDE_FACK,
 //                        DDE_FBUSY or 0 becomes the ACK status
 //   XTYP_EXECUTE         hConv, hsz1 topic, hData (the command); result as for a poke
-//   XTYP_DISCONNECT      hConv: the partner closed the conversation (never for the
-//                        instance's own DdeDisconnect); the handle is invalid afterwards
+//   XTYP_DISCONNECT      hConv: the partner closed the conversation, or the layer ended
+//                        it (dwData1 says why: kDrop* below); never for the instance's
+//                        own DdeDisconnect; the handle is invalid afterwards
+//   XTYP_XACT_COMPLETE   hConv, hsz1 topic, hsz2 item, dwData1 the transaction id,
+//                        dwData2 the ACK status, hData non-null when it was DDE_FACK:
+//                        the ACK of an asynchronous transaction (TIMEOUT_ASYNC)
 // Handles and data given to the callback are valid only during the call.
 
 // Creates an instance <pid>.<n> (n counts from 1 in each process). *pidInst must be 0.
@@ -187,8 +191,19 @@ HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ hsz2, UINT afCmd);
 // in ascending order of pid and instance number (an instance-specific name tries that
 // one alone), sends CONNECT and waits up to kConnectReplyMs for the CONNECT_REPLY of
 // each, and takes the first that accepts. An endpoint that refuses the socket
-// connection is stale and is unlinked. Null when none accepts
+// connection is stale and is unlinked; one whose listening process is not the one its
+// name gives (SO_PEERCRED) or not of this user is skipped. Null when none accepts
 // (DMLERR_NO_CONV_ESTABLISHED, or DMLERR_SYS_ERROR when the run directory is refused).
+//
+// The server side of every conversation: a connection whose peer is not of this user
+// is closed at once, and so is one beyond kMaxConversationsPerPeer of one process; a
+// new connection must send its CONNECT within kHandshakeLimitMs, and its claimed pid
+// must be its own (SO_PEERCRED), else it is closed (CONNECT_REPLY 0 for a wrong
+// claim). At most kMaxHandshakes connections wait for their CONNECT (a new one closes
+// the oldest), and at most kMaxConversations exist in a process (listeners wait
+// meanwhile). When accepting fails for want of descriptors or memory, that listener
+// rests kAcceptBackoffMinMs, doubling up to kAcceptBackoffMaxMs, instead of being
+// found ready again at once.
 HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT pCC);
 // Closes a conversation of either side; the partner sees XTYP_DISCONNECT.
 BOOL DdeDisconnect(HCONV hConv);
@@ -203,14 +218,21 @@ DWORD DdeGetData(HDDEDATA hData, LPBYTE pDst, DWORD cbMax, DWORD cbOff);
 
 // XTYP_POKE (item hszItem, format wFmt) or XTYP_EXECUTE on a conversation, synchronous:
 // sends one POKE or EXECUTE frame and waits up to dwTimeout ms for its ACK, dispatching
-// the other events of the process meanwhile. pData with cbData == 0xFFFFFFFF is a data
+// the other events of the process meanwhile. With dwTimeout TIMEOUT_ASYNC it queues
+// the frame and returns at once the transaction id (also in *pdwResult); the ACK
+// arrives as XTYP_XACT_COMPLETE, and a partner that lets kAckLimitMs pass without it
+// has the conversation ended (XTYP_DISCONNECT, kDropNoAck). Frames are never sent
+// with a wait: those the socket does not take are queued and sent as it drains, at
+// most kMaxUnacked transactions being unacknowledged at a time. A conversation whose
+// queue would pass kMaxQueuedFrames or kMaxQueuedBytes is ended (kDropNotReading;
+// the call fails with DMLERR_SERVER_DIED). pData with cbData == 0xFFFFFFFF is a data
 // handle, which the call consumes; otherwise cbData raw bytes. Returns non-zero when the
 // partner acknowledged (*pdwResult gets the status); otherwise null and DdeGetLastError:
 //   DMLERR_NOTPROCESSED (refused), DMLERR_BUSY, DMLERR_POKEACKTIMEOUT /
 //   DMLERR_EXECACKTIMEOUT (no ACK in time; a late ACK is discarded),
 //   DMLERR_SERVER_DIED (the partner closed while we waited), DMLERR_NO_CONV_ESTABLISHED
 //   (not a live conversation), DMLERR_REENTRANCY (a transaction already waits on it),
-//   DMLERR_INVALIDPARAMETER (other types, TIMEOUT_ASYNC), DMLERR_MEMORY_ERROR (too big).
+//   DMLERR_INVALIDPARAMETER (other types), DMLERR_MEMORY_ERROR (more than kMaxFrame).
 HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszItem, UINT wFmt,
                               UINT wType, DWORD dwTimeout, LPDWORD pdwResult);
 // The instance's last error, which is reset to DMLERR_NO_ERROR.
@@ -243,6 +265,26 @@ void PostQuitMessage(int nExitCode);
 inline constexpr UINT kWmDdeEvent = WM_APP + 0x0D0E;  // a DDE event waiting for dispatch
 inline constexpr DWORD kConnectReplyMs = 5000;        // DdeConnect's wait for each reply
 
+// Limits of the conversations (see DdeConnect and DdeClientTransaction).
+inline constexpr DWORD kHandshakeLimitMs = 2000;   // a new connection's CONNECT due
+inline constexpr DWORD kAckLimitMs = 5000;         // the ACK of an asynchronous transaction due
+inline constexpr std::size_t kMaxUnacked = 8;      // transactions sent and not yet acknowledged
+inline constexpr std::size_t kMaxQueuedFrames = 256;           // frames waiting for the socket
+inline constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;    // their bytes
+inline constexpr std::size_t kMaxFrame = 65536;                // bytes of one frame
+inline constexpr std::size_t kMaxConversations = 512;          // per process
+inline constexpr std::size_t kMaxConversationsPerPeer = 16;    // accepted from one process
+inline constexpr std::size_t kMaxHandshakes = 64;              // connections awaiting CONNECT
+inline constexpr int kAcceptBackoffMinMs = 50;
+inline constexpr int kAcceptBackoffMaxMs = 1000;
+// Why the layer ended a conversation (dwData1 of its XTYP_DISCONNECT).
+inline constexpr ULONG_PTR kDropPartnerClosed = 0;  // closed, or the socket failed
+inline constexpr ULONG_PTR kDropNotReading = 1;     // its queue of unsent frames overflowed
+inline constexpr ULONG_PTR kDropNoAck = 2;          // an ACK did not come within kAckLimitMs
+inline constexpr ULONG_PTR kDropNoReply = 3;        // no CONNECT_REPLY within kConnectReplyMs
+inline constexpr ULONG_PTR kDropRefused = 4;        // CONNECT_REPLY 0
+inline constexpr ULONG_PTR kDropHandshake = 5;      // no CONNECT within kHandshakeLimitMs
+
 // ---------------------------------------------------------------------------
 // Windows (top-level window titles only).
 
@@ -266,7 +308,8 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 // program (searched in PATH when it names no directory) detached: its own session,
 // standard streams on /dev/null, no descriptors of the caller but the readiness pipe,
 // whose descriptor its environment names in QLM_READY_FD; QLM_RUNDIR names the run
-// directory when one is in use. Then waits, at most kReadyWaitMs, until the program
+// directory when one is in use, QLM_OWNER_PID the calling process (a server ends
+// once it has ended). Then waits, at most kReadyWaitMs, until the program
 // writes a byte to the pipe or closes it. Returns 33 when it did (or still runs when the
 // wait ends); else below 32:
 //   0 out of resources, 2 program not found, 3 path not found (or the run directory
@@ -303,6 +346,14 @@ int PrepareRunDir();
 void RemoveRunDir();
 // The longest run directory path whose endpoint paths still fit a socket address.
 inline constexpr std::size_t kMaxRunDirLength = 76;
+
+// DdeConnect to one instance-specific name ("<SERVICE>.<pid>.<n>") without waiting
+// for the CONNECT_REPLY: the conversation is returned at once, and asynchronous
+// transactions (TIMEOUT_ASYNC) on it are held until the reply accepts it. A refusal,
+// or no reply within kConnectReplyMs, ends it (XTYP_DISCONNECT with kDropRefused or
+// kDropNoReply). Null when no connection could be made (DdeGetLastError as for
+// DdeConnect).
+HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic);
 
 // The partner of a conversation: its process id and instance number (from its CONNECT
 // frame, or from the endpoint's name for a conversation this process opened).

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -255,6 +258,48 @@ TEST_F(Icc, ASilentOrDyingServer) {
   EXPECT_EQ(icc::kErrNoPartner, Send(req));
   icc::iccEnd();
   EXPECT_EQ(0, ipcState().maxServices);
+}
+
+TEST_F(Icc, OnlyTheServersProcessCanAnswer) {
+  InstallDouble("request\nsilent\n");
+  ASSERT_EQ(0, icc::iccStart());
+  std::string endpoint;
+  for (const auto &e : std::filesystem::directory_iterator(root_ / "run"))
+    if (e.path().filename().string().rfind("CAPIAPP.", 0) == 0) endpoint = e.path();
+  ASSERT_FALSE(endpoint.empty());
+  // Another process of the user connects to the library's own service, as itself,
+  // and pokes a data message that looks like an answer.
+  const pid_t other = Fork([&] {
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, endpoint.c_str(), sizeof a.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) return 1;
+    std::uint8_t f[64] = {1};
+    std::memcpy(f + 4, "CAPIAPP", 7);
+    std::memcpy(f + 13, "COURIER", 7);
+    const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
+    std::memcpy(f + 24, &pid, 4);
+    f[28] = 5;
+    ::send(fd, f, 32, 0);
+    std::uint8_t reply[8];
+    ::recv(fd, reply, sizeof reply, 0);
+    const Bytes fake = Rmil("1", false);
+    std::uint8_t poke[256] = {3, 0, 0, 0, 1};
+    std::memcpy(poke + 8, "COURIER", 7);
+    const std::uint32_t len = static_cast<std::uint32_t>(8 + fake.size());
+    std::memcpy(poke + 20, &len, 4);
+    std::memcpy(poke + 32, fake.data(), fake.size());
+    ::send(fd, poke, 24 + len, MSG_NOSIGNAL);
+    ::usleep(300 * 1000);
+    return 0;
+  });
+  ASSERT_EQ(0, Send(Rmil("1", true)));  // the double never answers
+  std::uint8_t buf[3072];
+  int length = sizeof buf;
+  EXPECT_EQ(icc::kErrTimeout, icc::iccReceive(buf, &length));  // nothing taken from the other
+  EXPECT_EQ(0, ExitStatus(other));
+  End();
 }
 
 TEST_F(Icc, ProcessNamesAndCommandLine) {

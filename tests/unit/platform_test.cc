@@ -177,11 +177,12 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   // Accepted: XTYP_CONNECT (topic, service), CONNECT_REPLY 1, then CONFIRM.
   const int peer = Socket(dir_ / eps[0], false);
   rec.rawPeer = peer;
-  Send(peer, Connect("srv1", "Topic", 4242, 7));
+  const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
+  Send(peer, Connect("srv1", "Topic", self, 7));
   EXPECT_EQ("connect TOPIC SRV1 ;confirm TOPIC SRV1 ;", rec.Take());
   EXPECT_TRUE(rec.replyFirst);
   const HCONV conv = rec.conv;
-  EXPECT_EQ("4242.7", Partner(conv));
+  EXPECT_EQ(std::to_string(self) + ".7", Partner(conv));
   EXPECT_EQ(Reply(1), Recv(peer));
 
   // POKE: the callback's result becomes the ACK status (accepted, busy, refused).
@@ -210,7 +211,7 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   rec.acceptConnect = false;
   rec.rawPeer = -1;
   const int refused = Socket(dir_ / eps[0], false);
-  Send(refused, Connect("SRV1", "TOPIC", 1, 1));
+  Send(refused, Connect("SRV1", "TOPIC", self, 1));
   EXPECT_EQ("connect TOPIC SRV1 ;", rec.Take());
   EXPECT_EQ(Reply(0), Recv(refused));
   EXPECT_TRUE(Recv(refused).empty());  // closed
@@ -225,7 +226,8 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   // A raw server: records every frame and answers: CONNECT accepted, POKE accepted,
   // EXECUTE refused, POKE busy, POKE not answered in time, POKE answered after the
   // late refusal of the previous one.
-  const int listener = Socket(dir_ / "RAW.999.3", true);
+  const std::string pid = std::to_string(::getpid());
+  const int listener = Socket(dir_ / ("RAW." + pid + ".3"), true);
   std::vector<Bytes> frames;
   std::thread server([&] {
     const int fd = ::accept(listener, nullptr, nullptr);
@@ -247,7 +249,7 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   });
   const HCONV conv = DdeConnect(inst, Hsz(inst, "raw"), Hsz(inst, "topic"), nullptr);
   ASSERT_NE(nullptr, conv);
-  EXPECT_EQ("999.3", Partner(conv));
+  EXPECT_EQ(pid + ".3", Partner(conv));
 
   const HSZ item = Hsz(inst, "topic");
   BYTE abc[] = {'a', 'b', 'c'}, cmd[] = {'[', 'x', ']'};
@@ -274,6 +276,68 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   EXPECT_EQ(Connect("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
   EXPECT_EQ(Execute("[x]"), frames[2]);
   for (int i : {1, 3, 4, 5}) EXPECT_EQ(Poke("TOPIC", "abc", 3), frames[i]) << i;
+  DdeUninitialize(inst);
+}
+
+TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
+  static std::vector<std::string> events;
+  events.clear();
+  const DWORD inst = NewInstance([](UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR d1,
+                                    ULONG_PTR d2) -> HDDEDATA {
+    if (type == XTYP_XACT_COMPLETE)
+      events.push_back("complete " + std::to_string(d1) + " " + std::to_string(d2) + (data ? " ok" : " no"));
+    if (type == XTYP_DISCONNECT) events.push_back("disconnect " + std::to_string(d1));
+    if (type == XTYP_CONNECT) return reinterpret_cast<HDDEDATA>(std::uintptr_t{1});
+    return nullptr;
+  });
+  const std::string pid = std::to_string(::getpid());
+  const int listener = Socket(dir_ / ("RAWA." + pid + ".4"), true);
+  const HSZ item = Hsz(inst, "T");
+  const HCONV conv = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
+  ASSERT_NE(nullptr, conv);
+  // Transactions queued before the reply go out once it accepts, in order.
+  BYTE x[] = {'x'};
+  DWORD ids[12] = {};
+  for (DWORD &id : ids) ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, item, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id));
+  const int peer = ::accept(listener, nullptr, nullptr);
+  EXPECT_EQ(32u, Recv(peer).size());  // CONNECT
+  Send(peer, Reply(1));
+  Drain();
+  // At most 8 are sent before their ACKs come.
+  int sent = 0;
+  for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
+  EXPECT_EQ(8, sent);
+  Send(peer, Ack(0x8000));
+  Send(peer, Ack(0));
+  Drain();
+  ASSERT_EQ(2u, events.size());
+  EXPECT_EQ("complete " + std::to_string(ids[0]) + " 32768 ok", events[0]);
+  EXPECT_EQ("complete " + std::to_string(ids[1]) + " 0 no", events[1]);
+  for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
+  EXPECT_EQ(10, sent);  // two more went as two ACKs came
+  // No further ACK within the time limit: the conversation is ended, and said why.
+  EXPECT_TRUE(Eventually([] { return !events.empty() && events.back().rfind("disconnect", 0) == 0; }, 8000));
+  EXPECT_EQ("disconnect " + std::to_string(kDropNoAck), events.back());
+  std::uint8_t b[64];
+  ::recv(peer, b, sizeof b, 0);  // the rest of what was sent, then the end
+  EXPECT_EQ(0, ::recv(peer, b, sizeof b, 0));
+  ::close(peer);
+
+  // A refused reply ends a conversation opened without waiting.
+  const HCONV refused = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
+  const int peer2 = ::accept(listener, nullptr, nullptr);
+  Recv(peer2);
+  Send(peer2, Reply(0));
+  EXPECT_TRUE(Eventually([] { return events.back() == "disconnect " + std::to_string(kDropRefused); }));
+  EXPECT_FALSE(DdeDisconnect(refused));  // gone already
+  ::close(peer2);
+  ::close(listener);
+
+  // The other end: a connection that never says CONNECT is closed after its time limit.
+  ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "QUIET"), nullptr, DNS_REGISTER));
+  const int silent = Socket(dir_ / Endpoints("QUIET")[0], false);
+  EXPECT_TRUE(Eventually([&] { return ::recv(silent, b, sizeof b, MSG_DONTWAIT) == 0; }, 5000));
+  ::close(silent);
   DdeUninitialize(inst);
 }
 
@@ -530,6 +594,33 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
   DestroyWindow(w);
   EXPECT_FALSE(Exists(own));
   EXPECT_TRUE(Exists(live));
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(PlatformRunDir, ALinkInPlaceOfTheBaseIsRefusedAndNothingBehindItIsSwept) {
+  unsetenv("QLM_RUNDIR");
+  setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+  // A directory of the user's own with what looks like an ended application's run
+  // directory, and the base made a link to it: by another user (a fake owner, as
+  // root), or by the user.
+  const std::string victim = dir_ / "victim", leftover = dir_ / "victim/999999";
+  ASSERT_EQ(0, mkdir(victim.c_str(), 0700));
+  ASSERT_EQ(0, mkdir(leftover.c_str(), 0700));
+  WriteFile(leftover + "/precious", "data");
+  ASSERT_EQ(0, symlink(victim.c_str(), (dir_ / "quillmar").c_str()));
+  for (bool foreign : {true, false}) {
+    if (foreign && geteuid() != 0) continue;  // only root can give a link another owner
+    if (foreign) ASSERT_EQ(0, lchown((dir_ / "quillmar").c_str(), 54321, 54321));
+    else ASSERT_EQ(0, lchown((dir_ / "quillmar").c_str(), geteuid(), getegid()));
+    errno = 0;
+    EXPECT_EQ(nullptr, qlm::RunDirectory());
+    EXPECT_EQ(EPERM, errno);
+    EXPECT_EQ(-1, qlm::PrepareRunDir());
+    EXPECT_TRUE(Exists(leftover + "/precious")) << (foreign ? "foreign link" : "own link");
+  }
+  // The same link as the run directory itself.
+  setenv("QLM_RUNDIR", (dir_ / "quillmar").c_str(), 1);
+  EXPECT_EQ(nullptr, qlm::RunDirectory());
   unsetenv("XDG_RUNTIME_DIR");
 }
 
