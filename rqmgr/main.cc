@@ -87,6 +87,27 @@ qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
   return net;
 }
 
+// Where the store is: QLM_STORE when set ("postgresql:<connection string>", or
+// "sqlite"), else section [Store] of quillmar.ini (Backend=postgresql with
+// Conninfo=<connection string>, or Backend=sqlite), else the SQLite file
+// <root>/data/quillmar.db.
+std::string storeLocation(const std::string &root, const std::string &dataDir) {
+  const std::string sqlite = dataDir + "/quillmar.db";
+  if (const char *env = std::getenv("QLM_STORE"); env != nullptr && *env != '\0')
+    return std::string(env) == "sqlite" ? sqlite : env;
+  const std::string ini = root + "quillmar.ini";
+  std::string backend, conninfo;
+  for (auto [key, out] : {std::pair{"Backend", &backend}, {"Conninfo", &conninfo}})
+    if (char *v = qlm::ReadINIFile(ini.c_str(), "Store", key)) {
+      *out = v;
+      qlm::FreeBuf(&v);
+    }
+  while (!backend.empty() && (backend.back() == '\r' || backend.back() == ' ')) backend.pop_back();
+  if (backend == "postgresql") return std::string(qlm::rqmgr::kPostgresPrefix) + conninfo;
+  if (!backend.empty() && backend != "sqlite") logLine("quillmar.ini: Backend=" + backend + " is not known; SQLite stands");
+  return sqlite;
+}
+
 bool makeDir(const std::string &dir) {
   if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
   logLine("cannot create " + dir + ": " + std::strerror(errno));
@@ -137,12 +158,14 @@ int main() {
 
     std::unique_ptr<Store> store;
     try {
-      store = std::make_unique<Store>(dataDir + "/quillmar.db");
-      // Bodies of messages that a Request Manager killed mid-way left behind.
-      store->begin(false);
-      const int swept = MessageBodies(network.messagesDir).sweep([&](std::int64_t id) { return store->message(id).has_value(); }, 600);
-      store->commit();
-      if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
+      store = std::make_unique<Store>(storeLocation(root, dataDir));
+      if (store->dialect() == Dialect::Sqlite) {  // bodies that a Request Manager killed mid-way left behind
+        Store::Transaction t(*store, false);
+        const int swept = MessageBodies(network.messagesDir).sweep(
+            [&](std::int64_t id) { return store->message(id).has_value(); }, 600);
+        t.commit();
+        if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
+      }
     } catch (const StoreError &e) {
       logLine(std::string("cannot open the database: ") + e.what());
       store.reset();
@@ -167,7 +190,7 @@ int main() {
     } else {
       qlm::SignalReady();
       const char *runDir = qlm::RunDirectory();
-      logLine(std::string("started: database ") + dataDir + "/quillmar.db, run directory " + (runDir ? runDir : "?"));
+      logLine("started: database " + store->describe() + ", run directory " + (runDir ? runDir : "?"));
       icc.run();
       DestroyWindow(window);
       status = 0;

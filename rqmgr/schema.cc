@@ -1,26 +1,28 @@
-// The store's schema and its upgrades.
+// The store's schema and its upgrades, for each engine.
 //
-// PRAGMA user_version holds the schema's version. A new database is made at the
+// The schema's version is kept where the engine keeps such things (Db): SQLite's
+// PRAGMA user_version, PostgreSQL's meta table. A new database is made at the
 // current version; an older one is upgraded step by step at start-up, in one
-// transaction, after a consistent copy of it has been put aside as
-// <database>.v<old version>-<YYYYMMDDhhmmss> (VACUUM INTO); a newer one is refused
+// transaction (for SQLite after a consistent copy of it has been put aside as
+// <database>.v<old version>-<YYYYMMDDhhmmss>, VACUUM INTO; PostgreSQL changes its
+// schema in the transaction, which a failure undoes whole); a newer one is refused
 // and left untouched. Versions:
 //   1  entries, fields, assignments, opened
 //   2  the network: message heads (their bodies are files beside the database),
 //      sessions, sequences of the names the server makes, and an index of field
 //      values (mailbox lookups)
 //   3  lists inside the database: the index rows of every entry (sortkeys), the
-//      entry counts of each kind (kind_counts, kept by triggers), meta
+//      entry counts of each kind (kind_counts, kept by triggers), meta; open marks
+//      carry their owner's mark instead of a process id
+// PostgreSQL databases start at version 3 (message bodies are rows of bodies).
 // After the steps, the sortkeys rows are made anew whenever the catalog they were
 // made from differs from the Request Manager's (catalog.h), in the same transaction.
-#include <sqlite3.h>
-
 #include <iterator>
+#include <span>
 #include <string>
 
 #include "catalog.h"
 #include "store.h"
-#include "store_sql.h"
 
 namespace qlm::rqmgr {
 
@@ -112,38 +114,163 @@ CREATE TRIGGER entries_uncounted AFTER DELETE ON entries BEGIN
   UPDATE kind_counts SET n = n - 1 WHERE scope = old.scope AND kind = old.kind;
 END;
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+DROP TABLE opened;
+CREATE TABLE opened(
+  project INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  owner TEXT NOT NULL,
+  handle TEXT NOT NULL,
+  PRIMARY KEY(owner, handle));
+CREATE INDEX opened_project ON opened(project);
 )";
 
-// The statements that take a database from version i to i + 1.
-constexpr const char *kSteps[] = {kVersion1, kVersion2, kVersion3};
+// The statements that take an SQLite database from version i to i + 1.
+constexpr const char *kSqliteSteps[] = {kVersion1, kVersion2, kVersion3};
+
+// A PostgreSQL database at version 3, made in one step.
+constexpr const char *kPostgres3 = R"(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE entries(
+  id BIGSERIAL PRIMARY KEY,
+  scope BIGINT NOT NULL,
+  kind INTEGER NOT NULL,
+  key BYTEA NOT NULL,
+  created TEXT NOT NULL,
+  changed TEXT NOT NULL,
+  UNIQUE(scope, kind, key));
+CREATE TABLE fields(
+  entry BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  name_id INTEGER NOT NULL,
+  value BYTEA NOT NULL,
+  PRIMARY KEY(entry, name_id));
+CREATE INDEX fields_value ON fields(name_id, value);
+CREATE TABLE assignments(
+  id BIGSERIAL PRIMARY KEY,
+  container BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  member BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  UNIQUE(container, member));
+CREATE INDEX assignments_member ON assignments(member);
+CREATE TABLE opened(
+  project BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  owner TEXT NOT NULL,
+  handle TEXT NOT NULL,
+  PRIMARY KEY(owner, handle));
+CREATE INDEX opened_project ON opened(project);
+CREATE TABLE messages(
+  id BIGSERIAL PRIMARY KEY,
+  sender BYTEA NOT NULL,
+  receiver BYTEA NOT NULL,
+  class BYTEA NOT NULL,
+  subject BYTEA NOT NULL,
+  filename BYTEA NOT NULL,
+  size BIGINT NOT NULL,
+  sent TEXT NOT NULL);
+CREATE INDEX messages_receiver ON messages(receiver, id);
+CREATE TABLE bodies(
+  message BIGINT NOT NULL REFERENCES messages(id) ON DELETE CASCADE,
+  seq BIGINT NOT NULL,
+  bytes BYTEA NOT NULL,
+  PRIMARY KEY(message, seq));
+CREATE TABLE sessions(
+  receipt BIGINT PRIMARY KEY REFERENCES entries(id) ON DELETE CASCADE,
+  logon BIGINT NOT NULL,
+  mailbox BYTEA NOT NULL,
+  owner TEXT NOT NULL,
+  handle TEXT NOT NULL);
+CREATE INDEX sessions_logon ON sessions(logon);
+CREATE TABLE sequences(
+  scope BIGINT NOT NULL,
+  kind INTEGER NOT NULL,
+  next BIGINT NOT NULL,
+  PRIMARY KEY(scope, kind));
+CREATE TABLE sortkeys(
+  entry BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  code INTEGER NOT NULL,
+  scope BIGINT NOT NULL,
+  kind INTEGER NOT NULL,
+  grp INTEGER NOT NULL,
+  class INTEGER NOT NULL,
+  num BIGINT NOT NULL,
+  text BYTEA NOT NULL,
+  kclass INTEGER NOT NULL,
+  knum BIGINT NOT NULL,
+  ktext BYTEA NOT NULL,
+  PRIMARY KEY(entry, code));
+CREATE INDEX sortkeys_kind ON sortkeys(scope, kind, code, class, num, text, kclass, knum, ktext, entry);
+CREATE INDEX sortkeys_group ON sortkeys(scope, grp, code, class, num, text, kclass, knum, ktext, entry)
+  WHERE grp <> kind;
+CREATE INDEX sortkeys_text ON sortkeys(scope, kind, code, text);
+CREATE TABLE kind_counts(
+  scope BIGINT NOT NULL,
+  kind INTEGER NOT NULL,
+  n BIGINT NOT NULL,
+  PRIMARY KEY(scope, kind));
+CREATE FUNCTION entries_count() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF TG_OP = 'INSERT' THEN
+    INSERT INTO kind_counts(scope, kind, n) VALUES(NEW.scope, NEW.kind, 1)
+      ON CONFLICT(scope, kind) DO UPDATE SET n = kind_counts.n + 1;
+  ELSE
+    UPDATE kind_counts SET n = n - 1 WHERE scope = OLD.scope AND kind = OLD.kind;
+  END IF;
+  RETURN NULL;
+END $$;
+CREATE TRIGGER entries_counted AFTER INSERT OR DELETE ON entries FOR EACH ROW EXECUTE FUNCTION entries_count();
+)";
+constexpr const char *kPostgresSteps[] = {kPostgres3};
+constexpr int kCurrent = 3;
+static_assert(std::size(kSqliteSteps) == kCurrent);
+
+// The steps from version `from` on; PostgreSQL's begin at its first version.
+std::span<const char *const> stepsFrom(Dialect d, int from, int *at) {
+  if (d == Dialect::Sqlite) {
+    *at = from;
+    return std::span(kSqliteSteps).subspan(static_cast<std::size_t>(from));
+  }
+  const int first = kCurrent - static_cast<int>(std::size(kPostgresSteps));  // the version before the first step
+  if (from == 0) from = first;
+  *at = from;
+  return std::span(kPostgresSteps).subspan(static_cast<std::size_t>(from - first));
+}
 
 }  // namespace
 
 bool Store::indexedFrom(const std::string &fingerprint) {
-  sqlite3_stmt *get = prepare("SELECT value FROM meta WHERE key = 'catalog'");
+  Stmt &get = db_->prepare("SELECT value FROM meta WHERE key = 'catalog'");
   Use u(get);
-  return sqlite3_step(get) == SQLITE_ROW && columnBytes(get, 0) == fingerprint;
+  return get.next() && get.bytes(0) == fingerprint;
 }
 
 void Store::indexFor(const std::string &fingerprint) {
   if (indexedFrom(fingerprint)) return;
   reindexAll();
-  sqlite3_stmt *put = prepare("INSERT OR REPLACE INTO meta(key, value) VALUES('catalog', ?1)");
+  Stmt &put = db_->prepare(
+      "INSERT INTO meta(key, value) VALUES('catalog', ?1) ON CONFLICT(key) DO UPDATE SET value = excluded.value");
   Use u(put);
-  bindText(put, 1, fingerprint);
-  if (sqlite3_step(put) != SQLITE_DONE) fail("record the catalog");
+  put.bindText(1, fingerprint);
+  put.run();
 }
 
-int Store::schemaVersion() {
-  sqlite3_stmt *v = prepare("PRAGMA user_version");
-  Use u(v);
-  return sqlite3_step(v) == SQLITE_ROW ? sqlite3_column_int(v, 0) : 0;
+void Store::copyAside(int version) {
+  if (dialect() != Dialect::Sqlite) return;  // PostgreSQL undoes a failed upgrade whole
+  std::string copy = location_ + ".v" + std::to_string(version) + "-" + now(), quoted;
+  for (char c : copy) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  db_->exec("VACUUM INTO '" + quoted + "'");
 }
 
-void Store::migrate(const std::string &path) {
-  constexpr int kCurrent = static_cast<int>(std::size(kSteps));
+void Store::migrate() {
+  db_->schemaLock(true);
+  try {
+    upgrade();
+  } catch (...) {
+    db_->schemaLock(false);
+    throw;
+  }
+  db_->schemaLock(false);
+}
+
+void Store::upgrade() {
   begin(false);
-  const int found = schemaVersion();
+  const int found = db_->schemaVersion();
   rollback();
   if (found > kCurrent)
     throw StoreError("the database schema version " + std::to_string(found) + " is newer than this Request Manager (" +
@@ -163,19 +290,13 @@ void Store::migrate(const std::string &path) {
     }
     return;
   }
-  if (found > 0) {
-    // A consistent copy of the old database, made before anything changes.
-    const std::string copy = path + ".v" + std::to_string(found) + "-" + now();
-    sqlite3_stmt *s = prepare("VACUUM INTO ?1");
-    Use u(s);
-    bindText(s, 1, copy);
-    if (sqlite3_step(s) != SQLITE_DONE) fail("copying the database aside before its upgrade");
-  }
+  if (found > 0) copyAside(found);  // a consistent copy, made before anything changes
   begin(true);
   try {
     // Another Request Manager may have upgraded it meanwhile.
-    for (int v = schemaVersion(); v < kCurrent; ++v) exec(kSteps[v]);
-    exec(("PRAGMA user_version = " + std::to_string(kCurrent)).c_str());
+    int at = 0;
+    for (const char *step : stepsFrom(dialect(), db_->schemaVersion(), &at)) db_->exec(step);
+    db_->setSchemaVersion(kCurrent);
     indexFor(catalogFingerprint());
     commit();
   } catch (...) {

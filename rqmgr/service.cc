@@ -10,7 +10,6 @@
 #include "records/mailbox.h"
 #include "catalog.h"
 #include "password.h"
-#include "process.h"
 #include "records/sessions.h"
 #include "service_internal.h"
 
@@ -46,7 +45,7 @@ Err prepareVnLogon(Store &store, std::int64_t self, Fields &f) {
 // A session receipt is not deleted while a running Request Manager holds its session.
 Err guardSessionReceipt(Store &store, const Entry &e) {
   const auto s = store.session(e.id);
-  return s && tokenAlive(s->owner) ? Err::SessionActive : Err::None;
+  return s && store.holderAlive(*s) ? Err::SessionActive : Err::None;
 }
 
 void computeProject(Store &store, const Entry &e, Fields &out) {

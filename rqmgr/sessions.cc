@@ -22,7 +22,6 @@
 #include <cstdlib>
 
 #include "password.h"
-#include "process.h"
 #include "records/addressbook.h"
 #include "records/mailbox.h"
 #include "records/sessions.h"
@@ -140,6 +139,9 @@ class Network {
  private:
   std::int64_t receipt(const ReceiptKind &k, const char *status, const std::string &started, Fields f);
   bool writeOut(const MessageHead &m, const std::string &path);
+  // A message's body: a file beside an SQLite database, pieces in PostgreSQL's.
+  bool writeBody(std::int64_t id, SourceFile &in, std::int64_t *size);
+  bool readBody(const MessageHead &m, TargetFile &out);
   Outcome failed(Err e) {
     count(nid::kFailed, 1);
     return {e, 0};
@@ -184,8 +186,7 @@ Outcome Network::send(const Transfer &t) {
   store_.savepoint();
   const std::int64_t id = store_.addMessage({0, session_.mailbox, t.mailbox, t.cls, t.subject, t.file, 0, started});
   std::int64_t size = 0;
-  TargetFile body;
-  if (!body.open(bodies_.pathOf(id)) || !copyFile(in, body, config_.maxMessageBytes, &size) || !body.commit()) {
+  if (!writeBody(id, in, &size)) {
     store_.rollbackToSavepoint();
     count(nid::kFailed, 1);
     return {Err::TransferFailed, receipt(kSendReceipt, "FAILD", started, f)};
@@ -197,12 +198,45 @@ Outcome Network::send(const Transfer &t) {
   return {Err::None, receipt(kSendReceipt, "SENT", started, f)};
 }
 
-bool Network::writeOut(const MessageHead &m, const std::string &path) {
-  SourceFile body;
-  TargetFile out;
+bool Network::writeBody(std::int64_t id, SourceFile &in, std::int64_t *size) {
+  *size = 0;
+  if (store_.dialect() == Dialect::Sqlite) {
+    TargetFile body;
+    return body.open(bodies_.pathOf(id)) && copyFile(in, body, config_.maxMessageBytes, size) && body.commit();
+  }
+  std::string piece(kCopyBytes, '\0');
+  for (std::int64_t seq = 0;; ++seq) {
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+      const long got = in.read(piece.data() + filled, piece.size() - filled);
+      if (got < 0) return false;
+      if (got == 0) break;
+      filled += static_cast<std::size_t>(got);
+    }
+    if (filled == 0) return true;
+    if ((*size += static_cast<std::int64_t>(filled)) > config_.maxMessageBytes) return false;
+    store_.addBodyPiece(id, seq, std::string_view(piece.data(), filled));
+    if (filled < piece.size()) return true;
+  }
+}
+
+bool Network::readBody(const MessageHead &m, TargetFile &out) {
   std::int64_t size = 0;
-  return body.open(bodies_.pathOf(m.id)) && out.open(path) && copyFile(body, out, m.size, &size) &&
-         size == m.size && out.commit();
+  if (store_.dialect() == Dialect::Sqlite) {
+    SourceFile body;
+    return body.open(bodies_.pathOf(m.id)) && copyFile(body, out, m.size, &size) && size == m.size;
+  }
+  for (std::int64_t seq = 0;; ++seq) {
+    const auto piece = store_.bodyPiece(m.id, seq);
+    if (!piece) return size == m.size;
+    size += static_cast<std::int64_t>(piece->size());
+    if (!out.write(piece->data(), piece->size())) return false;
+  }
+}
+
+bool Network::writeOut(const MessageHead &m, const std::string &path) {
+  TargetFile out;
+  return out.open(path) && readBody(m, out) && out.commit();
 }
 
 std::int64_t Network::purgeAll() {
@@ -260,7 +294,7 @@ namespace {
 Err openSession(Store &store, std::int64_t project, const std::string &handle, const std::string &logonId,
                 const std::string &password, Fields params, Session *out) {
   if (logonId.empty()) return Err::BlankKey;
-  if (store.sessionHeld(processToken(), handle)) return Err::SessionActive;
+  if (store.sessionHeld(handle)) return Err::SessionActive;
   const auto logon = store.find(project, rec::kVnLogon.segType, logonId);
   if (!logon) return Err::UnknownLogon;
   const auto hash = logon->fields.find(nid::kLogonPassword);
@@ -274,7 +308,7 @@ Err openSession(Store &store, std::int64_t project, const std::string &handle, c
   for (std::uint16_t counter : {nid::kSent, nid::kReceived, nid::kPurged, nid::kFailed})
     params[counter] = counterText(0);
   const std::string name = store.nextName(project, kSessionKind, "SESS", kNameDigits);
-  *out = Session{store.add(project, kSessionKind, name, params, now), logon->id, mailbox, processToken(), handle};
+  *out = Session{store.add(project, kSessionKind, name, params, now), logon->id, mailbox, store.owner(), handle};
   store.addSession(*out);
   return Err::None;
 }
@@ -332,7 +366,7 @@ Err Service::endSession(Call &c) {
 }
 
 void Service::endSessionOf(const std::string &msysHandle) {
-  if (const auto s = store_.sessionHeld(processToken(), msysHandle)) closeSession(store_, s->receipt, "ENDED");
+  if (const auto s = store_.sessionHeld(msysHandle)) closeSession(store_, s->receipt, "ENDED");
 }
 
 // The outcome of an operation as its request's answer: the receipt it made in
@@ -346,13 +380,13 @@ Err Service::conclude(Call &c, const Outcome &o, const rec::Read &read, Network 
 }
 
 void Service::forgetBodies(Call &c, const Network &net) const {
-  if (!net.removed.empty())
+  if (!net.removed.empty() && store_.dialect() == Dialect::Sqlite)  // PostgreSQL removed them with the messages
     c.after.push_back([bodies = MessageBodies(network_.messagesDir), ids = net.removed] {
       for (const std::int64_t id : ids) bodies.remove(id);
     });
 }
 
-std::optional<Session> Service::heldSession(const Call &c) { return store_.sessionHeld(processToken(), c.ctx->handle); }
+std::optional<Session> Service::heldSession(const Call &c) { return store_.sessionHeld(c.ctx->handle); }
 
 // One send (`op` kDoSendOrdr) or receive of the session: the request's fields as a
 // transfer, the receipt it made as the answer.
@@ -444,7 +478,7 @@ Err Service::recover(Call &c) {
   if (name.empty()) return Err::BlankKey;
   const auto receipt = store_.find(c.scope, kSessionKind, name);
   if (!receipt || valueOf(receipt->fields, nid::kStatus) != "ACTIV") return Err::NotRecoverable;
-  if (const auto s = store_.session(receipt->id); s && tokenAlive(s->owner)) return Err::NotRecoverable;
+  if (const auto s = store_.session(receipt->id); s && store_.holderAlive(*s)) return Err::NotRecoverable;
   Fields extra;
   if (f.count(nid::kRecoverFlag)) extra[nid::kRecoverFlag] = f.at(nid::kRecoverFlag);
   closeSession(store_, receipt->id, "RECOV", extra);

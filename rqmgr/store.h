@@ -1,8 +1,8 @@
-// The Request Manager's storage: one SQLite database per installation,
-// <root>/data/quillmar.db, shared by every Request Manager process of the
-// installation.
+// The Request Manager's storage: one database per installation, shared by every
+// Request Manager of the installation: the SQLite file <root>/data/quillmar.db, or a
+// PostgreSQL database that installations on several machines share (db.h).
 //
-// Schema (user_version 3; schema.cc makes and upgrades it):
+// Schema (version 3; schema.cc makes and upgrades it):
 //   entries(id, scope, kind, key, created, changed)
 //       every named entry of every family. scope 0 holds the installation's own
 //       entries (projects, communication profiles); any other scope is the id of the
@@ -14,17 +14,18 @@
 //       the entry's other field values by name ID (values as sent, never blank).
 //   assignments(id, container, member)
 //       member entries assigned to container entries, in the order assigned.
-//   opened(project, pid, handle)
-//       projects held open by the clients of every Request Manager process; rows of
-//       processes that no longer exist do not count and are removed at start-up.
+//   opened(project, owner, handle)
+//       projects held open by the clients of every Request Manager; a mark counts
+//       while its owner runs (Db::alive) and is removed at start-up otherwise.
 //   messages(id, sender, receiver, class, subject, filename, size, sent)
 //       the network: the heads of the messages waiting for a network mailbox
 //       (receiver). id is the message id, unique and increasing. The bodies are
-//       files beside the database (transfer.h, MessageBodies).
+//       files beside an SQLite database (bodies.h), rows of bodies(message, seq,
+//       bytes) in PostgreSQL.
 //   sessions(receipt, logon, mailbox, owner, handle)
 //       the active sessions: their session receipt entry, the logon entry and the
-//       mailbox they serve, the token of the Request Manager process that holds them
-//       (process.h) and its message system handle.
+//       mailbox they serve, the Request Manager that holds them (its owner mark)
+//       and its message system handle.
 //   sequences(scope, kind, next)
 //       the counters of the names the Request Manager makes (receipts, sessions).
 //   sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext)
@@ -34,42 +35,34 @@
 //   kind_counts(scope, kind, n)
 //       how many entries of each kind a scope holds, kept by triggers.
 //   meta(key, value)
-//       "catalog": the catalog the sortkeys rows were made from (catalog.h).
+//       "catalog": the catalog the sortkeys rows were made from (catalog.h);
+//       "version" in PostgreSQL: the schema's version.
 // Deleting an entry deletes its fields, its assignments (either side), its open
 // marks and, for a project, every entry scoped to it.
 //
-// Durability and sharing: WAL journal, synchronous=FULL, foreign keys on, a busy
-// time-out of kBusyTimeoutMs. Every request runs in one transaction (begin/commit);
-// a write transaction takes the write lock when it begins, so that concurrent
-// processes wait for each other instead of failing. Any SQLite failure throws
-// StoreError; the caller rolls back.
+// Every request runs in one transaction (begin/commit). In SQLite a write
+// transaction takes the installation's write lock when it begins, so that
+// concurrent processes wait for each other; in PostgreSQL it is serializable, and
+// one that conflicts with a concurrent one fails with a retryable StoreError. Any
+// failure throws StoreError; the caller rolls back.
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "db.h"
 
 namespace qlm::rqmgr {
 
 inline constexpr int kBusyTimeoutMs = 10000;
 inline constexpr std::int64_t kInstallation = 0;  // the scope of installation-wide entries
-
-class StoreError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 using Fields = std::map<std::uint16_t, std::string>;
 
@@ -145,20 +138,44 @@ struct Entry {
 
 class Store {
  public:
-  // Opens the database, creating the file (mode 0600) and the schema on first use. A
-  // transaction that waits longer than `busyTimeoutMs` for another process's lock fails.
-  // A database this process cannot write (read-only, or a full disk at the start) is
-  // opened for reading only: begin(true) then throws. begin throws too once the file at `path` is no longer the one opened.
-  // ":memory:" is a database of this process alone, without a file.
-  explicit Store(const std::string &path, int busyTimeoutMs = kBusyTimeoutMs);
+  // Opens the database (db.h, openDb: an SQLite file or "postgresql:<conninfo>"),
+  // making or upgrading its schema. In SQLite a transaction that waits longer than
+  // `busyTimeoutMs` for another process's lock fails; a database this process cannot
+  // write is opened for reading only (begin(true) then throws), and begin throws
+  // once the file at the path is no longer the one opened.
+  explicit Store(const std::string &location, int busyTimeoutMs = kBusyTimeoutMs);
+  // `location` names an SQLite file, where the copy before an upgrade goes.
+  explicit Store(std::unique_ptr<Db> db, std::string location = {});
   ~Store();
   Store(const Store &) = delete;
   Store &operator=(const Store &) = delete;
 
-  // One transaction. `write`: take the write lock at once.
+  Dialect dialect() const { return db_->dialect(); }
+  std::string describe() const { return db_->describe(); }
+
+  // One transaction. `write`: it may write.
   void begin(bool write);
   void commit();
   void rollback();  // never throws; nothing when no transaction is open
+
+  // A transaction for a scope: rolled back unless committed.
+  class Transaction {
+   public:
+    Transaction(Store &s, bool write) : s_(s) { s_.begin(write); }
+    ~Transaction() {
+      if (!done_) s_.rollback();
+    }
+    void commit() {
+      s_.commit();
+      done_ = true;
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+   private:
+    Store &s_;
+    bool done_ = false;
+  };
 
   std::optional<Entry> find(std::int64_t scope, std::uint16_t kind, std::string_view key);
   std::optional<Entry> get(std::int64_t id);
@@ -188,13 +205,13 @@ class Store {
   // How many members of a kind are assigned to the container.
   std::int64_t memberCount(std::int64_t container, std::uint16_t kind);
 
-  // Open marks of projects (this process's pid).
+  // Open marks of projects, written under this process's owner mark.
   void markOpen(std::int64_t project, const std::string &handle);
   void markClosed(const std::string &handle);
-  // Whether a live Request Manager process holds the project open (this one only
-  // when `countSelf`).
+  // Whether a running Request Manager holds the project open (this one only when
+  // `countSelf`).
   bool isOpen(std::int64_t project, bool countSelf);
-  // Removes the marks of processes that no longer exist and this pid's old marks.
+  // Removes the marks of Request Managers that no longer run and this one's old marks.
   void pruneOpenMarks();
 
   // Entries of `kind` (any scope) whose field `nameId` holds `value`, in the order added.
@@ -215,15 +232,21 @@ class Store {
   bool removeMessage(std::int64_t id);
   // Removes every message waiting for `receiver`; their ids.
   std::vector<std::int64_t> removeMessages(std::string_view receiver);
+  // Message bodies kept in the database (PostgreSQL): one piece of a body.
+  void addBodyPiece(std::int64_t message, std::int64_t seq, std::string_view bytes);
+  std::optional<std::string> bodyPiece(std::int64_t message, std::int64_t seq);
 
   // Sessions.
   void addSession(const Session &s);
   std::optional<Session> session(std::int64_t receipt);
-  // The session a process holds on a message system handle.
-  std::optional<Session> sessionHeld(const std::string &owner, const std::string &handle);
+  // The session this Request Manager holds on a message system handle.
+  std::optional<Session> sessionHeld(const std::string &handle);
   void removeSession(std::int64_t receipt);
   // Sessions of a logon held by running Request Managers.
   std::int64_t liveSessions(std::int64_t logon);
+  // Whether the Request Manager that holds a session still runs.
+  bool holderAlive(const Session &s) { return db_->alive(s.owner); }
+  const std::string &owner() { return db_->owner(); }
 
   // A value a list statement is bound to: an integer, or bytes.
   using Bound = std::variant<std::int64_t, std::string>;
@@ -237,35 +260,22 @@ class Store {
   static std::string now();
 
  private:
-  void migrate(const std::string &path);
-  int schemaVersion();
+  void migrate();
+  void upgrade();
+  void copyAside(int version);
+  std::vector<Entry> readEntries(Stmt &s);
+  std::optional<Session> readSession(Stmt &s);
+  std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
   // Writes the index rows of an entry; of every entry.
   void reindex(const Entry &e);
   void reindexAll();
   // Makes the index rows anew unless they were made from this catalog.
   void indexFor(const std::string &fingerprint);
   bool indexedFrom(const std::string &fingerprint);
-  sqlite3_stmt *prepareText(const std::string &sql);
-  std::optional<Session> readSession(sqlite3_stmt *s);
-  sqlite3_stmt *prepare(const char *sql);
-  // count(*) of `sql` bound to (id, kind).
-  std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
-  void exec(const char *sql);
-  [[noreturn]] void fail(const char *what);
-  std::vector<Entry> readEntries(sqlite3_stmt *s);
 
-  sqlite3 *db_ = nullptr;
+  std::unique_ptr<Db> db_;
+  std::string location_;
   bool inTxn_ = false;
-  // Opening: the path, whether only reading is possible, and the identity of the
-  // file opened (checked by begin).
-  void openConnection(int busyTimeoutMs);
-  std::string path_;
-  bool readOnly_ = false;
-  std::string readOnlyWhy_;  // "is read-only", or why it cannot be written
-  dev_t dev_ = 0;
-  ino_t ino_ = 0;
-  std::unordered_map<const char *, sqlite3_stmt *> stmts_;
-  std::unordered_map<std::string, sqlite3_stmt *> dynamic_;  // statements made for a query's shape
 
   // Where a page of a list ended: the next page goes on from its last row's order
   // terms while nothing has changed since (store_list.cc).
@@ -273,12 +283,11 @@ class Store {
     std::string shape;                     // the list without its paging
     std::int64_t next = 0;                 // the offset after the page
     std::vector<Bound> after;              // the order terms of its last row
-    std::pair<std::int64_t, std::int64_t> stamp;  // changeStamp() when it was read
+    std::pair<std::int64_t, std::int64_t> stamp;  // Db::changeStamp() when it was read
   };
   static constexpr std::size_t kCursors = 16;
   std::vector<Cursor> cursors_;
   void remember(Cursor c);
-  std::pair<std::int64_t, std::int64_t> changeStamp();
 };
 
 }  // namespace qlm::rqmgr

@@ -7,14 +7,11 @@
 // what the page holds, not what came before it: the store remembers where the
 // last pages of the lists it answered ended (Cursor), and a request for the page
 // that follows, with nothing written since, goes on from there in the index.
-#include <sqlite3.h>
-
 #include <unordered_map>
 #include <variant>
 
 #include "catalog.h"
 #include "store.h"
-#include "store_sql.h"
 
 namespace qlm::rqmgr {
 
@@ -30,10 +27,10 @@ SortKey sortKey(std::string_view value) {
 
 namespace {
 
-void bindKey(sqlite3_stmt *s, int at, const SortKey &k) {
-  sqlite3_bind_int(s, at, k.cls);
-  sqlite3_bind_int64(s, at + 1, k.num);
-  bindBlob(s, at + 2, k.text);
+void bindKey(Stmt &s, int at, const SortKey &k) {
+  s.bind(at, k.cls);
+  s.bind(at + 1, k.num);
+  s.bindBytes(at + 2, k.text);
 }
 
 const char *sqlOp(Cmp op) {
@@ -68,11 +65,11 @@ struct Query {
     binds.emplace_back(std::move(v));
     return *this;
   }
-  void bind(sqlite3_stmt *s) const {
+  void bind(Stmt &s) const {
     for (std::size_t i = 0; i < binds.size(); ++i) {
       const int at = static_cast<int>(i) + 1;
-      if (const auto *n = std::get_if<std::int64_t>(&binds[i])) sqlite3_bind_int64(s, at, *n);
-      else bindBlob(s, at, std::get<std::string>(binds[i]));
+      if (const auto *n = std::get_if<std::int64_t>(&binds[i])) s.bind(at, *n);
+      else s.bindBytes(at, std::get<std::string>(binds[i]));
     }
   }
 };
@@ -112,7 +109,7 @@ constexpr const char *kTerms[] = {"o.class", "o.num", "o.text", "o.kclass", "o.k
 // The page's scan: the entry ids and the order terms of each row. Rows after
 // `after` (the order terms of the row a page ended with), when given, instead of
 // the first `offset` ones.
-Query pageQuery(const ListSpec &l, const std::vector<Bound> *after) {
+Query pageQuery(const ListSpec &l, const std::vector<Bound> *after, Dialect dialect) {
   // Ordered by the key and held to one value of another field: that field's row
   // orders the entries by their key already.
   const Selection *equal = nullptr;
@@ -155,7 +152,9 @@ Query pageQuery(const ListSpec &l, const std::vector<Bound> *after) {
   q.add(" ORDER BY ");
   for (std::size_t i = first; i < std::size(kTerms); ++i)
     q.add(i > first ? ", " : "").add(kTerms[i]).add(l.descending ? " DESC" : "");
-  q.add(" LIMIT ").value(l.limit).add(" OFFSET ").value(after != nullptr ? 0 : l.offset);
+  if (l.limit >= 0) q.add(" LIMIT ").value(l.limit);
+  else q.add(dialect == Dialect::Sqlite ? " LIMIT -1" : " LIMIT ALL");
+  q.add(" OFFSET ").value(after != nullptr ? 0 : l.offset);
   return q;
 }
 
@@ -163,7 +162,7 @@ Query pageQuery(const ListSpec &l, const std::vector<Bound> *after) {
 std::string shapeOf(const ListSpec &l) {
   ListSpec whole = l;
   whole.offset = whole.limit = 0;
-  const Query q = pageQuery(whole, nullptr);
+  const Query q = pageQuery(whole, nullptr, Dialect::Sqlite);
   std::string shape = q.sql;
   for (const Bound &b : q.binds) {
     shape += '\x1f';
@@ -175,50 +174,30 @@ std::string shapeOf(const ListSpec &l) {
 
 }  // namespace
 
-sqlite3_stmt *Store::prepareText(const std::string &sql) {
-  auto it = dynamic_.find(sql);
-  if (it != dynamic_.end()) return it->second;
-  sqlite3_stmt *s = nullptr;
-  if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
-    fail("prepare a list");
-  dynamic_.emplace(sql, s);
-  return s;
-}
-
-// Changes since: this connection's and every other's.
-std::pair<std::int64_t, std::int64_t> Store::changeStamp() {
-  sqlite3_stmt *s = prepare("PRAGMA data_version");
-  Use u(s);
-  const std::int64_t others = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
-  return {sqlite3_total_changes64(db_), others};
-}
-
 std::vector<Entry> Store::list(const ListSpec &l) {
   // Where an earlier page of this list ended, when this one follows it unchanged.
   const std::string shape = shapeOf(l);
-  const auto stamp = changeStamp();
+  const auto stamp = db_->changeStamp();
   const Cursor *from = nullptr;
   for (const Cursor &c : cursors_)
     if (c.shape == shape && c.next == l.offset && l.offset > 0 && c.stamp == stamp) from = &c;
 
   // The page's ids in their order, and the order terms of its last row.
-  const Query page = pageQuery(l, from ? &from->after : nullptr);
+  const Query page = pageQuery(l, from ? &from->after : nullptr, dialect());
   std::vector<std::int64_t> ids;
   std::vector<Bound> last;
   {
-    sqlite3_stmt *s = prepareText(page.sql);
+    Stmt &s = db_->prepare(page.sql);
     Use u(s);
     page.bind(s);
-    int rc;
-    const int terms = sqlite3_column_count(s);
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      ids.push_back(sqlite3_column_int64(s, terms - 1));
+    while (s.next()) {
+      const int terms = s.columns();
+      ids.push_back(s.integer(terms - 1));
       last.clear();
       for (int i = 0; i < terms; ++i)
-        if (sqlite3_column_type(s, i) == SQLITE_INTEGER) last.emplace_back(sqlite3_column_int64(s, i));
-        else last.emplace_back(columnBytes(s, i));
+        if (s.isInteger(i)) last.emplace_back(s.integer(i));
+        else last.emplace_back(s.bytes(i));
     }
-    if (rc != SQLITE_DONE) fail("list entries");
   }
   if (!ids.empty()) remember({shape, l.offset + static_cast<std::int64_t>(ids.size()), std::move(last), stamp});
 
@@ -231,7 +210,7 @@ std::vector<Entry> Store::list(const ListSpec &l) {
   rows.sql += page.sql;
   rows.binds = page.binds;
   rows.add(") p JOIN entries e ON e.id = p.entry LEFT JOIN fields f ON f.entry = e.id");
-  sqlite3_stmt *s = prepareText(rows.sql);
+  Stmt &s = db_->prepare(rows.sql);
   Use u(s);
   rows.bind(s);
   std::vector<Entry> out(ids.size());
@@ -253,13 +232,13 @@ void Store::remember(Cursor c) {
 void Store::reindex(const Entry &e) {
   const KindCodes *k = codesOf(e.kind);
   if (k == nullptr) return;
-  sqlite3_stmt *del = prepare("DELETE FROM sortkeys WHERE entry = ?1");
+  Stmt &del = db_->prepare("DELETE FROM sortkeys WHERE entry = ?1");
   {
     Use u(del);
-    sqlite3_bind_int64(del, 1, e.id);
-    if (sqlite3_step(del) != SQLITE_DONE) fail("index an entry");
+    del.bind(1, e.id);
+    del.run();
   }
-  sqlite3_stmt *put = prepare(
+  Stmt &put = db_->prepare(
       "INSERT INTO sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext) "
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
   const SortKey key = sortKey(e.key);
@@ -267,25 +246,25 @@ void Store::reindex(const Entry &e) {
     if (c.code != kKeyCode && c.field == e.kind) continue;  // names the key: kKeyCode holds it
     const auto v = e.fields.find(c.field);
     Use u(put);
-    sqlite3_bind_int64(put, 1, e.id);
-    sqlite3_bind_int(put, 2, c.code);
-    sqlite3_bind_int64(put, 3, e.scope);
-    sqlite3_bind_int(put, 4, e.kind);
-    sqlite3_bind_int(put, 5, k->group);
+    put.bind(1, e.id);
+    put.bind(2, c.code);
+    put.bind(3, e.scope);
+    put.bind(4, e.kind);
+    put.bind(5, k->group);
     bindKey(put, 6, c.code == kKeyCode ? key : sortKey(v == e.fields.end() ? std::string_view() : v->second));
     bindKey(put, 9, key);
-    if (sqlite3_step(put) != SQLITE_DONE) fail("index an entry");
+    put.run();
   }
 }
 
 void Store::reindexAll() {
-  sqlite3_stmt *s = prepare("SELECT id FROM entries ORDER BY id");
+  Stmt &s = db_->prepare("SELECT id FROM entries ORDER BY id");
   std::vector<std::int64_t> ids;
   {
     Use u(s);
-    while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+    while (s.next()) ids.push_back(s.integer(0));
   }
-  exec("DELETE FROM sortkeys");
+  db_->exec("DELETE FROM sortkeys");
   for (const std::int64_t id : ids) reindex(*get(id));
 }
 

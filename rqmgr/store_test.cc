@@ -92,8 +92,8 @@ TEST_F(StoreTest, OpenMarksOfEndedProcessesDoNotCountAndArePruned) {
   const pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  sql("INSERT INTO opened(project, pid, handle) VALUES(" + std::to_string(p) + ", " + std::to_string(child) +
-      ", 'P000000009')");
+  sql("INSERT INTO opened(project, owner, handle) VALUES(" + std::to_string(p) + ", '" + std::to_string(child) +
+      ":1', 'P000000009')");
   s.begin(false);
   EXPECT_FALSE(s.isOpen(p, false));
   s.commit();
