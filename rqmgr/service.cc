@@ -1,6 +1,9 @@
 #include "service.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <array>
 #include <optional>
 #include <span>
@@ -280,21 +283,29 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
   }
   if (route->kind == Kind::Shutdown) return {{}, true};
 
+  // One transaction; one that conflicts with a concurrent transaction (PostgreSQL)
+  // is run again, after a pause that grows, a few times.
   Call c{req, *route, client};
-  try {
-    store_.begin(route->writes);
-    e = resolveContext(c);
-    if (e == Err::None) e = run(c);
-    if (e == Err::None || c.keep) {
-      store_.commit();
-      for (auto &f : c.after) f();
-    } else {
-      store_.rollback();
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Store::Transaction t(store_, route->writes);
+      e = resolveContext(c);
+      if (e == Err::None) e = run(c);
+      if (e == Err::None || c.keep) {
+        t.commit();
+        for (auto &f : c.after) f();
+      }
+      break;
+    } catch (const StoreError &x) {
+      if (x.retry() && attempt < kAttempts) {
+        c.restart();
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt * (1 + std::rand() % 5)));
+        continue;
+      }
+      log_("client " + std::to_string(client) + ": request " + std::to_string(req.id) + ": database failure: " + x.what());
+      e = Err::Database;
+      break;
     }
-  } catch (const StoreError &x) {
-    store_.rollback();
-    log_("client " + std::to_string(client) + ": request " + std::to_string(req.id) + ": database failure: " + x.what());
-    e = Err::Database;
   }
   if (e != Err::None && e != Err::Database) logRefusal(client, req.id, e);
   if (e == Err::Database) c.keep = false;

@@ -122,6 +122,18 @@ struct Service::Call {
   std::vector<Row> rows;          // record segments of the answer
   std::vector<std::function<void()>> after;  // applied once committed
   bool keep = false;              // commit although the answer is a refusal or failure
+  // Forgets what a try did, before the request runs again.
+  void restart() {
+    ctx = nullptr;
+    scope = kInstallation;
+    handle.clear();
+    rows.clear();
+    after.clear();
+    keep = false;
+  }
 };
+
+// How often a request that conflicts with a concurrent transaction is run.
+inline constexpr int kAttempts = 20;
 
 }  // namespace qlm::rqmgr

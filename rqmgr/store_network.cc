@@ -89,7 +89,7 @@ void Store::setMessageSize(std::int64_t message, std::int64_t size) {
 
 std::vector<MessageHead> Store::messages(const MessageFilter &f, std::int64_t offset, std::int64_t limit) {
   static const std::string sql = std::string(kMessageColumns) +
-                                 "WHERE receiver = ?1 AND (?2 IS NULL OR sender = ?2) AND (?3 IS NULL OR class = ?3) "
+                                 "WHERE receiver = ?1 AND sender = COALESCE(?2, sender) AND class = COALESCE(?3, class) "
                                  "ORDER BY id LIMIT ?5 OFFSET ?4";
   Stmt &s = db_->prepare(sql.c_str());
   Use u(s);

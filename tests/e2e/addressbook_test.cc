@@ -265,7 +265,7 @@ TEST_F(AddressBookE2E, ListOf65535AddressesArrivesWholeAndInOrder) {
   {
     // Seed the address book straight into the database (adding them one request
     // at a time would only measure the disk's flushes).
-    qlm::rqmgr::Store store(inst.root() + "/data/quillmar.db");
+    qlm::rqmgr::Store store(inst.store());
     store.begin(true);
     const auto project = store.find(qlm::rqmgr::kInstallation, 451, "Book");
     ASSERT_TRUE(project.has_value());

@@ -306,6 +306,7 @@ TEST(Durability, ADatabaseOfTheFirstVersionIsUpgradedAndKeepsItsData) {
   // tests/data/quillmar-v1.db: what the sample's first run left in a version-1
   // database, made by the Request Manager of that version.
   Installation inst;
+  if (inst.postgres()) GTEST_SKIP() << "an SQLite file";
   namespace fs = std::filesystem;
   fs::copy_file(QLM_SOURCE_DIR "/tests/data/quillmar-v1.db", inst.root() + "/data/quillmar.db");
   ASSERT_EQ(QlmOpenCInterface(), 0u);

@@ -28,6 +28,8 @@ Installation::Installation(const char *server) {
   fs::copy_file(QLM_SOURCE_DIR "/data/errortxt.fil", root_ + "/shared/errortxt.fil");
   setenv("QLM_ROOTDIR", root_.c_str(), 1);
   setenv("QLM_RUNDIR", run_.c_str(), 1);
+  db_ = std::make_unique<TestDatabase>(root_ + "/data/quillmar.db");
+  if (db_->postgres()) setenv("QLM_STORE", db_->location().c_str(), 1);
 }
 
 Installation::~Installation() {
@@ -37,6 +39,7 @@ Installation::~Installation() {
       if (pid_t pid = serverPid(entry.path()); pid > 0) kill(pid, SIGKILL);
     }
   }
+  db_.reset();
   std::error_code ec;
   fs::remove_all(root_, ec);
 }
