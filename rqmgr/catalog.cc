@@ -69,9 +69,13 @@ consteval bool sound() {
 }
 static_assert(sound());
 
+constexpr UniqueField kUnique[] = {{rec::kVnLogon.segType, 473}};
+static_assert(rec::kVnLogon.record.has(473));
+
 }  // namespace
 
 std::span<const KindCodes> catalog() { return kCatalog; }
+std::span<const UniqueField> uniqueFields() { return kUnique; }
 
 const KindCodes *codesOf(std::uint16_t kind) {
   for (const KindCodes &k : kCatalog)
@@ -94,6 +98,7 @@ std::string catalogFingerprint() {
     for (const ListCode &c : k.codes) s += std::to_string(c.code) + "=" + std::to_string(c.field) + ",";
     s += ";";
   }
+  for (const UniqueField &u : kUnique) s += "unique " + std::to_string(u.kind) + "." + std::to_string(u.field) + ";";
   return s;
 }
 

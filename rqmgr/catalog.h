@@ -32,6 +32,14 @@ struct KindCodes {
   std::span<const ListCode> codes;
 };
 
+// A field whose values are unique among the entries of a kind in the whole
+// installation (a network logon's mailbox): the store keeps them where two writers
+// cannot both take one.
+struct UniqueField {
+  std::uint16_t kind, field;
+};
+std::span<const UniqueField> uniqueFields();
+
 // Every kind of entry the Request Manager keeps.
 std::span<const KindCodes> catalog();
 // The codes of a kind, or null for a kind the catalog does not know.

@@ -85,7 +85,7 @@ class Db {
   // Statements without parameters, separated by semicolons.
   virtual void exec(const std::string &sql) = 0;
   // A transaction. `write`: it may write; SQLite takes the installation's write lock
-  // at once, PostgreSQL runs it serializable (a conflict fails it with retry()).
+  // at once, PostgreSQL runs it on one snapshot (a conflict fails it with retry()).
   virtual void begin(bool write) = 0;
   virtual void commit() = 0;
   virtual void rollback() noexcept = 0;

@@ -2,9 +2,11 @@
 // machines share.
 //
 // Statements are prepared once per connection; integers travel as text, bytes in
-// binary, results come back in binary. A transaction that writes is serializable:
-// a conflict with a concurrent one fails it with a retryable StoreError, and the
-// Request Manager runs the request again. A lost connection fails the request
+// binary, results come back in binary. Transactions see one snapshot (repeatable
+// read): a write to a row that a concurrent transaction changed, or a unique key
+// it took, fails it with a retryable StoreError, and the Request Manager runs the
+// request again. What must stay unique is held by unique constraints (keys, the
+// unique field values), so that no write skew can break it. A lost connection fails the request
 // that met it; the next transaction connects anew (a request then finds the
 // database again as soon as it is back).
 //
@@ -142,7 +144,7 @@ class PgDb final : public Db {
   }
   void begin(bool write) override {
     if (PQstatus(conn_) != CONNECTION_OK) reconnect();
-    exec(write ? "BEGIN ISOLATION LEVEL SERIALIZABLE" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    exec(write ? "BEGIN ISOLATION LEVEL REPEATABLE READ" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
   }
   void commit() override { exec("COMMIT"); }
   void rollback() noexcept override {

@@ -11,9 +11,9 @@
 //   2  the network: message heads (their bodies are files beside the database),
 //      sessions, sequences of the names the server makes, and an index of field
 //      values (mailbox lookups)
-//   3  lists inside the database: the index rows of every entry (sortkeys), the
-//      entry counts of each kind (kind_counts, kept by triggers), meta; open marks
-//      carry their owner's mark instead of a process id
+//   3  lists inside the database: the index rows of every entry (sortkeys); the
+//      values that must be unique in the installation (unique_values); meta; open
+//      marks carry their owner's mark instead of a process id
 // PostgreSQL databases start at version 3 (message bodies are rows of bodies).
 // After the steps, the sortkeys rows are made anew whenever the catalog they were
 // made from differs from the Request Manager's (catalog.h), in the same transaction.
@@ -100,19 +100,13 @@ CREATE INDEX sortkeys_kind ON sortkeys(scope, kind, code, class, num, text, kcla
 CREATE INDEX sortkeys_group ON sortkeys(scope, grp, code, class, num, text, kclass, knum, ktext, entry)
   WHERE grp <> kind;
 CREATE INDEX sortkeys_text ON sortkeys(scope, kind, code, text);
-CREATE TABLE kind_counts(
-  scope INTEGER NOT NULL,
+CREATE TABLE unique_values(
   kind INTEGER NOT NULL,
-  n INTEGER NOT NULL,
-  PRIMARY KEY(scope, kind)) WITHOUT ROWID;
-INSERT INTO kind_counts(scope, kind, n) SELECT scope, kind, count(*) FROM entries GROUP BY scope, kind;
-CREATE TRIGGER entries_counted AFTER INSERT ON entries BEGIN
-  INSERT INTO kind_counts(scope, kind, n) VALUES(new.scope, new.kind, 1)
-    ON CONFLICT(scope, kind) DO UPDATE SET n = n + 1;
-END;
-CREATE TRIGGER entries_uncounted AFTER DELETE ON entries BEGIN
-  UPDATE kind_counts SET n = n - 1 WHERE scope = old.scope AND kind = old.kind;
-END;
+  name_id INTEGER NOT NULL,
+  value BLOB NOT NULL,
+  entry INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  PRIMARY KEY(kind, name_id, value));
+CREATE INDEX unique_values_entry ON unique_values(entry);
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 DROP TABLE opened;
 CREATE TABLE opened(
@@ -199,22 +193,13 @@ CREATE INDEX sortkeys_kind ON sortkeys(scope, kind, code, class, num, text, kcla
 CREATE INDEX sortkeys_group ON sortkeys(scope, grp, code, class, num, text, kclass, knum, ktext, entry)
   WHERE grp <> kind;
 CREATE INDEX sortkeys_text ON sortkeys(scope, kind, code, text);
-CREATE TABLE kind_counts(
-  scope BIGINT NOT NULL,
+CREATE TABLE unique_values(
   kind INTEGER NOT NULL,
-  n BIGINT NOT NULL,
-  PRIMARY KEY(scope, kind));
-CREATE FUNCTION entries_count() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  IF TG_OP = 'INSERT' THEN
-    INSERT INTO kind_counts(scope, kind, n) VALUES(NEW.scope, NEW.kind, 1)
-      ON CONFLICT(scope, kind) DO UPDATE SET n = kind_counts.n + 1;
-  ELSE
-    UPDATE kind_counts SET n = n - 1 WHERE scope = OLD.scope AND kind = OLD.kind;
-  END IF;
-  RETURN NULL;
-END $$;
-CREATE TRIGGER entries_counted AFTER INSERT OR DELETE ON entries FOR EACH ROW EXECUTE FUNCTION entries_count();
+  name_id INTEGER NOT NULL,
+  value BYTEA NOT NULL,
+  entry BIGINT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  PRIMARY KEY(kind, name_id, value));
+CREATE INDEX unique_values_entry ON unique_values(entry);
 )";
 constexpr const char *kPostgresSteps[] = {kPostgres3};
 constexpr int kCurrent = 3;

@@ -32,8 +32,9 @@
 //       one row per list code of every entry (catalog.h): the field's value as a
 //       SortKey, and the entry's key as one, so that lists select, order and page
 //       on indexes (ListSpec).
-//   kind_counts(scope, kind, n)
-//       how many entries of each kind a scope holds, kept by triggers.
+//   unique_values(kind, name_id, value, entry)
+//       the values of the fields that are unique in the installation (catalog.h:
+//       a network logon's mailbox), so that two writers cannot both take one.
 //   meta(key, value)
 //       "catalog": the catalog the sortkeys rows were made from (catalog.h);
 //       "version" in PostgreSQL: the schema's version.
@@ -42,8 +43,9 @@
 //
 // Every request runs in one transaction (begin/commit). In SQLite a write
 // transaction takes the installation's write lock when it begins, so that
-// concurrent processes wait for each other; in PostgreSQL it is serializable, and
-// one that conflicts with a concurrent one fails with a retryable StoreError. Any
+// concurrent processes wait for each other; in PostgreSQL it runs on one snapshot,
+// and one that conflicts with a concurrent one (a row both change, a unique value
+// both take) fails with a retryable StoreError. Any
 // failure throws StoreError; the caller rolls back.
 #pragma once
 #include <cstdint>
@@ -267,7 +269,7 @@ class Store {
   std::optional<Session> readSession(Stmt &s);
   std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
   // Writes the index rows of an entry; of every entry.
-  void reindex(const Entry &e);
+  void reindex(const Entry &e, bool firstWins = false);
   void reindexAll();
   // Makes the index rows anew unless they were made from this catalog.
   void indexFor(const std::string &fingerprint);

@@ -229,7 +229,28 @@ void Store::remember(Cursor c) {
   cursors_.push_back(std::move(c));
 }
 
-void Store::reindex(const Entry &e) {
+void Store::reindex(const Entry &e, bool firstWins) {
+  // The unique values: a value another entry has already fails the transaction
+  // (with PostgreSQL as a conflict that is run again), unless the first is to win.
+  Stmt &drop = db_->prepare("DELETE FROM unique_values WHERE entry = ?1");
+  {
+    Use u(drop);
+    drop.bind(1, e.id);
+    drop.run();
+  }
+  for (const UniqueField &f : uniqueFields()) {
+    const auto v = e.fields.find(f.field);
+    if (f.kind != e.kind || v == e.fields.end()) continue;
+    Stmt &take = db_->prepare(firstWins ? "INSERT INTO unique_values(kind, name_id, value, entry) VALUES(?1, ?2, ?3, ?4) "
+                                          "ON CONFLICT(kind, name_id, value) DO NOTHING"
+                                        : "INSERT INTO unique_values(kind, name_id, value, entry) VALUES(?1, ?2, ?3, ?4)");
+    Use u(take);
+    take.bind(1, f.kind);
+    take.bind(2, f.field);
+    take.bindBytes(3, v->second);
+    take.bind(4, e.id);
+    take.run();
+  }
   const KindCodes *k = codesOf(e.kind);
   if (k == nullptr) return;
   Stmt &del = db_->prepare("DELETE FROM sortkeys WHERE entry = ?1");
@@ -264,8 +285,8 @@ void Store::reindexAll() {
     Use u(s);
     while (s.next()) ids.push_back(s.integer(0));
   }
-  db_->exec("DELETE FROM sortkeys");
-  for (const std::int64_t id : ids) reindex(*get(id));
+  db_->exec("DELETE FROM sortkeys; DELETE FROM unique_values");
+  for (const std::int64_t id : ids) reindex(*get(id), true);
 }
 
 }  // namespace qlm::rqmgr

@@ -1,0 +1,206 @@
+// Several machines on one PostgreSQL database: two installations (two roots, as
+// two machines would have them) and sixteen applications, each a process with its
+// own Request Manager, edit one address book and exchange messages at the same
+// time. Nothing acknowledged is lost or doubled, no key is handed out twice, and
+// every answer is the answer to its own request. Runs when the tests run against
+// PostgreSQL (test_database.h).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "installation.h"
+#include "network_app.h"
+#include "qlmc32.h"
+
+using namespace qlm::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kApps = 16, kOwn = 60, kCommon = 30, kMessages = 12;
+
+// A second installation root beside `inst`'s, on the same store.
+std::string secondRoot(const Installation &inst) {
+  const std::string root = inst.root() + "-b";
+  for (const char *sub : {"", "/bin", "/shared", "/data", "/exchange"}) mkdir((root + sub).c_str(), 0700);
+  fs::create_symlink(fs::read_symlink(inst.root() + "/bin/qlmrqmgr"), root + "/bin/qlmrqmgr");
+  fs::copy_file(inst.root() + "/shared/errortxt.fil", root + "/shared/errortxt.fil");
+  return root;
+}
+
+QlmRc addAddress(const std::string &nick, const std::string &city, std::string *echoed) {
+  auto r = inContext<QlmAddrReq>("Shared");
+  put(r.addr.nickname, nick.c_str());
+  put(r.addr.city, city.c_str());
+  auto out = blankRecord<QlmAddr>();
+  const QlmRc rc = QlmAddAddr(raw(&r), raw(&out));
+  *echoed = text(out.nickname);
+  return rc;
+}
+
+// One application: its share of the address book, the common keys it races for,
+// and its messages. Writes one line per finding to `out`; 0 when every answer was
+// the answer to its own request.
+int work(int i, const std::string &exchange, std::ofstream &out) {
+  NetApp me("P" + std::to_string(i), "L" + std::to_string(i), "MB" + std::to_string(i));
+  if (me.openAll() != 0) return 2;
+  auto shared = blankRecord<QlmProjOpen>();
+  put(shared.context, "Shared");
+  if (QlmOpenProj(raw(&shared), nullptr) != 0) return 3;
+  auto ctx = inContext<QlmContextName>("Shared");
+  if (QlmOpenAdbk(raw(&ctx)) != 0) return 4;
+  std::string echoed;
+  for (int k = 0; k < kOwn; ++k) {  // its own addresses, added, replaced and put on the list
+    const std::string nick = "a" + std::to_string(i) + "-" + std::to_string(k);
+    if (addAddress(nick, "first", &echoed) != 0 || echoed != nick) return 5;
+    auto r = inContext<QlmAddrReq>("Shared");
+    put(r.addr.nickname, nick.c_str());
+    put(r.addr.city, ("final" + std::to_string(i)).c_str());
+    if (QlmReplaceAddr(raw(&r), nullptr) != 0) return 6;
+    auto a = inContext<QlmAssignReq>("Shared");
+    put(a.container, "EVERYONE");
+    put(a.member, nick.c_str());
+    if (QlmAsgAddrToDistList(raw(&a)) != 0) return 7;
+  }
+  for (int k = 0; k < kCommon; ++k) {  // keys every application tries: one wins each
+    const QlmRc rc = addAddress("common" + std::to_string(k), std::to_string(i), &echoed);
+    if (rc == 0) out << "won common" << k << "\n";
+    else if (rc != 16 || explained().rfind("30007 ", 0) != 0) return 8;
+  }
+  if (me.start() != 0) return 9;
+  const int peer = (i + kApps / 2) % kApps;  // on the other installation
+  std::ofstream(exchange + "/from" + std::to_string(i)) << "hello from " << i;
+  for (int k = 0; k < kMessages; ++k) {
+    auto done = blankRecord<QlmSendOrdrDone>();
+    if (me.send("MB" + std::to_string(peer), "from" + std::to_string(i), "", "", &done) != 0) return 10;
+    out << "sent " << text(done.field8022) << "\n";
+  }
+  for (int got = 0, tries = 0; got < kMessages && tries < 3000; ++tries) {
+    auto r = blankRecord<QlmRecvOrdrDone>();
+    const std::string target = "in" + std::to_string(i) + "-" + std::to_string(got);
+    if (me.receive(target, &r) != 0) return 11;
+    if (text(r.field722) == "EMPTY") {
+      usleep(10 * 1000);
+      continue;
+    }
+    const std::string body = slurp(exchange + "/" + target);
+    if (body != "hello from " + std::to_string(peer)) return 12;
+    out << "received " << text(r.field8022) << "\n";
+    ++got;
+  }
+  return QlmCloseCInterface() == 0 ? 0 : 13;
+}
+
+int application(int i, const std::string &exchange, const std::string &report) {
+  std::ofstream out(report);
+  const int status = work(i, exchange, out);
+  if (status != 0) out << "failed " << status << " " << explained() << "\n";
+  return status;
+}
+
+}  // namespace
+
+TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
+  Installation inst;
+  if (!inst.postgres()) GTEST_SKIP() << "several installations share a PostgreSQL database";
+  const std::string rootB = secondRoot(inst);
+  {  // the shared project, its list, and every application's project and logon
+    NetApp setup("Shared", "LS", "MBS");
+    ASSERT_EQ(setup.openAll(), 0u);
+    auto ctx = inContext<QlmContextName>("Shared");
+    ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+    auto dl = inContext<QlmDistListReq>("Shared");
+    put(dl.distlist.name, "EVERYONE");
+    ASSERT_EQ(QlmAddDistList(raw(&dl), nullptr), 0u);
+    for (int i = 0; i < kApps; ++i) {
+      NetApp p("P" + std::to_string(i), "L" + std::to_string(i), "MB" + std::to_string(i));
+      ASSERT_EQ(p.open(), 0u) << explained();
+    }
+    ASSERT_EQ(QlmCloseCInterface(), 0u);
+  }
+  std::vector<pid_t> apps;
+  for (int i = 0; i < kApps; ++i) {
+    const std::string root = i < kApps / 2 ? inst.root() : rootB;
+    const std::string run = root + "/run-" + std::to_string(i);
+    mkdir(run.c_str(), 0700);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("QLM_ROOTDIR", root.c_str(), 1);
+      setenv("QLM_RUNDIR", run.c_str(), 1);
+      _exit(application(i, root + "/exchange", inst.root() + "/report" + std::to_string(i)));
+    }
+    apps.push_back(pid);
+  }
+  for (std::size_t i = 0; i < apps.size(); ++i) {
+    int status = -1;
+    waitpid(apps[i], &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "application " << i << " status " << status << ": " << slurp(inst.root() + "/report" + std::to_string(i));
+  }
+
+  if (::testing::Test::HasFailure())  // what the Request Managers said
+    for (const std::string &root : {inst.root(), rootB}) {
+      std::istringstream log(slurp(root + "/data/qlmrqmgr.log"));
+      int shown = 0;
+      for (std::string line; std::getline(log, line) && shown < 8;)
+        if (line.find("failure") != std::string::npos) std::cout << line << "\n", ++shown;
+    }
+
+  // Every application's reports: each common key won once; each message sent once
+  // and received once.
+  std::map<std::string, int> won;
+  std::multiset<std::string> sent, received;
+  for (int i = 0; i < kApps; ++i) {
+    std::istringstream lines(slurp(inst.root() + "/report" + std::to_string(i)));
+    std::string what, value;
+    while (lines >> what >> value) {
+      if (what == "won") ++won[value];
+      if (what == "sent") sent.insert(value);
+      if (what == "received") received.insert(value);
+    }
+  }
+  EXPECT_EQ(won.size(), static_cast<std::size_t>(kCommon));
+  for (const auto &[key, n] : won) EXPECT_EQ(n, 1) << key;
+  EXPECT_EQ(sent.size(), static_cast<std::size_t>(kApps * kMessages));
+  EXPECT_EQ(std::set<std::string>(sent.begin(), sent.end()).size(), sent.size()) << "a message id twice";
+  EXPECT_EQ(received, sent);
+
+  // The address book holds every address once, with its last value, all on the list.
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  auto open = blankRecord<QlmProjOpen>();
+  put(open.context, "Shared");
+  ASSERT_EQ(QlmOpenProj(raw(&open), nullptr), 0u);
+  auto ctx = inContext<QlmContextName>("Shared");
+  ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+  auto q = inContext<QlmListQual>("Shared");
+  put(q.startentry, "1");
+  put(q.numentries, "5000");
+  std::vector<QlmAddr> all(5000, blankRecord<QlmAddr>());
+  uint16_t count = 0;
+  ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
+  EXPECT_EQ(count, kApps * kOwn + kCommon);
+  int finals = 0;
+  for (int n = 0; n < count; ++n) finals += text(all[n].city).rfind("final", 0) == 0;
+  EXPECT_EQ(finals, kApps * kOwn);
+  auto sq = inContext<QlmSmallListQual>("Shared");
+  put(sq.startentry, "1");
+  put(sq.numentries, "5000");
+  char list[20];
+  putField(list, 20, "EVERYONE");
+  ASSERT_EQ(QlmListAddrsOnDistList(list, raw(&sq), &count, raw(all.data())), 0u);
+  EXPECT_EQ(count, kApps * kOwn);
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+  std::error_code ec;
+  fs::remove_all(rootB, ec);
+}
