@@ -5,6 +5,7 @@
 #
 #   tools/pg-cluster.sh start DIR    prints the connection string of its "postgres" database
 #   tools/pg-cluster.sh stop DIR     stops it (DIR stays; remove it yourself)
+#   tools/pg-cluster.sh crash DIR    stops it the way a crash would (no shutdown checkpoint)
 #   tools/pg-cluster.sh available    exit 0 when PostgreSQL's server programs are installed
 set -eu
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -27,8 +28,10 @@ case "$cmd" in
       { cat "$dir/server.log" >&2; exit 1; }
     echo "host=$dir user=postgres dbname=postgres"
     ;;
-  stop)
-    [ -d "$dir/data" ] && "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  stop | crash)
+    mode=fast
+    [ "$cmd" = crash ] && mode=immediate
+    [ -d "$dir/data" ] && "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -m $mode -w stop >/dev/null 2>&1 || true
     ;;
-  *) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+  *) echo "usage: $0 start|stop|crash DIR" >&2; exit 2 ;;
 esac

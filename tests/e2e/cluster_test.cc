@@ -5,6 +5,7 @@
 // every answer is the answer to its own request. Runs when the tests run against
 // PostgreSQL (test_database.h).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -203,4 +204,122 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
   ASSERT_EQ(QlmCloseCInterface(), 0u);
   std::error_code ec;
   fs::remove_all(rootB, ec);
+}
+
+namespace {
+
+// A PostgreSQL cluster of the test's own, which it may crash.
+class OwnCluster {
+ public:
+  explicit OwnCluster(std::string dir) : dir_(std::move(dir)) { control("start"); }
+  ~OwnCluster() {
+    control("stop");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  bool control(const char *what) {
+    return std::system((QLM_SOURCE_DIR "/tools/pg-cluster.sh " + std::string(what) + " " + dir_ + " >/dev/null").c_str()) == 0;
+  }
+  std::string store() const { return "postgresql:host=" + dir_ + " user=postgres dbname=postgres"; }
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
+  Installation inst;
+  if (!inst.postgres()) GTEST_SKIP() << "the PostgreSQL server is crashed";
+  OwnCluster cluster("/tmp/qlmpgc-" + std::to_string(getpid()));  // the cluster's user must reach it
+  setenv("QLM_STORE", cluster.store().c_str(), 1);
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  auto p = blankRecord<QlmProj>();
+  put(p.projname, "Busy");
+  ASSERT_EQ(QlmAddProj(raw(&p), nullptr), 0u);
+  auto ctx = inContext<QlmContextName>("Busy");
+  ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+
+  // The application adds addresses; what was acknowledged is written down.
+  const std::string acked = inst.root() + "/acked";
+  const pid_t app = fork();
+  if (app == 0) {
+    std::ofstream log(acked);
+    bool open = false;
+    int failures = 0;
+    for (int k = 0; k < 400; ++k) {
+      if (!open) {
+        QlmCloseCInterface();
+        auto o = blankRecord<QlmProjOpen>();
+        put(o.context, "Busy");
+        auto c = inContext<QlmContextName>("Busy");
+        open = QlmOpenCInterface() == 0 && QlmOpenProj(raw(&o), nullptr) == 0 && QlmOpenAdbk(raw(&c)) == 0;
+        if (!open) {
+          usleep(50 * 1000);
+          --k;
+          continue;
+        }
+      }
+      std::string echoed;
+      auto r = inContext<QlmAddrReq>("Busy");
+      const std::string nick = "k" + std::to_string(k);
+      put(r.addr.nickname, nick.c_str());
+      const QlmRc rc = QlmAddAddr(raw(&r), nullptr);
+      if (rc == 0) log << nick << std::endl;
+      else if (rc == 12) open = false;                 // its Request Manager went away (20030)
+      else if (rc == 20) ++failures, usleep(20000);    // the database went away (30014)
+      else if (rc != 16) _exit(3);                     // 16: it had been added after all
+    }
+    _exit(QlmCloseCInterface() == 0 && failures > 0 ? 0 : 4);
+  }
+  usleep(300 * 1000);
+  ASSERT_TRUE(cluster.control("crash"));  // the database stops as in a crash
+  usleep(500 * 1000);
+  ASSERT_TRUE(cluster.control("start"));
+  usleep(300 * 1000);
+  for (const auto &e : fs::directory_iterator(inst.root()))  // and the application's server is killed
+    if (e.path().filename().string().rfind("run", 0) == 0)
+      if (const pid_t server = Installation::serverPid(e.path()); server > 0) kill(server, SIGKILL);
+  int status = -1;
+  waitpid(app, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  // Every acknowledged address is there.
+  ASSERT_EQ(QlmOpenCInterface(), 0u);
+  auto o = blankRecord<QlmProjOpen>();
+  put(o.context, "Busy");
+  ASSERT_EQ(QlmOpenProj(raw(&o), nullptr), 0u);
+  ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+  auto q = inContext<QlmListQual>("Busy");
+  put(q.startentry, "1");
+  put(q.numentries, "1000");
+  std::vector<QlmAddr> all(1000, blankRecord<QlmAddr>());
+  uint16_t count = 0;
+  ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
+  std::set<std::string> there;
+  for (int n = 0; n < count; ++n) there.insert(text(all[n].nickname));
+  std::istringstream lines(slurp(acked));
+  int n = 0;
+  for (std::string nick; lines >> nick; ++n) EXPECT_TRUE(there.count(nick)) << nick << " was acknowledged and lost";
+  EXPECT_GT(n, 100);
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+}
+
+TEST(Cluster, AStoreThatCannotBeUsedIsRefusedAtStartWithItsReason) {
+  Installation inst;
+  const std::string log = inst.root() + "/data/qlmrqmgr.log";
+  // quillmar.ini names PostgreSQL at a place where none listens.
+  unsetenv("QLM_STORE");
+  std::ofstream(inst.root() + "/quillmar.ini") << "[Store]\nBackend=postgresql\nConninfo=host=/nonexistent user=x\n";
+  EXPECT_EQ(QlmOpenCInterface(), 12u);
+  EXPECT_NE(slurp(log).find("cannot connect to PostgreSQL"), std::string::npos) << slurp(log);
+  if (!inst.postgres()) return;
+  // A database whose schema is newer than this Request Manager knows: left as it is.
+  setenv("QLM_STORE", inst.store().c_str(), 1);
+  ASSERT_EQ(QlmOpenCInterface(), 0u);  // makes the schema
+  ASSERT_EQ(QlmCloseCInterface(), 0u);
+  ASSERT_EQ(std::system(("psql -q \"" + inst.store().substr(11) + "\" -c \"UPDATE meta SET value = '99' WHERE key = 'version'\"").c_str()), 0);
+  EXPECT_EQ(QlmOpenCInterface(), 12u);
+  EXPECT_NE(slurp(log).find("is newer than this Request Manager"), std::string::npos);
 }
