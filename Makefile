@@ -7,7 +7,7 @@ JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build check sanitize fuzz fuzz-build demo install clean bench
+.PHONY: all deps build check sanitize fuzz fuzz-build demo demo-cluster install clean bench
 
 all: build
 
@@ -39,6 +39,10 @@ fuzz: fuzz-build
 
 demo: build
 	@tools/demo.sh $(BUILD)
+
+# Two installations sharing one PostgreSQL database in a throwaway cluster.
+demo-cluster: build
+	@tools/demo-cluster.sh $(BUILD)
 
 bench: build
 	$(BUILD)/bench/qlm_bench

@@ -14,7 +14,8 @@ constexpr const char *kEntryColumns =
 
 Store::Store(const std::string &location, int busyTimeoutMs) : Store(openDb(location, busyTimeoutMs), location) {}
 
-Store::Store(std::unique_ptr<Db> db, std::string location) : db_(std::move(db)), location_(std::move(location)) {
+Store::Store(std::unique_ptr<Db> db, std::string location)
+    : db_(std::move(db)), location_(std::move(location)), markedAs_(db_->owner()) {
   // Read-only, a database of the current schema is served; one that needs its
   // schema made or upgraded fails in the first write transaction, saying why.
   migrate();
@@ -25,6 +26,47 @@ Store::~Store() { rollback(); }
 void Store::begin(bool write) {
   db_->begin(write);
   inTxn_ = true;
+  if (db_->owner() == markedAs_) return;
+  // The connection was made anew (a database server that restarted): the open
+  // marks and sessions of this Request Manager carry the old connection's mark,
+  // which no longer counts. Take them over first, in a transaction of their own.
+  rollback();
+  db_->begin(true);
+  inTxn_ = true;
+  adoptMarks(markedAs_);
+  commit();
+  markedAs_ = db_->owner();
+  begin(write);
+}
+
+// Marks of `old` become this connection's. A session whose logon another live
+// Request Manager has started anew meanwhile is ended instead (one per logon).
+void Store::adoptMarks(const std::string &old) {
+  Stmt &o = db_->prepare("UPDATE opened SET owner = ?1 WHERE owner = ?2");
+  {
+    Use u(o);
+    o.bindText(1, db_->owner());
+    o.bindText(2, old);
+    o.run();
+  }
+  std::vector<std::pair<std::int64_t, std::int64_t>> held;  // receipt, logon
+  {
+    Stmt &s = db_->prepare("SELECT receipt, logon FROM sessions WHERE owner = ?1");
+    Use u(s);
+    s.bindText(1, old);
+    while (s.next()) held.emplace_back(s.integer(0), s.integer(1));
+  }
+  for (auto [receipt, logon] : held) {
+    if (liveSessions(logon) > 0) {
+      removeSession(receipt);
+      continue;
+    }
+    Stmt &u1 = db_->prepare("UPDATE sessions SET owner = ?1 WHERE receipt = ?2");
+    Use u(u1);
+    u1.bindText(1, db_->owner());
+    u1.bind(2, receipt);
+    u1.run();
+  }
 }
 
 void Store::commit() {
@@ -92,11 +134,40 @@ std::vector<Entry> Store::entries(std::int64_t scope, std::uint16_t kind) {
   return readEntries(s);
 }
 
+const std::string &Store::rowsSql(const char *head, int columns, std::size_t rows, const char *tail) {
+  static std::map<std::pair<const char *, std::size_t>, std::string> made;
+  std::string &sql = made[{head, rows}];
+  if (sql.empty()) {
+    std::string tuple = "(";
+    for (int c = 0; c < columns; ++c) tuple += c ? ", ?" : "?";
+    tuple += ")";
+    sql = std::string(head) + " VALUES ";
+    for (std::size_t r = 0; r < rows; ++r) sql += (r ? ", " : "") + tuple;
+    sql += tail;
+  }
+  return sql;
+}
+
+void Store::putFields(std::int64_t id, const Fields &set) {
+  if (set.empty()) return;
+  Stmt &put = db_->prepare(rowsSql("INSERT INTO fields(entry, name_id, value)", 3, set.size(),
+                                   " ON CONFLICT(entry, name_id) DO UPDATE SET value = excluded.value"));
+  Use u(put);
+  int at = 1;
+  for (const auto &[nameId, value] : set) {
+    put.bind(at, id);
+    put.bind(at + 1, nameId);
+    put.bindBytes(at + 2, value);
+    at += 3;
+  }
+  put.run();
+}
+
 std::int64_t Store::add(std::int64_t scope, std::uint16_t kind, std::string_view key, const Fields &fields,
                         const std::string &stamp) {
   Stmt &s = db_->prepare(
       "INSERT INTO entries(scope, kind, key, created, changed) VALUES(?1, ?2, ?3, ?4, ?4) RETURNING id");
-  std::int64_t id = 0;
+  Entry e{0, scope, kind, std::string(key), stamp, stamp, fields};
   {
     Use u(s);
     s.bind(1, scope);
@@ -104,11 +175,12 @@ std::int64_t Store::add(std::int64_t scope, std::uint16_t kind, std::string_view
     s.bindBytes(3, key);
     s.bindText(4, stamp);
     if (!s.next()) throw StoreError("add entry: no id");
-    id = s.integer(0);
+    e.id = s.integer(0);
     s.run();
   }
-  change(id, fields, {}, stamp);
-  return id;
+  putFields(e.id, fields);
+  reindex(e, true);
+  return e.id;
 }
 
 void Store::change(std::int64_t id, const Fields &set, std::span<const std::uint16_t> clear, const std::string &stamp) {
@@ -120,16 +192,7 @@ void Store::change(std::int64_t id, const Fields &set, std::span<const std::uint
     del.bind(2, nameId);
     del.run();
   }
-  Stmt &put = db_->prepare(
-      "INSERT INTO fields(entry, name_id, value) VALUES(?1, ?2, ?3) "
-      "ON CONFLICT(entry, name_id) DO UPDATE SET value = excluded.value");
-  for (const auto &[nameId, value] : set) {
-    Use u(put);
-    put.bind(1, id);
-    put.bind(2, nameId);
-    put.bindBytes(3, value);
-    put.run();
-  }
+  putFields(id, set);
   Stmt &st = db_->prepare("UPDATE entries SET changed = ?2 WHERE id = ?1");
   {
     Use u(st);

@@ -266,17 +266,24 @@ class Store {
   void upgrade();
   void copyAside(int version);
   std::vector<Entry> readEntries(Stmt &s);
+  void putFields(std::int64_t id, const Fields &set);
   std::optional<Session> readSession(Stmt &s);
   std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
   // Writes the index rows of an entry; of every entry.
-  void reindex(const Entry &e, bool firstWins = false);
+  // `fresh`: a new entry, without rows yet.
+  void reindex(const Entry &e, bool fresh = false, bool firstWins = false);
+  // "<head> VALUES (?, ...), ... <tail>": `rows` tuples of `columns` parameters.
+  static const std::string &rowsSql(const char *head, int columns, std::size_t rows, const char *tail);
   void reindexAll();
   // Makes the index rows anew unless they were made from this catalog.
   void indexFor(const std::string &fingerprint);
   bool indexedFrom(const std::string &fingerprint);
 
+  void adoptMarks(const std::string &old);
+
   std::unique_ptr<Db> db_;
   std::string location_;
+  std::string markedAs_;  // the owner mark this Request Manager's marks carry
   bool inTxn_ = false;
 
   // Where a page of a list ended: the next page goes on from its last row's order

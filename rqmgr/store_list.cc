@@ -229,11 +229,11 @@ void Store::remember(Cursor c) {
   cursors_.push_back(std::move(c));
 }
 
-void Store::reindex(const Entry &e, bool firstWins) {
+void Store::reindex(const Entry &e, bool fresh, bool firstWins) {
   // The unique values: a value another entry has already fails the transaction
   // (with PostgreSQL as a conflict that is run again), unless the first is to win.
-  Stmt &drop = db_->prepare("DELETE FROM unique_values WHERE entry = ?1");
-  {
+  if (!fresh) {
+    Stmt &drop = db_->prepare("DELETE FROM unique_values WHERE entry = ?1");
     Use u(drop);
     drop.bind(1, e.id);
     drop.run();
@@ -253,29 +253,33 @@ void Store::reindex(const Entry &e, bool firstWins) {
   }
   const KindCodes *k = codesOf(e.kind);
   if (k == nullptr) return;
-  Stmt &del = db_->prepare("DELETE FROM sortkeys WHERE entry = ?1");
-  {
+  if (!fresh) {
+    Stmt &del = db_->prepare("DELETE FROM sortkeys WHERE entry = ?1");
     Use u(del);
     del.bind(1, e.id);
     del.run();
   }
-  Stmt &put = db_->prepare(
-      "INSERT INTO sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+  // One statement for all the entry's rows.
+  std::vector<const ListCode *> codes;
+  for (const ListCode &c : k->codes)
+    if (c.code == kKeyCode || c.field != e.kind) codes.push_back(&c);  // a code that names the key: kKeyCode holds it
+  Stmt &put = db_->prepare(rowsSql("INSERT INTO sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext)",
+                                   11, codes.size(), ""));
+  Use u(put);
   const SortKey key = sortKey(e.key);
-  for (const ListCode &c : k->codes) {
-    if (c.code != kKeyCode && c.field == e.kind) continue;  // names the key: kKeyCode holds it
-    const auto v = e.fields.find(c.field);
-    Use u(put);
-    put.bind(1, e.id);
-    put.bind(2, c.code);
-    put.bind(3, e.scope);
-    put.bind(4, e.kind);
-    put.bind(5, k->group);
-    bindKey(put, 6, c.code == kKeyCode ? key : sortKey(v == e.fields.end() ? std::string_view() : v->second));
-    bindKey(put, 9, key);
-    put.run();
+  int at = 1;
+  for (const ListCode *c : codes) {
+    const auto v = e.fields.find(c->field);
+    put.bind(at, e.id);
+    put.bind(at + 1, c->code);
+    put.bind(at + 2, e.scope);
+    put.bind(at + 3, e.kind);
+    put.bind(at + 4, k->group);
+    bindKey(put, at + 5, c->code == kKeyCode ? key : sortKey(v == e.fields.end() ? std::string_view() : v->second));
+    bindKey(put, at + 8, key);
+    at += 11;
   }
+  put.run();
 }
 
 void Store::reindexAll() {
@@ -286,7 +290,7 @@ void Store::reindexAll() {
     while (s.next()) ids.push_back(s.integer(0));
   }
   db_->exec("DELETE FROM sortkeys; DELETE FROM unique_values");
-  for (const std::int64_t id : ids) reindex(*get(id), true);
+  for (const std::int64_t id : ids) reindex(*get(id), true, true);
 }
 
 }  // namespace qlm::rqmgr
