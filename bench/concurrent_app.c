@@ -11,6 +11,15 @@
 
 #define PUT(field, text) QlmReplaceField((field), (int)sizeof(field), (text))
 
+/* A failed step: says which and why on stderr, and exits with `code`. */
+static int failed(const char *what, QlmRc rc, int code) {
+  QlmErrText t;
+  QlmResetMem((char *)&t, sizeof t);
+  fprintf(stderr, "qlm_concurrent_app: %s: return code %u, error %u: %.80s\n", what, (unsigned)rc,
+          (unsigned)QlmErrorExplanation((char *)&t), t.errormessage);
+  return code;
+}
+
 int main(int argc, char **argv) {
   QlmProj p;
   QlmContextName c;
@@ -20,20 +29,21 @@ int main(int argc, char **argv) {
   if (argc < 3) return 2;
   count = atoi(argv[2]);
   snprintf(project, sizeof project, "C%s", argv[1]);
-  if (QlmOpenCInterface() != 0) return 3;
+  QlmRc rc;
+  if ((rc = QlmOpenCInterface()) != 0) return failed("open", rc, 3);
   QlmResetMem((char *)&p, sizeof p);
   PUT(p.projname, project);
-  if (QlmAddProj((char *)&p, NULL) != 0) return 4;
+  if ((rc = QlmAddProj((char *)&p, NULL)) != 0) return failed("add project", rc, 4);
   QlmResetMem((char *)&c, sizeof c);
   PUT(c.context, project);
-  if (QlmOpenAdbk((char *)&c) != 0) return 5;
+  if ((rc = QlmOpenAdbk((char *)&c)) != 0) return failed("open address book", rc, 5);
   QlmResetMem((char *)&r, sizeof r);
   PUT(r.context, project);
   PUT(r.addr.city, "Somewhere");
   for (k = 0; k < count; k++) {
     snprintf(nick, sizeof nick, "a%d", k);
     PUT(r.addr.nickname, nick);
-    if (QlmAddAddr((char *)&r, NULL) != 0) return 6;
+    if ((rc = QlmAddAddr((char *)&r, NULL)) != 0) return failed("add address", rc, 6);
   }
-  return QlmCloseCInterface() == 0 ? 0 : 7;
+  return (rc = QlmCloseCInterface()) == 0 ? 0 : failed("close", rc, 7);
 }
