@@ -245,7 +245,9 @@ bool PgStmt::next() {
     PGconn *c = db_.conn();
     if (c == nullptr) throw StoreError("not connected to PostgreSQL");
     if (!db_.prepared(name_)) {
-      db_.check(PQprepare(c, name_.c_str(), sql_.c_str(), 0, nullptr), sql_);
+      PGresult *prepared = PQprepare(c, name_.c_str(), sql_.c_str(), 0, nullptr);
+      db_.check(prepared, sql_);
+      PQclear(prepared);
       db_.markPrepared(name_);
     }
     const int n = static_cast<int>(values_.size());
