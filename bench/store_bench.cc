@@ -19,7 +19,7 @@
 namespace {
 
 using qlm::rqmgr::Cmp;
-using qlm::rqmgr::ListSpec;
+using qlm::rqmgr::ListPlan;
 using qlm::rqmgr::Store;
 
 constexpr std::uint16_t kAddr = 105, kLastname = 107, kCity = 111;
@@ -48,8 +48,8 @@ struct Book {
     store.reset();
     std::system(("rm -rf " + dir).c_str());
   }
-  ListSpec spec(std::int64_t offset, std::int64_t limit) const {
-    ListSpec s;
+  ListPlan plan(std::int64_t offset, std::int64_t limit) const {
+    ListPlan s;
     s.scope = project;
     s.kind = kAddr;
     s.offset = offset;
@@ -66,7 +66,7 @@ Book &book(int n) {
 }
 
 // One list in its own read transaction, as the Request Manager runs it.
-std::size_t run(Book &b, const ListSpec &s) {
+std::size_t run(Book &b, const ListPlan &s) {
   b.store->begin(false);
   const std::size_t n = b.store->list(s).size();
   b.store->commit();
@@ -75,12 +75,12 @@ std::size_t run(Book &b, const ListSpec &s) {
 
 void BM_StorePage20(benchmark::State &state) {
   Book &b = book(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(run(b, b.spec(0, 20)));
+  for (auto _ : state) benchmark::DoNotOptimize(run(b, b.plan(0, 20)));
 }
 
 void BM_StoreSelectKey20(benchmark::State &state) {  // the 20 addresses from the middle of the key range on
   Book &b = book(static_cast<int>(state.range(0)));
-  ListSpec s = b.spec(0, 20);
+  ListPlan s = b.plan(0, 20);
   char from[16];
   std::snprintf(from, sizeof from, "n%05d", static_cast<int>(state.range(0) / 2));
   s.select.push_back({qlm::rqmgr::kKeyCode, Cmp::Ge, from});
@@ -89,20 +89,20 @@ void BM_StoreSelectKey20(benchmark::State &state) {  // the 20 addresses from th
 
 void BM_StoreSelectCity20(benchmark::State &state) {  // a city that 20 addresses share (1 of 100)
   Book &b = book(static_cast<int>(state.range(0)));
-  ListSpec s = b.spec(0, 20);
+  ListPlan s = b.plan(0, 20);
   s.select.push_back({kCity, Cmp::Eq, "C00003"});
   for (auto _ : state) benchmark::DoNotOptimize(run(b, s));
 }
 
 void BM_StoreListAll(benchmark::State &state) {
   Book &b = book(65535);
-  for (auto _ : state) benchmark::DoNotOptimize(run(b, b.spec(0, 65535)));
+  for (auto _ : state) benchmark::DoNotOptimize(run(b, b.plan(0, 65535)));
 }
 
 void BM_StorePageThroughAll1000(benchmark::State &state) {
   Book &b = book(65535);
   for (auto _ : state)
-    for (std::int64_t at = 0; at < 65535; at += 1000) benchmark::DoNotOptimize(run(b, b.spec(at, 1000)));
+    for (std::int64_t at = 0; at < 65535; at += 1000) benchmark::DoNotOptimize(run(b, b.plan(at, 1000)));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The rows of a list answer and their way into the reply. Selection, order and
-// paging happen in the store (store.h, ListSpec).
+// paging happen in the store (store.h, ListPlan).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -359,7 +359,7 @@ TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
   {
     Store store(path);
     store.begin(false);
-    ListSpec projects;
+    ListPlan projects;
     projects.kind = 451;
     ASSERT_EQ(store.list(projects).size(), 1u);  // indexed by the upgrade
     EXPECT_EQ(store.count(store.list(projects)[0].id, std::vector<std::uint16_t>{105}), 3);

@@ -582,22 +582,22 @@ Err Service::list(Call &c) {
   const std::span<const Family *const> families =
       rt.shelf != nullptr ? rt.shelf->families : std::span<const Family *const>(&rt.family, 1);
   const ListQuery &q = c.req.list;
-  ListSpec spec;
-  spec.scope = scopeOf(*families.front(), c.scope);
-  spec.kind = families.front()->kind();
-  spec.group = families.size() > 1 ? codesOf(spec.kind)->group : 0;
-  spec.descending = q.descending;
-  spec.offset = q.start - 1;
-  spec.limit = q.count;
+  ListPlan plan;
+  plan.scope = scopeOf(*families.front(), c.scope);
+  plan.kind = families.front()->kind();
+  plan.group = families.size() > 1 ? codesOf(plan.kind)->group : 0;
+  plan.descending = q.descending;
+  plan.offset = q.start - 1;
+  plan.limit = q.count;
   if (q.sortField != 0) {
     const int code = codeIn(families, q.sortField);
     if (code < 0) return Err::UnknownField;
-    spec.sortCode = static_cast<std::uint16_t>(code);
+    plan.sortCode = static_cast<std::uint16_t>(code);
   }
   if (q.selectField != 0) {
     const int code = codeIn(families, q.selectField);
     if (code < 0) return Err::UnknownField;
-    if (q.selects()) spec.select.push_back({static_cast<std::uint16_t>(code), cmpOf(q.op), q.value});
+    if (q.selects()) plan.select.push_back({static_cast<std::uint16_t>(code), cmpOf(q.op), q.value});
   }
   if (rt.container != nullptr) {
     const Family &box = *rt.container;
@@ -610,12 +610,12 @@ Err Service::list(Call &c) {
     const auto container = store_.find(scopeOf(box, c.scope), box.kind(), name);
     if (!container) return Err::NoEntry;
     if (rt.linkField != 0)  // the entries whose link field holds the container's key
-      spec.select.push_back({static_cast<std::uint16_t>(storedCode(spec.kind, rt.linkField)), Cmp::Eq, container->key});
+      plan.select.push_back({static_cast<std::uint16_t>(storedCode(plan.kind, rt.linkField)), Cmp::Eq, container->key});
     else
-      spec.container = container->id;
+      plan.container = container->id;
   }
   if (!c.req.wantRecord) return Err::None;  // the request asked for no entries
-  for (const Entry &e : store_.list(spec)) c.rows.push_back(rowOf(e, familyOf(e.kind)->entity->listed.read));
+  for (const Entry &e : store_.list(plan)) c.rows.push_back(rowOf(e, familyOf(e.kind)->entity->listed.read));
   return Err::None;
 }
 

@@ -31,7 +31,7 @@
 //   sortkeys(entry, code, scope, kind, grp, class, num, text, kclass, knum, ktext)
 //       one row per list code of every entry (catalog.h): the field's value as a
 //       SortKey, and the entry's key as one, so that lists select, order and page
-//       on indexes (ListSpec).
+//       on indexes (ListPlan).
 //   unique_values(kind, name_id, value, entry)
 //       the values of the fields that are unique in the installation (catalog.h:
 //       a network logon's mailbox), so that two writers cannot both take one.
@@ -96,7 +96,7 @@ struct Selection {
 // come first, then numbers (as numbers), then every other value (byte by byte):
 // the comparison rule above wherever it is a consistent order.
 // Paging: `limit` entries (-1: all) after `offset` ones, after selection and order.
-struct ListSpec {
+struct ListPlan {
   std::int64_t scope = kInstallation;
   std::uint16_t kind = 0;       // the kind listed, or
   std::uint16_t group = 0;      // when not 0: every kind of this group (a shelf)
@@ -184,7 +184,7 @@ class Store {
   // All entries of a kind in a scope, in the order added.
   std::vector<Entry> entries(std::int64_t scope, std::uint16_t kind);
   // The entries of a list, in its order; the codes must be codes of its kinds.
-  std::vector<Entry> list(const ListSpec &spec);
+  std::vector<Entry> list(const ListPlan &plan);
   // Adds an entry; the key must not exist (check with find first).
   std::int64_t add(std::int64_t scope, std::uint16_t kind, std::string_view key, const Fields &fields,
                    const std::string &stamp);

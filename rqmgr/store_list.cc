@@ -1,6 +1,6 @@
 // Lists inside the database: the index rows of every entry (table sortkeys) and
 // the queries that select, order and page over them. The rules are in store.h
-// (ListSpec); what each kind indexes is in catalog.h.
+// (ListPlan); what each kind indexes is in catalog.h.
 //
 // A page is one scan of an index in list order, entered where the selection lets
 // it, that skips `offset` rows and takes `limit`. Paging on through a list costs
@@ -109,7 +109,7 @@ constexpr const char *kTerms[] = {"o.class", "o.num", "o.text", "o.kclass", "o.k
 // The page's scan: the entry ids and the order terms of each row. Rows after
 // `after` (the order terms of the row a page ended with), when given, instead of
 // the first `offset` ones.
-Query pageQuery(const ListSpec &l, const std::vector<Bound> *after, Dialect dialect) {
+Query pageQuery(const ListPlan &l, const std::vector<Bound> *after, Dialect dialect) {
   // Ordered by the key and held to one value of another field: that field's row
   // orders the entries by their key already.
   const Selection *equal = nullptr;
@@ -159,8 +159,8 @@ Query pageQuery(const ListSpec &l, const std::vector<Bound> *after, Dialect dial
 }
 
 // The list without its paging: what makes two requests pages of one list.
-std::string shapeOf(const ListSpec &l) {
-  ListSpec whole = l;
+std::string shapeOf(const ListPlan &l) {
+  ListPlan whole = l;
   whole.offset = whole.limit = 0;
   const Query q = pageQuery(whole, nullptr, Dialect::Sqlite);
   std::string shape = q.sql;
@@ -174,7 +174,7 @@ std::string shapeOf(const ListSpec &l) {
 
 }  // namespace
 
-std::vector<Entry> Store::list(const ListSpec &l) {
+std::vector<Entry> Store::list(const ListPlan &l) {
   // Where an earlier page of this list ended, when this one follows it unchanged.
   const std::string shape = shapeOf(l);
   const auto stamp = db_->changeStamp();

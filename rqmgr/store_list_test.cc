@@ -1,6 +1,6 @@
 // Lists inside the store: selection, order and paging as users see them, and a
 // differential test that runs random lists over random entries through the store
-// and through a small model written from the rules (store.h, ListSpec).
+// and through a small model written from the rules (store.h, ListPlan).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,21 +26,21 @@ class StoreLists : public ::testing::Test {
   }
   ~StoreLists() override { store_.rollback(); }
 
-  V names(const ListSpec &spec) {
+  V names(const ListPlan &plan) {
     V out;
-    for (const Entry &e : store_.list(spec)) out.push_back(e.key);
+    for (const Entry &e : store_.list(plan)) out.push_back(e.key);
     return out;
   }
-  ListSpec spec(std::uint16_t sort = kKeyCode, bool desc = false) {
-    ListSpec s;
+  ListPlan plan(std::uint16_t sort = kKeyCode, bool desc = false) {
+    ListPlan s;
     s.scope = project_;
     s.kind = kAddr;
     s.sortCode = sort;
     s.descending = desc;
     return s;
   }
-  ListSpec where(std::uint16_t code, Cmp op, const char *value) {
-    ListSpec s = spec();
+  ListPlan where(std::uint16_t code, Cmp op, const char *value) {
+    ListPlan s = plan();
     s.select.push_back({code, op, value});
     return s;
   }
@@ -58,21 +58,21 @@ TEST_F(StoreLists, SelectsOrdersAndPagesAsTheListRulesSay) {
     if (*city) f[kCity] = city;
     store_.add(project_, kAddr, name, f, "20260101000000");
   }
-  auto paged = [&](ListSpec s, std::int64_t offset, std::int64_t limit) {
+  auto paged = [&](ListPlan s, std::int64_t offset, std::int64_t limit) {
     s.offset = offset;
     s.limit = limit;
     return s;
   };
-  ListSpec notBonnDown = where(kCity, Cmp::Ne, "Bonn");
+  ListPlan notBonnDown = where(kCity, Cmp::Ne, "Bonn");
   notBonnDown.descending = true;
   const struct {
-    ListSpec spec;
+    ListPlan plan;
     V want;
   } cases[] = {
-      {spec(), {"ANNA", "BERT", "CARL", "DORA"}},                    // by key
-      {spec(kCity), {"CARL", "BERT", "DORA", "ANNA"}},               // blank first, ties by key
-      {spec(kCity, true), {"ANNA", "DORA", "BERT", "CARL"}},         // the whole order reversed
-      {spec(kZip), {"ANNA", "BERT", "DORA", "CARL"}},                // numbers: 80 < 900 < 1000
+      {plan(), {"ANNA", "BERT", "CARL", "DORA"}},                    // by key
+      {plan(kCity), {"CARL", "BERT", "DORA", "ANNA"}},               // blank first, ties by key
+      {plan(kCity, true), {"ANNA", "DORA", "BERT", "CARL"}},         // the whole order reversed
+      {plan(kZip), {"ANNA", "BERT", "DORA", "CARL"}},                // numbers: 80 < 900 < 1000
       {where(kCity, Cmp::Gt, "Bonn"), {"ANNA"}},
       {where(kCity, Cmp::Lt, "Bonn"), {"CARL"}},
       {where(kCity, Cmp::Eq, "Bonn"), {"BERT", "DORA"}},
@@ -85,16 +85,16 @@ TEST_F(StoreLists, SelectsOrdersAndPagesAsTheListRulesSay) {
       {where(kCity, Cmp::Ne, ""), {"ANNA", "BERT", "DORA"}},         // compared with blank
       {where(kCity, Cmp::Eq, "bonn"), {}},                           // case counts
       {where(kKeyCode, Cmp::Eq, "CARL"), {"CARL"}},
-      {paged(spec(), 1, 2), {"BERT", "CARL"}},
-      {paged(spec(), 3, 2), {"DORA"}},
-      {paged(spec(), 4, -1), {}},
+      {paged(plan(), 1, 2), {"BERT", "CARL"}},
+      {paged(plan(), 3, 2), {"DORA"}},
+      {paged(plan(), 4, -1), {}},
       {paged(notBonnDown, 1, 1), {"ANNA"}},                          // paging after selection and order
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(names(cases[i].spec), cases[i].want) << i;
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(names(cases[i].plan), cases[i].want) << i;
   // The next page after a change is the page at its offset, not where the last one ended.
-  EXPECT_EQ(names(paged(spec(), 0, 2)), (V{"ANNA", "BERT"}));
+  EXPECT_EQ(names(paged(plan(), 0, 2)), (V{"ANNA", "BERT"}));
   store_.add(project_, kAddr, "AARON", {}, "20260101000000");
-  EXPECT_EQ(names(paged(spec(), 2, 2)), (V{"BERT", "CARL"}));
+  EXPECT_EQ(names(paged(plan(), 2, 2)), (V{"BERT", "CARL"}));
 }
 
 TEST_F(StoreLists, ShelvesListTwoKindsAsOneAndContainersTheirMembers) {
@@ -106,7 +106,7 @@ TEST_F(StoreLists, ShelvesListTwoKindsAsOneAndContainersTheirMembers) {
     if (*description) f[static_cast<std::uint16_t>(kind == 1180 ? 1181 : 688)] = description;
     store_.add(project_, static_cast<std::uint16_t>(kind), name, f, "20260101000000");
   }
-  ListSpec shelf;
+  ListPlan shelf;
   shelf.scope = project_;
   shelf.kind = 1180;
   shelf.group = send->group;
@@ -173,7 +173,7 @@ struct Model {
     const auto v = i.fields.find(static_cast<std::uint16_t>(field));
     return v == i.fields.end() ? std::string() : v->second;
   }
-  std::vector<std::int64_t> list(const ListSpec &s) const {
+  std::vector<std::int64_t> list(const ListPlan &s) const {
     std::vector<const Item *> rows;
     for (const Item &i : items) {
       if (s.group == 0 && i.kind != s.kind) continue;
@@ -222,7 +222,7 @@ TEST_F(StoreLists, RandomListsAnswerAsTheRulesSay) {
   const Cmp ops[] = {Cmp::Gt, Cmp::Lt, Cmp::Eq, Cmp::Ne, Cmp::Ge, Cmp::Le};
   const int queries = 10000;
   for (int q = 0; q < queries; ++q) {
-    ListSpec s;
+    ListPlan s;
     s.scope = project_;
     const int shape = static_cast<int>(r() % 3);  // send orders, receive orders, or both
     s.kind = shape == 1 ? 687 : 1180;
