@@ -264,16 +264,20 @@ TEST(Faults, AKilledServerLosesNoAcknowledgedAdd) {
       continue;
     }
     ++failed;  // the server was killed: a new one is started (the killer may hit it too)
-    QlmCloseCInterface();
+    if (QlmCloseCInterface() != 0) continue;  // a server alive but slow to answer: the interface stays open
     QlmRc open = 1;
     for (int tries = 0; tries < 10 && (open = QlmOpenCInterface()) != 0; ++tries) {
     }
     ASSERT_EQ(open, 0u) << i;
   }
   waitpid(killer, nullptr, 0);
-  QlmCloseCInterface();  // the last kill may have come after the last add
-  ASSERT_EQ(QlmOpenCInterface(), 0u);
-  const std::set<std::string> stored = projectNames();
+  // The last kill may have come after the last add (a close that fails leaves the
+  // interface open on a server that is alive).
+  std::set<std::string> stored;
+  for (int tries = 0; tries < 20 && stored.empty(); ++tries) {
+    if (QlmCloseCInterface() == 0 && QlmOpenCInterface() != 0) continue;
+    stored = projectNames();
+  }
   ASSERT_FALSE(stored.empty());
   for (const std::string &name : acknowledged) EXPECT_TRUE(stored.count(name)) << name << " was acknowledged and lost";
   EXPECT_GT(failed, 0) << "the killer never hit";
