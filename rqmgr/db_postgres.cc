@@ -26,7 +26,7 @@ namespace qlm::rqmgr {
 
 namespace {
 
-constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23;
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23;
 
 // `?N` and `?` as PostgreSQL's `$N`, outside quoted text.
 std::string dollars(const std::string &sql) {
