@@ -18,7 +18,7 @@
 #include "interface/exchange.h"
 #include "interface/state.h"
 #include "reader_calls.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "rmil/message.h"
 #include "service.h"
 #include "store.h"
@@ -49,15 +49,15 @@ int Send(const void *data, int length) {
 // The answer as the reader target takes it: flags (the continuation mark), length,
 // and the items after the header segment.
 void Record(const Bytes &m) {
-  std::size_t pos = rmil::kHeaderSize;
+  std::size_t pos = wire::kHeaderSize;
   while (pos + 4 <= m.size()) {
-    const int len = rmil::getI16(m.data() + pos);
-    const int id = rmil::getU16(m.data() + pos + 2);
+    const int len = wire::getI16(m.data() + pos);
+    const int id = wire::getU16(m.data() + pos + 2);
     pos += 4 + static_cast<std::size_t>(len < 0 ? 0 : len);
-    if (id == rmil::kSegEnd) break;
+    if (id == wire::kSegEnd) break;
   }
   const Bytes body(m.begin() + static_cast<long>(std::min(pos, m.size())), m.end());
-  g_seed.push_back(rmil::getI16(m.data() + 8) != 0 ? 32 : 0);
+  g_seed.push_back(wire::getI16(m.data() + 8) != 0 ? 32 : 0);
   g_seed.push_back(static_cast<std::uint8_t>(body.size()));
   g_seed.push_back(static_cast<std::uint8_t>(body.size() >> 8));
   g_seed.insert(g_seed.end(), body.begin(), body.end());

@@ -18,7 +18,7 @@
 #include "interface/state.h"
 #include "qlmc32.h"
 #include "reader_calls.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "rmil/message.h"
 
 namespace {
@@ -50,10 +50,10 @@ int Send(const void *data, int length) {
   // The request identifier (item 3000) of the request, for the answer's header.
   const auto *m = static_cast<const std::uint8_t *>(data);
   g_requestId = 0;
-  for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
-    const int len = rmil::getI16(m + pos);
-    const int id = rmil::getU16(m + pos + 2);
-    if (len < 0 || pos + 4 + len > length || id == rmil::kSegEnd) break;
+  for (int pos = wire::kHeaderSize; pos + 4 <= length;) {
+    const int len = wire::getI16(m + pos);
+    const int id = wire::getU16(m + pos + 2);
+    if (len < 0 || pos + 4 + len > length || id == wire::kSegEnd) break;
     if (id == 3000) g_requestId = std::atoi(std::string(reinterpret_cast<const char *>(m + pos + 4), len).c_str());
     pos += 4 + len;
   }
@@ -73,7 +73,7 @@ int Receive(void *buffer, int *length) {
     *length = static_cast<int>(k);
     return got > k ? -8 : 0;
   }
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message m(storage);
   m.clear();
   m.addNumber(3001, (flags & 2) ? g_requestId : g_requestId + 1);
@@ -83,7 +83,7 @@ int Receive(void *buffer, int *length) {
   m.endSegment();
   m.setMoreData((flags & 32) != 0);
   std::size_t at = static_cast<std::size_t>(m.length());
-  const std::size_t room = rmil::kBufSize - at;
+  const std::size_t room = wire::kBufSize - at;
   const std::size_t k = got < room ? got : room;
   std::memcpy(storage + at, body, k);
   at += k;

@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const int client = 1 + static_cast<int>(size % 3);
   const Answer a = w.service->handle(client, data, size);
   for (const Bytes &m : a.messages) {
-    if (m.size() < static_cast<std::size_t>(qlm::rmil::kHeaderSize) || m.size() > qlm::rmil::kBufSize) std::abort();
-    if (qlm::rmil::getI16(m.data() + 2) != static_cast<std::int16_t>(m.size())) std::abort();  // rmilLen
+    if (m.size() < static_cast<std::size_t>(qlm::wire::kHeaderSize) || m.size() > qlm::wire::kBufSize) std::abort();
+    if (qlm::wire::getI16(m.data() + 2) != static_cast<std::int16_t>(m.size())) std::abort();  // rmilLen
   }
   return 0;
 }

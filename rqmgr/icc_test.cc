@@ -87,7 +87,7 @@ class Client {
     const auto r = poke(control_, rmicc_, m) ? receive() : std::nullopt;
     if (!r || r->size() < 14) return -1;
     if (response) *response = *r;
-    return key_ = rmil::getI16(r->data() + 12);
+    return key_ = wire::getI16(r->data() + 12);
   }
   void end() { poke(control_, rmicc_, words({1, static_cast<std::uint32_t>(key_), 3})); }
   // Sends one request; the first message of its answer (none when none is awaited).

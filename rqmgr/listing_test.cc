@@ -28,8 +28,8 @@ TEST(Listing, SplitsAListOverMessagesOfAtMost3072Bytes) {
     for (std::size_t i = 0; i < msgs.size(); ++i) {
       const test::Msg m = test::read(msgs[i]);
       EXPECT_LE(msgs[i].size(), 3072u);
-      EXPECT_EQ(std::size_t{rmil::getU16(msgs[i].data() + 2)}, msgs[i].size());     // rmilLen
-      EXPECT_EQ(std::size_t{rmil::getU16(msgs[i].data() + 4)}, 1 + m.segs.size());  // rmilNumSegs
+      EXPECT_EQ(std::size_t{wire::getU16(msgs[i].data() + 2)}, msgs[i].size());     // rmilLen
+      EXPECT_EQ(std::size_t{wire::getU16(msgs[i].data() + 4)}, 1 + m.segs.size());  // rmilNumSegs
       EXPECT_EQ(m.more, i + 1 < msgs.size()) << i;
       EXPECT_TRUE(m.responseId == 109 && m.reference == "4711" && m.rc == 0) << i;
       for (const auto &s : m.segs) got.push_back(s.items.at(kName));

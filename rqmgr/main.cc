@@ -35,11 +35,11 @@
 #include "platform/windows.h"
 #include "service.h"
 #include "store.h"
+#include "wire/wire.h"
 
 namespace {
 
-constexpr const char kWindowTitle[] = "Quillmar - Request Manager";
-constexpr const char kLockName[] = "qlmrqmgr.lock";
+using qlm::wire::kRequestManagerTitle;
 
 std::string gLogFile;  // empty until the data directory is known
 
@@ -100,7 +100,7 @@ int main() {
   std::signal(SIGPIPE, SIG_IGN);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
 
-  switch (qlm::AcquireServerLock(kLockName, kWindowTitle)) {
+  switch (qlm::AcquireServerLock(qlm::wire::kServerLock, kRequestManagerTitle)) {
     case qlm::ServerLock::Acquired:
       break;
     case qlm::ServerLock::OtherReady:
@@ -161,7 +161,7 @@ int main() {
     IccServer icc(service, logLine);
     if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
     HWND window = nullptr;
-    if (icc.start()) window = CreateWindowA(nullptr, kWindowTitle);
+    if (icc.start()) window = CreateWindowA(nullptr, kRequestManagerTitle);
     if (window == nullptr) {
       logLine("cannot start: services or window not available");
     } else {

@@ -46,7 +46,7 @@ class Reply {
 
  private:
   struct Part {
-    std::array<std::uint8_t, rmil::kBufSize> storage{};
+    std::array<std::uint8_t, wire::kBufSize> storage{};
     rmil::Message msg{storage.data()};
   };
   void startMessage();

@@ -248,8 +248,8 @@ const Route *findRoute(int request, long relation, bool *known) {
     if (r.request != request) continue;
     *known = true;
     if (r.relation == relation) return &r;
-    const bool none = relation == 0 || relation == kNoRelation;
-    if (none && (r.relation == 0 || r.relation == kNoRelation)) other = &r;
+    const bool none = relation == 0 || relation == wire::kNoRelation;
+    if (none && (r.relation == 0 || r.relation == wire::kNoRelation)) other = &r;
   }
   return other;
 }
@@ -465,14 +465,14 @@ Err Service::closeAgent(Call &c) {
 Err Service::errText(Call &c) {
   const Segment *s = dataSegment(c.req, 2652);
   if (s == nullptr) return Err::Malformed;
-  const Item *n = s->find(rmil::kErrorNumber);
+  const Item *n = s->find(wire::kErrorNumber);
   const std::string_view digits = n ? trimRight(n->value) : std::string_view();
   if (digits.empty()) return Err::BlankKey;
   if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
     return Err::Malformed;
   const auto t = texts_.find(std::stoi(std::string(digits)));
   if (!t) return Err::NoEntry;
-  Row row{2651, {{rmil::kErrorNumber, std::to_string(t->number)}}, 0};
+  Row row{2651, {{wire::kErrorNumber, std::to_string(t->number)}}, 0};
   if (!t->message.empty()) row.record.push_back({41, t->message});
   std::uint16_t id = 51;
   for (const std::string &p : splitPieces(t->explanation)) row.record.push_back({id++, p});

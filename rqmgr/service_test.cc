@@ -85,7 +85,7 @@ TEST_F(ServiceTest, DamagedAndUnknownRequestsGetOneAnswerAndServingGoesOn) {
   const Bytes good = Req(258, "41").item(131, "1").item(132, "10").end().bytes();
   auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + n); };
   auto patched = [](Bytes b, std::size_t at, std::size_t v) {
-    rmil::putU16(b.data() + at, static_cast<std::uint16_t>(v));
+    wire::putU16(b.data() + at, static_cast<std::uint16_t>(v));
     return b;
   };
   Bytes extra = good, huge = good;

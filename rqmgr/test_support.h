@@ -42,7 +42,7 @@ class Req {
   Bytes bytes() const { return Bytes(buf_.begin(), buf_.begin() + m_.length()); }
 
  private:
-  std::array<std::uint8_t, rmil::kBufSize> buf_{};
+  std::array<std::uint8_t, wire::kBufSize> buf_{};
   rmil::Message m_{buf_.data()};
 };
 
@@ -64,7 +64,7 @@ struct Msg {
 };
 
 inline Msg read(const Bytes &bytes) {
-  std::array<std::uint8_t, rmil::kBufSize> buf{};
+  std::array<std::uint8_t, wire::kBufSize> buf{};
   std::copy(bytes.begin(), bytes.end(), buf.begin());
   rmil::Message m(buf.data());
   m.received(static_cast<int>(bytes.size()));
@@ -76,7 +76,7 @@ inline Msg read(const Bytes &bytes) {
   for (int seg = 0;; ++seg) {
     Msg::Seg s;
     while (m.getNextItem(&id, v, &len) == rmil::Read::Item) {
-      const std::string value(v, std::min(len, rmil::kMaxCopy));
+      const std::string value(v, std::min(len, wire::kMaxValue));
       if (seg > 0 && id == 9983) s.type = std::stol(value);
       else if (seg > 0) s.items[id] = value;
       else if (id == 3001) out.responseId = std::stoi(value);

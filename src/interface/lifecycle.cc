@@ -14,7 +14,7 @@
 #include "link/icc.h"
 #include "platform/windows.h"
 #include "qlmc32.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 
 namespace qlm {
 

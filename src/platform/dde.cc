@@ -347,8 +347,8 @@ void SendAck(std::uintptr_t id, std::uint32_t status) {
   Conv *c = FindConv(id);
   if (c == nullptr) return;
   std::vector<std::uint8_t> f(kAckSize);
-  PutU32(f.data(), kAck);
-  PutU32(f.data() + 4, status);
+  qlm::wire::putU32(f.data(), kAck);
+  qlm::wire::putU32(f.data() + 4, status);
   const Queued q = Enqueue(*c, std::move(f));
   if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
 }
@@ -365,19 +365,19 @@ std::uint32_t AckStatus(HDDEDATA r) {
 void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const std::string &listenerService) {
   Conv *c = FindConv(id);
   std::uint8_t reply[kConnectReplySize];
-  PutU32(reply, kConnectReply);
-  PutU32(reply + 4, 0);
-  if (f.size() != kConnectSize || GetU32(f.data()) != kConnect ||
+  qlm::wire::putU32(reply, kConnectReply);
+  qlm::wire::putU32(reply + 4, 0);
+  if (f.size() != kConnectSize || qlm::wire::getU32(f.data()) != kConnect ||
       Upper(NameField(f.data() + 4).c_str()) != listenerService ||
-      GetU32(f.data() + 24) != static_cast<std::uint32_t>(c->peerPid)) {
+      qlm::wire::getU32(f.data() + 24) != static_cast<std::uint32_t>(c->peerPid)) {
     SendNow(c->fd, reply, sizeof reply);
     CloseConv(id);
     return;
   }
   c->service = Upper(NameField(f.data() + 4).c_str());
   c->topic = Upper(NameField(f.data() + 13).c_str());
-  c->partnerPid = GetU32(f.data() + 24);
-  c->partnerInst = GetU32(f.data() + 28);
+  c->partnerPid = qlm::wire::getU32(f.data() + 24);
+  c->partnerInst = qlm::wire::getU32(f.data() + 28);
   c->deadline = Clock::time_point::max();
   const DWORD inst = c->inst;
   const std::string topic = c->topic, service = c->service;
@@ -390,7 +390,7 @@ void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const
     CloseConv(id);
     return;
   }
-  PutU32(reply + 4, 1);
+  qlm::wire::putU32(reply + 4, 1);
   c->phase = Phase::Open;
   SendNow(c->fd, reply, sizeof reply);  // the first frame: a fresh socket takes it
   Callback(inst, XTYP_CONNECT_CONFIRM, 0, id, topic, service, nullptr, same);
@@ -399,19 +399,19 @@ void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const
 // Server side: one POKE or EXECUTE of an open conversation; its ACK.
 void OnServerFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
   Conv *c = FindConv(id);
-  const std::uint32_t kind = f.size() >= 4 ? GetU32(f.data()) : 0;
+  const std::uint32_t kind = f.size() >= 4 ? qlm::wire::getU32(f.data()) : 0;
   const DWORD inst = c->inst;
   const std::string topic = c->topic;
   const ULONG_PTR same = SameInstance(*c);
   if (kind == kPoke) {
-    if (f.size() < kPokeHeader || GetU32(f.data() + 20) != f.size() - kPokeHeader) return SendAck(id, 0);
-    const UINT fmt = GetU32(f.data() + 4);
+    if (f.size() < kPokeHeader || qlm::wire::getU32(f.data() + 20) != f.size() - kPokeHeader) return SendAck(id, 0);
+    const UINT fmt = qlm::wire::getU32(f.data() + 4);
     HDDEDATA data = NewData(f.data() + kPokeHeader, f.size() - kPokeHeader, fmt);
     HDDEDATA r = Callback(inst, XTYP_POKE, fmt, id, topic, NameField(f.data() + 8), data, same);
     DeleteData(data);
     SendAck(id, AckStatus(r));
   } else if (kind == kExecute) {
-    if (f.size() < kExecuteHeader || GetU32(f.data() + 4) != f.size() - kExecuteHeader) return SendAck(id, 0);
+    if (f.size() < kExecuteHeader || qlm::wire::getU32(f.data() + 4) != f.size() - kExecuteHeader) return SendAck(id, 0);
     HDDEDATA data = NewData(f.data() + kExecuteHeader, f.size() - kExecuteHeader, 0);
     HDDEDATA r = Callback(inst, XTYP_EXECUTE, 0, id, topic, "", data, same);
     DeleteData(data);
@@ -423,10 +423,10 @@ void OnServerFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
 void OnClientFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
   Conv *c = FindConv(id);
-  const std::uint32_t kind = f.size() >= 8 ? GetU32(f.data()) : 0;
+  const std::uint32_t kind = f.size() >= 8 ? qlm::wire::getU32(f.data()) : 0;
   if (c->phase == Phase::AwaitReply) {
     if (kind != kConnectReply || f.size() != kConnectReplySize) return;
-    c->reply = GetU32(f.data() + 4) == 1 ? 1 : 0;
+    c->reply = qlm::wire::getU32(f.data() + 4) == 1 ? 1 : 0;
     if (!c->asyncConnect) return;  // DdeConnect, waiting, takes it from here
     if (c->reply != 1) return Drop(id, kDropRefused);
     c->phase = Phase::Open;
@@ -437,7 +437,7 @@ void OnClientFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
   if (kind != kAck || f.size() != kAckSize || c->inflight.empty()) return;  // an ACK of nothing: dropped
   const InFlight t = c->inflight.front();
   c->inflight.pop_front();
-  const std::uint32_t status = GetU32(f.data() + 4);
+  const std::uint32_t status = qlm::wire::getU32(f.data() + 4);
   if (t.stale) {
   } else if (!t.async) {
     if (t.txn == c->waitingTxn) {
@@ -762,11 +762,11 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
     candidates = Endpoints(dir, service);
 
   std::uint8_t frame[kConnectSize] = {};
-  PutU32(frame, kConnect);
+  qlm::wire::putU32(frame, kConnect);
   PutName(frame + 4, service);
   PutName(frame + 13, topic);
-  PutU32(frame + 24, static_cast<std::uint32_t>(::getpid()));
-  PutU32(frame + 28, inst->number);
+  qlm::wire::putU32(frame + 24, static_cast<std::uint32_t>(::getpid()));
+  qlm::wire::putU32(frame + 28, inst->number);
 
   for (const Candidate &cand : candidates) {
     if (g_convs.size() >= kMaxConversations) break;
@@ -870,15 +870,15 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   std::vector<std::uint8_t> frame;
   if (wType == XTYP_POKE) {
     frame.assign(kPokeHeader, 0);
-    PutU32(frame.data(), kPoke);
-    PutU32(frame.data() + 4, wFmt);
+    qlm::wire::putU32(frame.data(), kPoke);
+    qlm::wire::putU32(frame.data() + 4, wFmt);
     const std::string *item = AtomName(hszItem);
     PutName(frame.data() + 8, item != nullptr ? Upper(item->c_str()) : c->topic);
-    PutU32(frame.data() + 20, static_cast<std::uint32_t>(payload.size()));
+    qlm::wire::putU32(frame.data() + 20, static_cast<std::uint32_t>(payload.size()));
   } else {
     frame.assign(kExecuteHeader, 0);
-    PutU32(frame.data(), kExecute);
-    PutU32(frame.data() + 4, static_cast<std::uint32_t>(payload.size()));
+    qlm::wire::putU32(frame.data(), kExecute);
+    qlm::wire::putU32(frame.data() + 4, static_cast<std::uint32_t>(payload.size()));
   }
   frame.insert(frame.end(), payload.begin(), payload.end());
   if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/windows.h"
+#include "wire/coding.h"
 
 namespace qlm::platform {
 
@@ -41,17 +42,6 @@ bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline);
 // rundir.cc: makes `path` (mode 0700) unless it exists, then checks that it is a
 // directory of the user's own without group or other permissions. 0, or -1 (errno).
 int MakePrivateDir(const std::string &path);
-
-// Little-endian fields of the frames.
-inline void PutU32(std::uint8_t *p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-inline std::uint32_t GetU32(const std::uint8_t *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Frame kinds and sizes of the conversation wire.
 enum FrameKind : std::uint32_t { kConnect = 1, kConnectReply = 2, kPoke = 3, kAck = 4, kExecute = 5 };

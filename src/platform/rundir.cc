@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/internal.h"
+#include "wire/wire.h"
 
 namespace qlm {
 namespace {
@@ -58,7 +59,7 @@ bool Abandoned(const char *name) {
 // still runs (it ends by itself, its application having gone) and keeps the
 // directory until then.
 bool ServerLockHeld(const std::string &dir) {
-  const int fd = ::open((dir + "/qlmrqmgr.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::open((dir + "/" + wire::kServerLock).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct flock fl{};
   fl.l_type = F_WRLCK;

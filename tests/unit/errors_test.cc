@@ -12,7 +12,7 @@
 #include "interface/errors.h"
 #include "interface/state.h"
 #include "qlmc32.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 
 using namespace qlm;
 
@@ -98,7 +98,7 @@ TEST_F(ErrorFile, BuiltInTexts) {
 }
 
 TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message r(storage);
   r.clear();
   r.addRaw(3001, "105");

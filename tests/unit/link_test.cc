@@ -39,7 +39,7 @@ std::string Hex(const Bytes &b) { return Hex(std::string(b.begin(), b.end())); }
 // An RMIL message with item 100 (the reference) = `ref`: a request (with item 3000 too),
 // or the answer that the script line kReplyLine makes of the request.
 Bytes Rmil(const char *ref, bool request) {
-  static std::uint8_t buf[qlm::rmil::kBufSize];
+  static std::uint8_t buf[qlm::wire::kBufSize];
   qlm::rmil::Message m(buf);
   m.clear();
   m.addRaw(100, ref);
@@ -108,7 +108,7 @@ class LinkTest : public ::testing::Test {
       if (line.rfind(prefix, 0) == 0) out.push_back(line);
     return out;
   }
-  bool Running() { return FindWindowA(nullptr, qlm::process::kRequestManagerTitle) != nullptr; }
+  bool Running() { return FindWindowA(nullptr, qlm::wire::kRequestManagerTitle) != nullptr; }
   void End() {
     icc::iccEnd();
     EXPECT_TRUE(Eventually([&] { return !Running(); }));
@@ -186,7 +186,7 @@ TEST_F(Icc, NoProgramOrNoServicesMeansNoLink) {
   qlm::SetTrace(0);
 
   // A window without services: -20 after the own service was registered and removed again.
-  HWND w = CreateWindowA(nullptr, qlm::process::kRequestManagerTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kRequestManagerTitle);
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(icc::kErrNoServer, icc::iccStart());
   EXPECT_EQ(0, ipcState().maxServices);
@@ -311,7 +311,7 @@ TEST_F(Icc, ProcessNamesAndCommandLine) {
   EXPECT_EQ(qlm::process::kStartFailed, qlm::process::StartProcess("missing", (root_ / "bin").c_str(), ""));
 
   EXPECT_EQ(0, qlm::process::IsRunning("qlmvnph"));
-  HWND w = CreateWindowA(nullptr, qlm::process::kSessionStatusTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kSessionStatusTitle);
   EXPECT_EQ(1, qlm::process::IsRunning("qlmvnph"));
   EXPECT_EQ(0, qlm::process::IsRunning("qlmrqmgr"));
   DestroyWindow(w);

@@ -7,8 +7,9 @@
 
 #include "interface/context_table.h"
 #include "interface/state.h"
-#include "rmil/cfrmil.h"
-#include "rmil/header.h"
+#include "interface/buffer.h"
+#include "interface/header.h"
+#include "rmil/codes.h"
 
 using namespace qlm;
 using Bytes = std::vector<std::uint8_t>;
@@ -24,11 +25,11 @@ Bytes bytesOf(int from, int to) {
 std::vector<std::string> items() {
   rmil::Message &m = cfMessage();
   std::vector<std::string> out;
-  for (int pos = rmil::kHeaderSize; pos < m.length();) {
+  for (int pos = wire::kHeaderSize; pos < m.length();) {
     const std::uint8_t *p = m.data() + pos;
-    const int len = rmil::getI16(p);
-    const int id = rmil::getU16(p + 2);
-    out.push_back(id == rmil::kSegEnd ? "|" : std::to_string(id) + "=" + std::string(reinterpret_cast<const char *>(p + 4), len));
+    const int len = wire::getI16(p);
+    const int id = wire::getU16(p + 2);
+    out.push_back(id == wire::kSegEnd ? "|" : std::to_string(id) + "=" + std::string(reinterpret_cast<const char *>(p + 4), len));
     pos += 4 + len;
   }
   return out;
@@ -36,7 +37,7 @@ std::vector<std::string> items() {
 
 // A response placed in the library buffer, as if received.
 struct Response {
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message m{storage};
   Response() { m.clear(); }
   Response &item(std::uint16_t id, const std::string &v) { m.addRaw(id, v); return *this; }
@@ -93,16 +94,16 @@ TEST(Rmil, ItemThatEndsExactlyAtTheBufferEndFits) {
   cfRmilClear();
   std::string big(130, 'x');
   // Fill up to 3072 - 4 - 10 so that a 10-byte item ends exactly at 3072.
-  while (cfMessage().writePos() + 4 + 130 <= rmil::kBufSize - 14) ASSERT_EQ(cfAddItem(1, big.c_str(), 130), 0);
-  const int rest = rmil::kBufSize - cfMessage().writePos() - 4 - 14;
+  while (cfMessage().writePos() + 4 + 130 <= wire::kBufSize - 14) ASSERT_EQ(cfAddItem(1, big.c_str(), 130), 0);
+  const int rest = wire::kBufSize - cfMessage().writePos() - 4 - 14;
   ASSERT_EQ(cfAddItem(1, big.c_str(), static_cast<std::int16_t>(rest)), 0);
-  ASSERT_EQ(cfMessage().writePos(), rmil::kBufSize - 14);
+  ASSERT_EQ(cfMessage().writePos(), wire::kBufSize - 14);
   ifc().cfReturnCode = 0;
   EXPECT_EQ(cfAddItem(2, "ABCDEFGHIJK", 11), 12);  // one byte too many
   EXPECT_EQ(ifc().cfReturnCode, 20010);
-  EXPECT_EQ(cfGetRmilLength(), rmil::kBufSize - 14);
+  EXPECT_EQ(cfGetRmilLength(), wire::kBufSize - 14);
   EXPECT_EQ(cfAddItem(2, "ABCDEFGHIJ", 10), 0);
-  EXPECT_EQ(cfGetRmilLength(), rmil::kBufSize);
+  EXPECT_EQ(cfGetRmilLength(), wire::kBufSize);
   EXPECT_EQ(cfEndSegDlmt(), 12);
 }
 
@@ -292,10 +293,10 @@ TEST_F(HeaderTest, ListQualifierPagingAndCodes) {
   cfRmilClear();
   EXPECT_EQ(cfAddRequestQualifier(qual("1", "2", "=>", "Smith", 'd').c_str()), 0);
   EXPECT_EQ(items(), (std::vector<std::string>{"131=1", "132=2", "126=Smith", "127=10013", "129=10018"}));
-  EXPECT_EQ(operatorCode("<>"), 10014);
-  EXPECT_EQ(operatorCode(">="), 10015);
-  EXPECT_EQ(operatorCode("< "), 10012);
-  EXPECT_EQ(sortOrderCode('a'), 10017);
+  EXPECT_EQ(rmil::operatorCode("<>"), 10014);
+  EXPECT_EQ(rmil::operatorCode(">="), 10015);
+  EXPECT_EQ(rmil::operatorCode("< "), 10012);
+  EXPECT_EQ(rmil::sortOrderCode('a'), 10017);
 
   std::string small = name20("P") + "00002" + "00010";
   cfRmilClear();

@@ -19,7 +19,7 @@
 #include "interface/context_table.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "records.h"
 #include "rmil/message.h"
 
@@ -49,10 +49,10 @@ struct ScriptedLink {
 
   static Segments decode(const std::uint8_t *p, int length) {
     Segments out(1);
-    for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
-      const int len = rmil::getI16(p + pos);
-      const int id = rmil::getU16(p + pos + 2);
-      if (id == rmil::kSegEnd)
+    for (int pos = wire::kHeaderSize; pos + 4 <= length;) {
+      const int len = wire::getI16(p + pos);
+      const int id = wire::getU16(p + pos + 2);
+      if (id == wire::kSegEnd)
         out.emplace_back();
       else
         out.back().emplace_back(id, std::string(reinterpret_cast<const char *>(p + pos + 4), len));
@@ -70,7 +70,7 @@ struct ScriptedLink {
     if (replies.empty() || lateBy-- > 0) return -7;
     Reply r = std::move(replies.front());
     replies.pop_front();
-    std::uint8_t storage[rmil::kBufSize];
+    std::uint8_t storage[wire::kBufSize];
     rmil::Message m(storage);
     m.clear();
     m.addNumber(3001, r.responseId);
