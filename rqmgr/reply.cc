@@ -46,15 +46,21 @@ bool Reply::record(std::uint16_t segType, const Record &values) {
   return true;
 }
 
+Record errorRecord(const ErrorText &text) {
+  Record r{{wire::kErrorNumber, std::to_string(text.number)}};
+  if (!text.message.empty()) r.push_back({wire::kErrorMessage, text.message.substr(0, kMessageMax)});
+  for (const auto &[first, pieces] : {std::pair{wire::kExplanation, splitPieces(text.explanation)},
+                                     std::pair{wire::kResponse, splitPieces(text.response)}}) {
+    std::uint16_t id = first;
+    for (const std::string &p : pieces) r.push_back({id++, p});
+  }
+  return r;
+}
+
 void Reply::error(const ErrorText &text) {
   rmil::Message &m = parts_.back()->msg;
-  m.addSegType(static_cast<std::int16_t>(wire::kErrorNumber));
-  m.addNumber(wire::kErrorNumber, text.number);
-  if (!text.message.empty()) m.addRaw(41, text.message.substr(0, kMessageMax));
-  std::uint16_t id = 51;
-  for (const std::string &p : splitPieces(text.explanation)) m.addRaw(id++, p);
-  id = 61;
-  for (const std::string &p : splitPieces(text.response)) m.addRaw(id++, p);
+  m.addSegType(static_cast<std::int16_t>(wire::kErrorSegType));
+  for (const Value &v : errorRecord(text)) m.addRaw(v.id, v.text);
   m.endSegment();
 }
 
