@@ -58,7 +58,6 @@ IccServer::IccServer(Service &service, LogFn log) : service_(service), log_(std:
 
 IccServer::~IccServer() {
   stop();
-  if (ownerFd_ >= 0) ::close(ownerFd_);
   if (gServer == this) gServer = nullptr;
 }
 
@@ -66,21 +65,20 @@ void IccServer::requestStop() { gStopRequested = 1; }
 
 void IccServer::watchOwner(pid_t pid) {
   owner_ = pid;
-  if (ownerFd_ >= 0) ::close(ownerFd_);
 #ifdef SYS_pidfd_open
-  ownerFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  ownerFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 #endif
 }
 
-// Whether the owner has ended: its pidfd readable, or (without pidfds) no process of
-// its pid any more.
+// Whether the owner has ended: its pidfd readable, or (without pidfds) the process
+// of its pid has ended.
 bool IccServer::ownerGone() {
   if (owner_ <= 0) return false;
-  if (ownerFd_ >= 0) {
-    pollfd p{ownerFd_, POLLIN, 0};
+  if (ownerFd_.valid()) {
+    pollfd p{ownerFd_.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
   }
-  return ::kill(owner_, 0) != 0 && errno == ESRCH;
+  return ProcessEnded(owner_);
 }
 
 bool IccServer::start() {

@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
 
@@ -124,7 +125,7 @@ class IccServer {
   std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
   std::deque<Event> queue_;
   pid_t owner_ = 0;
-  int ownerFd_ = -1;                      // a pidfd of the owner, when the system has them
+  UniqueFd ownerFd_;                      // a pidfd of the owner, when the system has them
 };
 
 }  // namespace qlm::rqmgr

@@ -32,6 +32,7 @@
 #include "errortext.h"
 #include "icc_server.h"
 #include "transfer.h"
+#include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
 #include "store.h"
@@ -53,11 +54,10 @@ void logLine(const std::string &text) {
   std::fputs(line.c_str(), stderr);
   if (gLogFile.empty()) return;
   // Private to the user, appended to, and never through a link put in its place.
-  const int fd = open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return;
-  ssize_t ignored = write(fd, line.data(), line.size());
+  const qlm::UniqueFd fd(open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) return;
+  ssize_t ignored = write(fd.get(), line.data(), line.size());
   (void)ignored;
-  close(fd);
 }
 
 // The application this server was started for (QLM_OWNER_PID), or 0.
@@ -139,9 +139,9 @@ int main() {
     try {
       store = std::make_unique<Store>(dataDir + "/quillmar.db");
       // Bodies of messages that a Request Manager killed mid-way left behind.
-      store->begin(false);
+      Store::Transaction txn(*store, false);
       const int swept = MessageBodies(network.messagesDir).sweep([&](std::int64_t id) { return store->message(id).has_value(); }, 600);
-      store->commit();
+      txn.commit();
       if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
     } catch (const StoreError &e) {
       logLine(std::string("cannot open the database: ") + e.what());

@@ -283,17 +283,14 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
 
   Call c{req, *route, client};
   try {
-    store_.begin(route->writes);
+    Store::Transaction txn(store_, route->writes);
     e = resolveContext(c);
     if (e == Err::None) e = run(c);
     if (e == Err::None || c.keep) {
-      store_.commit();
+      txn.commit();
       for (auto &f : c.after) f();
-    } else {
-      store_.rollback();
     }
   } catch (const StoreError &x) {
-    store_.rollback();
     log_("client " + std::to_string(client) + ": request " + std::to_string(req.id) + ": database failure: " + x.what());
     e = Err::Database;
   }
@@ -324,12 +321,11 @@ void Service::forgetClient(int client) {
   const std::vector<std::string> closed = contexts_.closeClient(client);
   if (closed.empty()) return;
   try {
-    store_.begin(true);
+    Store::Transaction txn(store_, true);
     for (const std::string &h : sessions) endSessionOf(h);
     for (const std::string &h : closed) store_.markClosed(h);
-    store_.commit();
+    txn.commit();
   } catch (const StoreError &x) {
-    store_.rollback();
     log_("client " + std::to_string(client) + ": open marks not removed: " + x.what());
   }
 }

@@ -160,6 +160,26 @@ class Store {
   void commit();
   void rollback();  // never throws; nothing when no transaction is open
 
+  // One transaction for the life of a scope: begun at once, rolled back when the
+  // scope ends (an exception included) without commit().
+  class Transaction {
+   public:
+    Transaction(Store &store, bool write) : store_(store) { store_.begin(write); }
+    ~Transaction() {
+      if (!committed_) store_.rollback();
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit() {
+      store_.commit();
+      committed_ = true;
+    }
+
+   private:
+    Store &store_;
+    bool committed_ = false;
+  };
+
   std::optional<Entry> find(std::int64_t scope, std::uint16_t kind, std::string_view key);
   std::optional<Entry> get(std::int64_t id);
   // All entries of a kind in a scope, in the order added.

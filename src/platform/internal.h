@@ -62,6 +62,10 @@ bool InstanceExists(DWORD idInst);
 
 // ---- the rest -------------------------------------------------------------------------
 
+// window.cc: whether an open file description other than `fd`'s holds a write lock
+// over the whole file (the lock of a window or of the server).
+bool LockHeld(int fd);
+
 // rundir.cc: makes `path` (mode 0700) unless it exists, then checks that it is a
 // directory of the user's own without group or other permissions. 0, or -1 (errno).
 int MakePrivateDir(const std::string &path);
