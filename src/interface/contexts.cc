@@ -150,9 +150,9 @@ extern "C" QLM_API QlmRc QlmOpenMsys(char *context) {
 
 extern "C" QLM_API QlmRc QlmCloseMsys(char *context) {
   return cfTraced(kCloseMsys.module, kCloseMsys.function, [&] {
-    int rc = cfBeginRequest(context, context);
-    if (rc == kRcOk) rc = sendAgentCall(kCloseMsys, context);
-    cfResetReceiveTimeoutValue();
-    return rc;
+    const int rc = cfBeginRequest(context, context);
+    const int closed = rc == kRcOk ? sendAgentCall(kCloseMsys, context) : rc;
+    cfResetReceiveTimeoutValue();  // whatever the close came to
+    return closed;
   });
 }
