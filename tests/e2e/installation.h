@@ -7,6 +7,7 @@
 #include <string>
 
 #include "records.h"
+#include "test_support.h"
 
 namespace qlm::test {
 
@@ -28,6 +29,7 @@ class Installation {
   static bool waitServerGone(const std::string &runDir);
 
  private:
+  TempDir dir_;  // short: the root may hold at most 39 characters
   std::string root_, run_;
 };
 

@@ -91,36 +91,6 @@ pid_t application(int ready, F then) {
   _exit(0);
 }
 
-bool processEnded(pid_t pid) {
-  for (int i = 0; i < 200; ++i) {
-    if (kill(pid, 0) != 0) return true;
-    usleep(50 * 1000);
-  }
-  return false;
-}
-
-// The exit status of `pid` if it ends within `seconds`, else -1 (it is then killed).
-int exitWithin(pid_t pid, int seconds) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    usleep(50 * 1000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
-std::string textOf(const std::string &path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-mode_t modeOf(const std::string &path) {
-  struct stat st{};
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 07777;
-}
-
 }  // namespace
 
 TEST(ServerLife, TheServerOfAKilledApplicationEndsAndItsDirectoryGoesAfterIt) {
@@ -144,8 +114,8 @@ TEST(ServerLife, TheServerOfAKilledApplicationEndsAndItsDirectoryGoesAfterIt) {
   // Another application's sweep does not take the directory of a server that runs.
   ASSERT_EQ(qlm::PrepareRunDir(), 0);
   EXPECT_TRUE(kill(server, 0) != 0 || access(dir.c_str(), F_OK) == 0);
-  EXPECT_TRUE(processEnded(server)) << "the server of a killed application keeps running";
-  EXPECT_NE(textOf(inst.root() + "/data/qlmrqmgr.log").find("has ended: ending"), std::string::npos);
+  EXPECT_TRUE(ends(server)) << "the server of a killed application keeps running";
+  EXPECT_NE(slurp(inst.root() + "/data/qlmrqmgr.log").find("has ended: ending"), std::string::npos);
   ASSERT_EQ(qlm::PrepareRunDir(), 0);  // now it goes
   EXPECT_NE(access(dir.c_str(), F_OK), 0);
   qlm::RemoveRunDir();
@@ -173,9 +143,9 @@ TEST(ServerLife, AnApplicationDoesNotHangAtExitOnAHungServer) {
   (void)!write(go[1], "g", 1);
   // Shutdown and End each wait 5 s for their ACK, then the end of the server is
   // waited for 30 (scaled) seconds: the application ends.
-  EXPECT_EQ(exitWithin(app, 40), 0);
+  EXPECT_EQ(exitStatus(app, 40), 0);
   kill(server, SIGCONT);
-  EXPECT_TRUE(processEnded(server));  // it then takes its shutdown request
+  EXPECT_TRUE(ends(server));  // it then takes its shutdown request
 }
 
 TEST(ServerLife, FilesArePrivateAndARootWithABlankWorks) {
@@ -229,17 +199,6 @@ std::set<std::string> projectNames() {
   return names;
 }
 
-// The pids named by the REQMNGR endpoints of `run`.
-std::vector<pid_t> serverPids(const std::string &run) {
-  std::vector<pid_t> out;
-  std::error_code ec;
-  for (const auto &e : std::filesystem::directory_iterator(run, ec)) {
-    const std::string n = e.path().filename();
-    if (n.rfind("REQMNGR.", 0) == 0) out.push_back(static_cast<pid_t>(std::atoi(n.c_str() + 8)));
-  }
-  return out;
-}
-
 }  // namespace
 
 TEST(Faults, AKilledServerLosesNoAcknowledgedAdd) {
@@ -251,7 +210,9 @@ TEST(Faults, AKilledServerLosesNoAcknowledgedAdd) {
   if (killer == 0) {
     for (int round = 0; round < 6; ++round) {
       usleep(static_cast<useconds_t>(60000 + 37000 * (round % 3)));
-      for (pid_t p : serverPids(inst.run())) kill(p, SIGKILL);
+      std::error_code ec;  // every server named in the run directory: a killed one leaves its endpoints
+      for (const auto &e : std::filesystem::directory_iterator(inst.run(), ec))
+        if (const std::string n = e.path().filename(); n.rfind("REQMNGR.", 0) == 0) kill(std::atoi(n.c_str() + 8), SIGKILL);
     }
     _exit(0);
   }
@@ -318,5 +279,5 @@ TEST(Faults, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
   // Alone: the server ends.
   kill(second, SIGKILL);
   waitpid(second, nullptr, 0);
-  EXPECT_TRUE(processEnded(server));
+  EXPECT_TRUE(ends(server));
 }

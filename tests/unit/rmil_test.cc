@@ -10,6 +10,7 @@
 #include "interface/buffer.h"
 #include "interface/header.h"
 #include "rmil/codes.h"
+#include "test_support.h"
 
 using namespace qlm;
 using Bytes = std::vector<std::uint8_t>;
@@ -21,17 +22,11 @@ Bytes bytesOf(int from, int to) {
   return Bytes(p + from, p + to);
 }
 
-// Items of the built request as "id=value" strings, segment ends as "|".
+// Items of the built request as "id=value" strings.
 std::vector<std::string> items() {
-  rmil::Message &m = cfMessage();
   std::vector<std::string> out;
-  for (int pos = wire::kHeaderSize; pos < m.length();) {
-    const std::uint8_t *p = m.data() + pos;
-    const int len = wire::getI16(p);
-    const int id = wire::getU16(p + 2);
-    out.push_back(id == wire::kSegEnd ? "|" : std::to_string(id) + "=" + std::string(reinterpret_cast<const char *>(p + 4), len));
-    pos += 4 + len;
-  }
+  for (const test::Segment &s : test::decode(cfMessage().data(), cfMessage().length()))
+    for (const auto &[id, value] : s) out.push_back(std::to_string(id) + "=" + value);
   return out;
 }
 
