@@ -380,6 +380,7 @@ TEST_F(Families, RefusalsSendNothing) {
       {list(QlmListAddr, "fileid", ""), 20190},
       {list(QlmListAddr, "", " zip"), 20200},
       {list(QlmListDistList, "", "nickname"), 20200},
+      {list(QlmListTradProf, "", "description"), 20200},
       {list(QlmListSendOrdr, "fileid", ""), 20190},
       {list(QlmListSendOrdr, "", "fileid"), 20200},
       {list(QlmListSendRcpt, "fileid", ""), 20190},

@@ -163,21 +163,6 @@ inline Segment entry(int type, const char *key, Segment more = {}) {
 }
 // An error segment of a reply carrying this error number.
 inline Segment errorSegment(const char *number) { return {{9983, "40"}, {40, number}}; }
-// Qualifiers of project "Proj", from entry 1.
-inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10") {
-  auto q = inContext<QlmListQual>("Proj");
-  put(q.selectfield, select);
-  put(q.sortfield, sort);
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
-inline QlmSmallListQual smallQualifier(const char *num = "10") {
-  auto q = inContext<QlmSmallListQual>("Proj");
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
 // A list call with a qualifier of these keywords and numentries, counting into its argument.
 inline std::function<QlmRc(uint16_t *)> listing(QlmRc (*list)(char *, uint16_t *, char *), const char *select,
                                                 const char *sort, const char *num = "10") {
