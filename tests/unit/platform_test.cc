@@ -24,17 +24,8 @@ namespace {
 
 using namespace qlm::test;
 
-// What a raw peer sends and receives; a failed send fails the test.
+// A raw peer's send; a failed one fails the test.
 void Send(int fd, const Buf &b) { ASSERT_EQ(static_cast<ssize_t>(b.size()), ::send(fd, b.data(), b.size(), 0)); }
-Buf Recv(int fd) { return receiveFrame(fd); }
-int Socket(const std::string &path, bool listen) {
-  const int fd = rawSocket(path, listen);
-  EXPECT_GE(fd, 0) << path;
-  return fd;
-}
-Buf Connect(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance) {
-  return connectFrame(service, topic, pid, instance);
-}
 Buf Poke(const char *item, const char *data, std::uint32_t length) { return pokeFrame(item, text(data), length); }
 
 // The name of a handle, in upper case.
@@ -136,15 +127,15 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   EXPECT_EQ(0u, eps[0].find("SRV1." + std::to_string(::getpid()) + "."));
 
   // Accepted: XTYP_CONNECT (topic, service), CONNECT_REPLY 1, then CONFIRM.
-  const int peer = Socket(dir_ / eps[0], false);
+  const int peer = rawSocket(dir_ / eps[0], false);
   rec.rawPeer = peer;
   const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
-  Send(peer, Connect("srv1", "Topic", self, 7));
+  Send(peer, connectFrame("srv1", "Topic", self, 7));
   EXPECT_EQ("connect TOPIC SRV1 ;confirm TOPIC SRV1 ;", rec.take());
   EXPECT_TRUE(rec.replyFirst);
   const HCONV conv = rec.conv;
   EXPECT_EQ(std::to_string(self) + ".7", Partner(conv));
-  EXPECT_EQ(replyFrame(1), Recv(peer));
+  EXPECT_EQ(replyFrame(1), receiveFrame(peer));
 
   // POKE: the callback's result becomes the ACK status (accepted, busy, refused).
   const std::pair<std::uintptr_t, std::uint32_t> answers[] = {{DDE_FACK, 0x8000}, {DDE_FBUSY, 0x4000}, {0, 0}};
@@ -153,7 +144,7 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
     Send(peer, Poke("TOPIC", "hello", 5));
     EXPECT_EQ("poke TOPIC TOPIC hello;", rec.take());
     EXPECT_EQ(conv, rec.conv);
-    EXPECT_EQ(ackFrame(status), Recv(peer));
+    EXPECT_EQ(ackFrame(status), receiveFrame(peer));
   }
 
   // EXECUTE carries the command; a POKE whose length field lies is refused unheard.
@@ -161,8 +152,8 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   Send(peer, executeFrame("[go]"));
   Send(peer, Poke("TOPIC", "hello", 9));
   EXPECT_EQ("execute TOPIC  [go];", rec.take());
-  EXPECT_EQ(ackFrame(0x8000), Recv(peer));
-  EXPECT_EQ(ackFrame(0), Recv(peer));
+  EXPECT_EQ(ackFrame(0x8000), receiveFrame(peer));
+  EXPECT_EQ(ackFrame(0), receiveFrame(peer));
 
   ::close(peer);  // the partner closes: XTYP_DISCONNECT for the conversation
   EXPECT_EQ("disconnect   ;", rec.take());
@@ -171,11 +162,11 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   // Refused: CONNECT_REPLY 0, the server closes, no CONFIRM.
   rec.acceptConnect = false;
   rec.rawPeer = -1;
-  const int refused = Socket(dir_ / eps[0], false);
-  Send(refused, Connect("SRV1", "TOPIC", self, 1));
+  const int refused = rawSocket(dir_ / eps[0], false);
+  Send(refused, connectFrame("SRV1", "TOPIC", self, 1));
   EXPECT_EQ("connect TOPIC SRV1 ;", rec.take());
-  EXPECT_EQ(replyFrame(0), Recv(refused));
-  EXPECT_TRUE(Recv(refused).empty());  // closed
+  EXPECT_EQ(replyFrame(0), receiveFrame(refused));
+  EXPECT_TRUE(receiveFrame(refused).empty());  // closed
   ::close(refused);
 
   EXPECT_NE(nullptr, DdeNameService(inst, Hsz(inst, "SRV1"), nullptr, DNS_UNREGISTER));
@@ -188,17 +179,17 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   // EXECUTE refused, POKE busy, POKE not answered in time, POKE answered after the
   // late refusal of the previous one.
   const std::string pid = std::to_string(::getpid());
-  const int listener = Socket(dir_ / ("RAW." + pid + ".3"), true);
+  const int listener = rawSocket(dir_ / ("RAW." + pid + ".3"), true);
   std::vector<Buf> frames;
   std::thread server([&] {
     const int fd = ::accept(listener, nullptr, nullptr);
     const std::vector<std::vector<Buf>> answers = {{replyFrame(1)}, {ackFrame(0x8000)}, {ackFrame(0)},
                                                      {ackFrame(0x4000)}, {}, {ackFrame(0), ackFrame(0x8000)}};
     for (const std::vector<Buf> &replies : answers) {
-      frames.push_back(Recv(fd));
+      frames.push_back(receiveFrame(fd));
       for (const Buf &a : replies) Send(fd, a);
     }
-    Recv(fd);  // waits for the client to close
+    receiveFrame(fd);  // waits for the client to close
     ::close(fd);
   });
 
@@ -234,7 +225,7 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   EXPECT_EQ(0, disconnects);  // the instance's own disconnect is not reported to it
 
   ASSERT_EQ(6u, frames.size());
-  EXPECT_EQ(Connect("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
+  EXPECT_EQ(connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
   EXPECT_EQ(executeFrame("[x]"), frames[2]);
   for (int i : {1, 3, 4, 5}) EXPECT_EQ(Poke("TOPIC", "abc", 3), frames[i]) << i;
   DdeUninitialize(inst);
@@ -252,7 +243,7 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
     return nullptr;
   });
   const std::string pid = std::to_string(::getpid());
-  const int listener = Socket(dir_ / ("RAWA." + pid + ".4"), true);
+  const int listener = rawSocket(dir_ / ("RAWA." + pid + ".4"), true);
   const HSZ item = Hsz(inst, "T");
   const HCONV conv = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
   ASSERT_NE(nullptr, conv);
@@ -261,7 +252,7 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   DWORD ids[12] = {};
   for (DWORD &id : ids) ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, item, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id));
   const int peer = ::accept(listener, nullptr, nullptr);
-  EXPECT_EQ(32u, Recv(peer).size());  // CONNECT
+  EXPECT_EQ(32u, receiveFrame(peer).size());  // CONNECT
   Send(peer, replyFrame(1));
   drain();
   // At most 8 are sent before their ACKs come.
@@ -287,7 +278,7 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   // A refused reply ends a conversation opened without waiting.
   const HCONV refused = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
   const int peer2 = ::accept(listener, nullptr, nullptr);
-  Recv(peer2);
+  receiveFrame(peer2);
   Send(peer2, replyFrame(0));
   EXPECT_TRUE(eventually([] { return events.back() == "disconnect " + std::to_string(kDropRefused); }));
   EXPECT_FALSE(DdeDisconnect(refused));  // gone already
@@ -296,7 +287,7 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
 
   // The other end: a connection that never says CONNECT is closed after its time limit.
   ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "QUIET"), nullptr, DNS_REGISTER));
-  const int silent = Socket(dir_ / Endpoints("QUIET")[0], false);
+  const int silent = rawSocket(dir_ / Endpoints("QUIET")[0], false);
   EXPECT_TRUE(eventually([&] { return ::recv(silent, b, sizeof b, MSG_DONTWAIT) == 0; }, 5000));
   ::close(silent);
   DdeUninitialize(inst);
@@ -350,7 +341,7 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
 }
 
 TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
-  ::close(Socket(dir_ / "STALE.1.1", true));  // a socket file nobody listens on any more
+  ::close(rawSocket(dir_ / "STALE.1.1", true));  // a socket file nobody listens on any more
   Recorder rec;
   g_rec[0] = &rec;
   const DWORD inst = NewInstance(Record<0>);
