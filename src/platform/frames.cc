@@ -8,7 +8,6 @@
 namespace qlm::platform {
 
 namespace {
-constexpr std::size_t kNameField = kMaxName + 1;
 constexpr std::size_t kConnectSize = 32, kReplySize = 8, kPokeHeader = 24, kExecuteHeader = 8, kAckSize = 8;
 constexpr std::size_t kConnectService = 4, kConnectTopic = 13, kConnectPid = 24, kConnectInstance = 28;
 constexpr std::size_t kPokeFormat = 4, kPokeItem = 8, kPokeLength = 20, kExecuteLength = 4, kValueAt = 4;
