@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,13 +18,7 @@ namespace {
 
 class WithDouble : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("QLM_WAIT_SCALE_MS", "50", 1);  // one "second" of the waits: 50 ms
-    setenv("QLM_DOUBLE_SCRIPT", (inst.root() + "/script").c_str(), 1);
-    setenv("QLM_DOUBLE_LOG", (inst.root() + "/double.log").c_str(), 1);
-    setenv("QLM_DOUBLE_IDLE_MS", "20000", 1);
-  }
-  void script(const std::string &text) { spit(inst.root() + "/script", text); }
+  void script(const std::string &text) { useDouble(inst.root(), text, 50); }
   Installation inst{QLM_DOUBLE_PATH};
 };
 
@@ -54,10 +46,8 @@ TEST_F(WithDouble, CloseSendsTheShutdownRequestAndARequestWhoseServerDiesFailsWi
   EXPECT_TRUE(Installation::waitServerGone(inst.run()));
   // The double's log: "REQMNGR <hex>" of the one data poke, past its ICC header: the
   // reference (item 100) before the request identifier 3000 "47", then the segment end.
-  std::istringstream log(slurp(inst.root() + "/double.log"));
   std::vector<Bytes> pokes;
-  for (std::string line; std::getline(log, line);) {
-    if (line.rfind("REQMNGR ", 0) != 0) continue;
+  for (const std::string &line : doubleLog(inst.root(), "REQMNGR ")) {
     Bytes b;
     for (std::size_t i = 8 + 16; i + 1 < line.size(); i += 2) b.push_back(std::stoi(line.substr(i, 2), nullptr, 16));
     pokes.push_back(b);

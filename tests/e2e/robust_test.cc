@@ -50,16 +50,13 @@ pid_t application(Pipe &ready, F then) {
 
 TEST(LateAnswers, ALateAnswerCostsAtMostTheCallItFallsInto) {
   Installation inst{QLM_DOUBLE_PATH};
-  setenv("QLM_WAIT_SCALE_MS", "100", 1);  // one receive attempt: 500 ms
-  setenv("QLM_DOUBLE_SCRIPT", (inst.root() + "/script").c_str(), 1);
-  setenv("QLM_DOUBLE_IDLE_MS", "20000", 1);
   // 1: answered after its caller gave up, before the next call; 2 and 3: on time;
   // 4: answered so late that call 5 stops waiting for it before sending, so that it
   // falls into call 5's wait; 5, 6 and 7: on time.
   std::string s;
   for (int sleepMs : {1200, 0, 0, 1700, 0, 0, 0})
     s += "request\n" + (sleepMs ? "sleep " + std::to_string(sleepMs) + "\n" : std::string()) + kListAnswer;
-  spit(inst.root() + "/script", s);
+  useDouble(inst.root(), s);  // one receive attempt: 500 ms
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   qlm::cfSetReceiveTimeoutValue(0);  // one attempt of 500 ms per call
   EXPECT_EQ(list(), 12u);             // 1 gives up

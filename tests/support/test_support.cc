@@ -88,6 +88,22 @@ bool ends(pid_t pid) {
   return eventually([pid] { return ProcessEnded(pid); });
 }
 
+void useDouble(const std::string &dir, const std::string &script, int waitScaleMs) {
+  ::setenv("QLM_WAIT_SCALE_MS", std::to_string(waitScaleMs).c_str(), 1);
+  ::setenv("QLM_DOUBLE_SCRIPT", (dir + "/double.script").c_str(), 1);
+  ::setenv("QLM_DOUBLE_LOG", (dir + "/double.log").c_str(), 1);
+  ::setenv("QLM_DOUBLE_IDLE_MS", "30000", 1);  // a double left behind ends by itself
+  spit(dir + "/double.script", script);
+}
+
+std::vector<std::string> doubleLog(const std::string &dir, const std::string &prefix) {
+  std::vector<std::string> out;
+  std::istringstream in(slurp(dir + "/double.log"));
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  return out;
+}
+
 Req::Req(int id, const std::string &ref) {
   m_.clear();
   m_.addNumber(wire::kRequestId, id);

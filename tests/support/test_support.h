@@ -71,6 +71,14 @@ void drain();
 // Whether process `pid` has ended, waiting for it at most 10 s.
 bool ends(pid_t pid);
 
+// ---- the test double of the Request Manager (tests/double) ----------------------------
+
+// Points the double at `script` (written to <dir>/double.script) and its log
+// (<dir>/double.log); one "second" of the waits lasts `waitScaleMs`.
+void useDouble(const std::string &dir, const std::string &script, int waitScaleMs = 100);
+// The lines of the double's log under `dir` that begin with `prefix`.
+std::vector<std::string> doubleLog(const std::string &dir, const std::string &prefix);
+
 // ---- RMIL messages -------------------------------------------------------------------
 
 // A request under construction: header items first, then segments.

@@ -83,13 +83,10 @@ IpcInit Init(int maxServices = 0) {
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("QLM_WAIT_SCALE_MS", "100", 1);
     ::mkdir((root_ / "bin").c_str(), 0700);
     ::setenv("QLM_ROOTDIR", root_.path().c_str(), 1);
     ::setenv("QLM_RUNDIR", (root_ / "run").c_str(), 1);
-    ::setenv("QLM_DOUBLE_LOG", (root_ / "double.log").c_str(), 1);
-    ::setenv("QLM_DOUBLE_SCRIPT", (root_ / "double.script").c_str(), 1);
-    ::setenv("QLM_DOUBLE_IDLE_MS", "30000", 1);
+    useDouble(root_.path(), "");
   }
   void TearDown() override {
     for (const std::string &line : Log("start ")) ::kill(std::stoi(line.substr(6)), SIGTERM);  // left running
@@ -100,14 +97,7 @@ class LinkTest : public ::testing::Test {
     ASSERT_EQ(0, ::symlink(QLM_DOUBLE_PATH, (root_ / "bin/qlmrqmgr").c_str()));
     spit(root_ / "double.script", script);
   }
-  // The double's log lines that begin with `prefix`.
-  std::vector<std::string> Log(const std::string &prefix) {
-    std::vector<std::string> out;
-    std::istringstream in(slurp(root_ / "double.log"));
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind(prefix, 0) == 0) out.push_back(line);
-    return out;
-  }
+  std::vector<std::string> Log(const std::string &prefix) { return doubleLog(root_.path(), prefix); }
   bool Running() { return FindWindowA(nullptr, qlm::wire::kRequestManagerTitle) != nullptr; }
   void End() {
     icc::iccEnd();
