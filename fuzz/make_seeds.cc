@@ -17,8 +17,10 @@
 #include "errortext.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
+#include "platform/frames.h"
+#include "platform/windows.h"
 #include "reader_calls.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "rmil/message.h"
 #include "service.h"
 #include "store.h"
@@ -49,15 +51,11 @@ int Send(const void *data, int length) {
 // The answer as the reader target takes it: flags (the continuation mark), length,
 // and the items after the header segment.
 void Record(const Bytes &m) {
-  std::size_t pos = rmil::kHeaderSize;
-  while (pos + 4 <= m.size()) {
-    const int len = rmil::getI16(m.data() + pos);
-    const int id = rmil::getU16(m.data() + pos + 2);
-    pos += 4 + static_cast<std::size_t>(len < 0 ? 0 : len);
-    if (id == rmil::kSegEnd) break;
+  rmil::Message msg = rmil::Message::reading(m.data(), static_cast<int>(m.size()));
+  for (rmil::Item i; msg.next(&i) == rmil::Read::Item;) {
   }
-  const Bytes body(m.begin() + static_cast<long>(std::min(pos, m.size())), m.end());
-  g_seed.push_back(rmil::getI16(m.data() + 8) != 0 ? 32 : 0);
+  const Bytes body(m.begin() + std::min<long>(msg.cursor().read, static_cast<long>(m.size())), m.end());
+  g_seed.push_back(msg.moreData() ? 32 : 0);
   g_seed.push_back(static_cast<std::uint8_t>(body.size()));
   g_seed.push_back(static_cast<std::uint8_t>(body.size() >> 8));
   g_seed.insert(g_seed.end(), body.begin(), body.end());
@@ -76,48 +74,23 @@ int Receive(void *buffer, int *length) {
 int Active() { return 0; }
 constexpr Link kLink{Send, Receive, Active};
 
-void Le32(Bytes &b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Name9(Bytes &b, const char *n) {
-  const std::size_t at = b.size();
-  b.resize(at + 9, 0);
-  std::memcpy(b.data() + at, n, std::strlen(n));
-}
 // A frame of the frame target's input: a 16-bit length, then the frame.
-void Frame(Bytes &seed, const Bytes &f) {
+void AddFrame(Bytes &seed, const Bytes &f) {
   seed.push_back(static_cast<std::uint8_t>(f.size()));
   seed.push_back(static_cast<std::uint8_t>(f.size() >> 8));
   seed.insert(seed.end(), f.begin(), f.end());
 }
 
 void FrameSeeds() {
-  Bytes connect;
-  Le32(connect, 1);
-  Name9(connect, "FUZZSRV");
-  Name9(connect, "TOPIC");
-  connect.resize(connect.size() + 2, 0);
-  Le32(connect, 0);  // the pid: put in by the target
-  Le32(connect, 1);
-  Bytes poke;
-  Le32(poke, 3);
-  Le32(poke, 1);
-  Name9(poke, "TOPIC");
-  poke.resize(poke.size() + 3, 0);
-  Le32(poke, 5);
-  for (char c : std::string("hello")) poke.push_back(static_cast<std::uint8_t>(c));
-  Bytes execute;
-  Le32(execute, 5);
-  Le32(execute, 4);
-  for (char c : std::string("[go]")) execute.push_back(static_cast<std::uint8_t>(c));
-  Bytes reply, ack;
-  Le32(reply, 2);
-  Le32(reply, 1);
-  Le32(ack, 4);
-  Le32(ack, 0x8000);
+  using namespace platform;
+  const Bytes hello{'h', 'e', 'l', 'l', 'o'}, go{'[', 'g', 'o', ']'};
+  const Bytes connect = ConnectFrame{"FUZZSRV", "TOPIC", 0, 1}.encode();  // the pid: put in by the target
+  const Bytes poke = PokeFrame{CF_TEXT, "TOPIC", hello}.encode();
+  const Bytes execute = ExecuteFrame{go}.encode();
+  const Bytes reply = ConnectReplyFrame{true}.encode(), ack = AckFrame{DDE_FACK}.encode();
   Bytes server{2}, client{7};
-  for (const Bytes *f : {&connect, &poke, &execute, &poke}) Frame(server, *f);
-  for (const Bytes *f : {&reply, &ack, &ack, &ack}) Frame(client, *f);
+  for (const Bytes *f : {&connect, &poke, &execute, &poke}) AddFrame(server, *f);
+  for (const Bytes *f : {&reply, &ack, &ack, &ack}) AddFrame(client, *f);
   Write("frame", server);
   Write("frame", client);
 }

@@ -18,7 +18,7 @@
 #include "interface/state.h"
 #include "qlmc32.h"
 #include "reader_calls.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "rmil/message.h"
 
 namespace {
@@ -48,15 +48,10 @@ int g_requestId = 0;  // of the last request sent
 
 int Send(const void *data, int length) {
   // The request identifier (item 3000) of the request, for the answer's header.
-  const auto *m = static_cast<const std::uint8_t *>(data);
+  rmil::Message m = rmil::Message::reading(static_cast<const std::uint8_t *>(data), length);
   g_requestId = 0;
-  for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
-    const int len = rmil::getI16(m + pos);
-    const int id = rmil::getU16(m + pos + 2);
-    if (len < 0 || pos + 4 + len > length || id == rmil::kSegEnd) break;
-    if (id == 3000) g_requestId = std::atoi(std::string(reinterpret_cast<const char *>(m + pos + 4), len).c_str());
-    pos += 4 + len;
-  }
+  for (rmil::Item i; m.next(&i) == rmil::Read::Item;)
+    if (i.id == wire::kRequestId) g_requestId = std::atoi(std::string(i.value).c_str());
   return 0;
 }
 
@@ -73,22 +68,21 @@ int Receive(void *buffer, int *length) {
     *length = static_cast<int>(k);
     return got > k ? -8 : 0;
   }
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message m(storage);
   m.clear();
-  m.addNumber(3001, (flags & 2) ? g_requestId : g_requestId + 1);
-  m.addNumber(100, (flags & 4) ? ifc().requestRef - 1 : ifc().requestRef);
-  if (flags & 8) m.addRaw(102, "HANDLE0001");
-  m.addNumber(103, (flags & 16) ? (flags >> 5) : 0);
+  m.addNumber(wire::kResponseId, (flags & 2) ? g_requestId : g_requestId + 1);
+  m.addNumber(wire::kReference, (flags & 4) ? ifc().requestRef - 1 : ifc().requestRef);
+  if (flags & 8) m.addRaw(wire::kHandle, "HANDLE0001");
+  m.addNumber(wire::kReturnCode, (flags & 16) ? (flags >> 5) : 0);
   m.endSegment();
   m.setMoreData((flags & 32) != 0);
   std::size_t at = static_cast<std::size_t>(m.length());
-  const std::size_t room = rmil::kBufSize - at;
+  const std::size_t room = wire::kBufSize - at;
   const std::size_t k = got < room ? got : room;
   std::memcpy(storage + at, body, k);
   at += k;
-  storage[2] = static_cast<std::uint8_t>(at);  // rmilLen covers the items
-  storage[3] = static_cast<std::uint8_t>(at >> 8);
+  wire::putU16(storage + wire::kLengthAt, static_cast<std::uint16_t>(at));  // rmilLen covers the items
   const std::size_t give = at < static_cast<std::size_t>(*length) ? at : static_cast<std::size_t>(*length);
   std::memcpy(out, storage, give);
   *length = static_cast<int>(give);

@@ -1,8 +1,9 @@
 // Fuzz target: the Request Manager's request decoder and dispatch. Every input is one
 // request as a client would poke it (the RMIL bytes after the ICC header), handled by
 // one Service over one database of this process's memory (made afresh every 20000
-// inputs, so that it stays small). Each answer message must fit the 3072 bytes of a
-// client's buffer and carry a well-formed RMIL header.
+// inputs, so that it stays small). Every request but the shutdown gets an answer,
+// and each answer message must fit a client's buffer and carry a well-formed RMIL
+// header.
 //
 // Requests name files that the network reads and writes, relative to a private
 // directory made for the run, or absolute: tools/fuzz.sh runs this target as an
@@ -64,9 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // Three clients, so that contexts opened by one are seen (and refused) by another.
   const int client = 1 + static_cast<int>(size % 3);
   const Answer a = w.service->handle(client, data, size);
+  if (a.shutdown != a.messages.empty()) std::abort();  // an answer to every request but the shutdown
   for (const Bytes &m : a.messages) {
-    if (m.size() < static_cast<std::size_t>(qlm::rmil::kHeaderSize) || m.size() > qlm::rmil::kBufSize) std::abort();
-    if (qlm::rmil::getI16(m.data() + 2) != static_cast<std::int16_t>(m.size())) std::abort();  // rmilLen
+    if (m.size() < static_cast<std::size_t>(qlm::wire::kHeaderSize) || m.size() > qlm::wire::kBufSize) std::abort();
+    if (qlm::wire::getI16(m.data() + 2) != static_cast<std::int16_t>(m.size())) std::abort();  // rmilLen
   }
   return 0;
 }

@@ -4,22 +4,26 @@
 // The error text file holds lines "NNNNN-K text": characters 1-5 the number,
 // character 7 the kind (M message, E explanation, R response), the text after the
 // line's first blank. Several lines of one kind are joined with one blank. The
-// texts are cut to what the library's error text record takes: the message to 80
-// bytes, explanation and response to 500 bytes each; on the wire the explanation
-// and the response travel in pieces of at most 130 bytes (items 51-54, 61-64), so
-// that a reader that copies 130 bytes of an item takes every piece whole.
+// texts are cut to what the library's error text record (QlmErrText) takes; on the
+// wire the explanation and the response travel in pieces of at most kMaxValue bytes
+// (wire/wire.h), so that a reader that copies that much of an item takes every
+// piece whole.
 #pragma once
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "qlmc32.h"
+#include "wire/wire.h"
+
 namespace qlm::rqmgr {
 
-inline constexpr std::size_t kMessageMax = 80;
-inline constexpr std::size_t kTextMax = 500;
-inline constexpr std::size_t kPieceMax = 130;
-inline constexpr std::size_t kPieces = 4;
+inline constexpr std::size_t kMessageMax = sizeof(QlmErrText::errormessage);
+inline constexpr std::size_t kTextMax = sizeof(QlmErrText::errorexplanation);
+static_assert(sizeof(QlmErrText::errorresponse) == kTextMax);
+inline constexpr std::size_t kPieceMax = wire::kMaxValue;
+inline constexpr std::size_t kPieces = wire::kTextPieces;
 
 struct ErrorText {
   int number = 0;

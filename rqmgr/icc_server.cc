@@ -9,6 +9,9 @@
 #include <csignal>
 #include <cstring>
 
+#include "wire/coding.h"
+#include "wire/wire.h"
+
 namespace qlm::rqmgr {
 
 namespace {
@@ -16,18 +19,19 @@ namespace {
 IccServer *gServer = nullptr;
 volatile std::sig_atomic_t gStopRequested = 0;
 
+namespace icc = wire::icc;
+using wire::getU32;
+using wire::putU32;
+
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTimerMs = 500;
-constexpr std::size_t kIccHeader = 8;
-constexpr std::size_t kInitMinimum = 24;  // through the client's service name
-constexpr int kMaxKey = 32767;
 
-std::uint32_t le32(const std::uint8_t *p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void putLe32(std::uint8_t *p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+// The ICC header of a message to a client: a command or data, and its key.
+IccServer::Message iccMessage(bool command, int key, std::size_t length) {
+  IccServer::Message m(length, 0);
+  putU32(m.data() + icc::kIsCmdAt, command ? 1 : 0);
+  putU32(m.data() + icc::kKeyAt, static_cast<std::uint32_t>(key));
+  return m;
 }
 
 // A service name of 1..8 letters, digits or '_', in upper case; empty when not one.
@@ -54,7 +58,6 @@ IccServer::IccServer(Service &service, LogFn log) : service_(service), log_(std:
 
 IccServer::~IccServer() {
   stop();
-  if (ownerFd_ >= 0) ::close(ownerFd_);
   if (gServer == this) gServer = nullptr;
 }
 
@@ -62,21 +65,20 @@ void IccServer::requestStop() { gStopRequested = 1; }
 
 void IccServer::watchOwner(pid_t pid) {
   owner_ = pid;
-  if (ownerFd_ >= 0) ::close(ownerFd_);
 #ifdef SYS_pidfd_open
-  ownerFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  ownerFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 #endif
 }
 
-// Whether the owner has ended: its pidfd readable, or (without pidfds) no process of
-// its pid any more.
+// Whether the owner has ended: its pidfd readable, or (without pidfds) the process
+// of its pid has ended.
 bool IccServer::ownerGone() {
   if (owner_ <= 0) return false;
-  if (ownerFd_ >= 0) {
-    pollfd p{ownerFd_, POLLIN, 0};
+  if (ownerFd_.valid()) {
+    pollfd p{ownerFd_.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
   }
-  return ::kill(owner_, 0) != 0 && errno == ESRCH;
+  return ProcessEnded(owner_);
 }
 
 bool IccServer::start() {
@@ -84,15 +86,15 @@ bool IccServer::start() {
     log_("cannot create the DDE instance");
     return false;
   }
-  control_ = DdeCreateStringHandleA(inst_, "REQMNGRI", CP_WINANSI);
-  controlTopic_ = DdeCreateStringHandleA(inst_, "RMICC", CP_WINANSI);
-  data_ = DdeCreateStringHandleA(inst_, "REQMNGR", CP_WINANSI);
-  dataTopic_ = DdeCreateStringHandleA(inst_, "COURIER", CP_WINANSI);
+  control_ = DdeCreateStringHandleA(inst_, wire::kControlService, CP_WINANSI);
+  controlTopic_ = DdeCreateStringHandleA(inst_, wire::kControlTopic, CP_WINANSI);
+  data_ = DdeCreateStringHandleA(inst_, wire::kDataService, CP_WINANSI);
+  dataTopic_ = DdeCreateStringHandleA(inst_, wire::kCourier, CP_WINANSI);
   registered_ = true;
   if (DdeNameService(inst_, control_, nullptr, DNS_REGISTER) == nullptr ||
       DdeNameService(inst_, data_, nullptr, DNS_REGISTER) == nullptr) {
-    log_("cannot register the services REQMNGRI and REQMNGR (DDE error " + std::to_string(DdeGetLastError(inst_)) +
-         ")");
+    log_(std::string("cannot register the services ") + wire::kControlService + " and " + wire::kDataService +
+         " (DDE error " + std::to_string(DdeGetLastError(inst_)) + ")");
     return false;
   }
   return true;
@@ -287,23 +289,23 @@ void IccServer::onPoke(const Event &e) {
   const Partner p = conv->second.partner;
   const std::uint8_t *m = e.data.data();
   const std::size_t n = e.data.size();
-  if (n < kIccHeader) {
+  if (n < icc::kHeader) {
     warn(e.conv, "instance " + partnerText(p) + ": ICC message of " + std::to_string(n) + " bytes ignored");
     return;
   }
-  const std::uint32_t isCmd = le32(m);
+  const std::uint32_t isCmd = getU32(m + icc::kIsCmdAt);
   if (isCmd == 0) {
     Client *c = clientOf(p);
     if (c == nullptr) return warn(e.conv, "instance " + partnerText(p) + ": request before Init ignored");
-    if (c->outbox.empty() && c->unacked == 0) return serve(*c, Message(m + kIccHeader, m + n));
+    if (c->outbox.empty() && c->unacked == 0) return serve(*c, Message(m + icc::kHeader, m + n));
     if (c->requests.size() >= kMaxWaitingRequests)
       return forget(c->key, "dropped: it sends requests faster than it takes their answers", true);
-    c->requests.emplace_back(m + kIccHeader, m + n);
+    c->requests.emplace_back(m + icc::kHeader, m + n);
     return;
   }
-  const std::uint32_t cmd = n >= 12 ? le32(m + 8) : 0;
-  if (isCmd == 1 && cmd == 1) return onInit(p, m, n);
-  if (isCmd == 1 && cmd == 3) {
+  const std::uint32_t cmd = n >= icc::kEndLength ? getU32(m + icc::kCmdAt) : 0;
+  if (isCmd == 1 && cmd == icc::kInit) return onInit(p, m, n);
+  if (isCmd == 1 && cmd == icc::kEnd) {
     Client *c = clientOf(p);
     if (c != nullptr && c->requests.empty()) forget(c->key, "ended");
     else if (c != nullptr) c->endWaits = true;  // after the requests it sent before
@@ -314,7 +316,7 @@ void IccServer::onPoke(const Event &e) {
 }
 
 int IccServer::newKey() const {
-  for (int k = 1; k <= kMaxKey; ++k)
+  for (int k = 1; k <= icc::kMaxKey; ++k)
     if (!clients_.count(k)) return k;
   return 0;
 }
@@ -327,12 +329,12 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
   if (Client *old = clientOf(p)) forget(old->key, "initialised again");
   Client c;
   c.partner = p;
-  c.service = n >= kInitMinimum ? serviceName(m + 12, 12) : std::string();
+  c.service = n >= icc::kInitMinimum ? serviceName(m + icc::kInitServiceAt, icc::kInitServiceWidth) : std::string();
   const bool valid = !c.service.empty();
   c.key = valid ? newKey() : 0;
   if (!valid) {
     log_("instance " + partnerText(p) + ": malformed Init refused");
-    c.service = "CAPIAPP";
+    c.service = wire::kClientService;
   } else if (c.key == 0) {
     log_("instance " + partnerText(p) + ": Init refused, every client key is in use");
   }
@@ -349,12 +351,11 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
     log_("instance " + partnerText(p) + ": cannot connect to " + name + " to answer its Init");
     return;
   }
-  Message rsp(kInitResponseLength, 0);
-  putLe32(rsp.data(), 1);
-  putLe32(rsp.data() + 4, static_cast<std::uint32_t>(c.key));
-  putLe32(rsp.data() + 8, 2);
-  rmil::putU16(rsp.data() + 12, static_cast<std::uint16_t>(c.key));
-  std::memcpy(rsp.data() + 24, kServerVersion, std::min(sizeof kServerVersion - 1, std::size_t{kVersionWidth}));
+  Message rsp = iccMessage(true, c.key, icc::kResponseLength);
+  putU32(rsp.data() + icc::kCmdAt, icc::kInitResponse);
+  wire::putI16(rsp.data() + icc::kResponseKeyAt, static_cast<std::int16_t>(c.key));
+  std::memcpy(rsp.data() + icc::kResponseVersionAt, kServerVersion,
+              std::min(sizeof kServerVersion - 1, std::size_t{icc::kVersionWidth}));
   if (c.key == 0) {
     if (DdeClientTransaction(rsp.data(), static_cast<DWORD>(rsp.size()), c.reply, dataTopic_, CF_TEXT, XTYP_POKE,
                              TIMEOUT_ASYNC, nullptr) != nullptr)
@@ -364,7 +365,9 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
     return;
   }
   log_("client " + std::to_string(c.key) + " connected: instance " + partnerText(p) + ", service " + c.service +
-       ", version " + (n > 24 ? printable(m + 24, std::min<std::size_t>(n - 24, kVersionWidth)) : std::string()));
+       ", version " +
+       (n > icc::kInitVersionAt ? printable(m + icc::kInitVersionAt, std::min<std::size_t>(n - icc::kInitVersionAt, icc::kVersionWidth))
+                                : std::string()));
   const int key = c.key;
   c.outbox.push_back(std::move(rsp));
   Client &added = clients_[key] = std::move(c);
@@ -380,11 +383,9 @@ void IccServer::serve(Client &c, const Message &request) {
     return;
   }
   for (const Bytes &msg : a.messages) {
-    Message icc(kIccHeader + msg.size());
-    putLe32(icc.data(), 0);
-    putLe32(icc.data() + 4, static_cast<std::uint32_t>(key));
-    std::memcpy(icc.data() + kIccHeader, msg.data(), msg.size());
-    c.outbox.push_back(std::move(icc));
+    Message data = iccMessage(false, key, icc::kHeader + msg.size());
+    std::memcpy(data.data() + icc::kHeader, msg.data(), msg.size());
+    c.outbox.push_back(std::move(data));
   }
   feed(c);
 }

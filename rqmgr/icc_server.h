@@ -1,21 +1,11 @@
 // The Request Manager's end of the ICC conversations with its clients.
 //
-// Services: "REQMNGRI"/"RMICC" (control: Init and End) and "REQMNGR"/"COURIER"
-// (data: requests). Every client is one DDE instance <pid>.<n> of a library; the
-// server learns it from the CONNECT of each conversation and answers through that
-// instance's own service, connecting to "<service>.<pid>.<n>" / "COURIER" by its
-// instance-specific name (the service named in the Init, normally "CAPIAPP").
-//
-// ICC messages (integers little-endian):
-//   Init, from the client on the control channel: 0 u32 isIccCmd 1, 4 u32 0,
-//     8 u32 iccCmd 1, 12 the client's service name (12 bytes, NUL-terminated),
-//     24 the client's version (29 bytes); at least 24 bytes are needed.
-//   Init Response, to the client, 54 bytes: 0 u32 isIccCmd 1, 4 u32 ClientKey,
-//     8 u32 iccCmd 2, 12 i16 ClientKey, 14..23 zero, 24 the server's version string
-//     (30 bytes, NUL-padded). ClientKey is 1..32767, or 0 when the Init is refused
-//     (malformed, or every key is in use).
-//   End, from the client: 0 u32 1, 4 u32 ClientKey, 8 u32 iccCmd 3.
-//   Data, both ways: 0 u32 isIccCmd 0, 4 u32 ClientKey, 8.. one RMIL message.
+// The control service (Init and End) and the data service (requests), and the ICC
+// messages: wire/wire.h. Every client is one DDE instance <pid>.<n> of a library;
+// the server learns it from the CONNECT of each conversation and answers through
+// that instance's own service, connecting to "<service>.<pid>.<n>" (the service
+// named in the Init) by its instance-specific name. The Init Response carries a
+// new ClientKey, or 0 when the Init is refused (malformed, or every key is in use).
 // A request is answered with one data message per RMIL response message. End, or
 // the closing of any of a client's conversations, forgets the client and closes
 // its contexts. The shutdown request ends the loop.
@@ -42,13 +32,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
 
 namespace qlm::rqmgr {
 
-inline constexpr int kInitResponseLength = 54;
-inline constexpr int kVersionWidth = 30;
 inline constexpr std::size_t kAnswerWindow = 8;         // answers unacknowledged per client
 inline constexpr std::size_t kMaxWaitingRequests = 16;  // requests waiting per client
 inline constexpr int kMaxWarnings = 8;                   // log lines about one conversation's garbage
@@ -56,6 +45,8 @@ inline constexpr const char kServerVersion[] = "QLMRQMGR 6.1.0";
 
 class IccServer {
  public:
+  using Message = std::vector<std::uint8_t>;  // one ICC message
+
   IccServer(Service &service, LogFn log);
   ~IccServer();
 
@@ -78,7 +69,6 @@ class IccServer {
     DWORD pid = 0, instance = 0;
     bool operator<(const Partner &o) const { return std::pair(pid, instance) < std::pair(o.pid, o.instance); }
   };
-  using Message = std::vector<std::uint8_t>;
   struct Client {
     int key = 0;
     Partner partner;
@@ -135,7 +125,7 @@ class IccServer {
   std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
   std::deque<Event> queue_;
   pid_t owner_ = 0;
-  int ownerFd_ = -1;                      // a pidfd of the owner, when the system has them
+  UniqueFd ownerFd_;                      // a pidfd of the owner, when the system has them
 };
 
 }  // namespace qlm::rqmgr

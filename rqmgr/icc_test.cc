@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -22,23 +23,19 @@
 #include <thread>
 
 #include "platform/windows.h"
+#include "frames.h"
+#include "installation.h"
 #include "test_support.h"
 
 namespace qlm::rqmgr {
 namespace {
 
+using namespace qlm::test;
 using test::Msg;
 using test::Req;
-using Buf = std::vector<std::uint8_t>;
 
 constexpr const char kTitle[] = "Quillmar - Request Manager";
-
-Buf words(std::initializer_list<std::uint32_t> ws) {
-  Buf b;
-  for (std::uint32_t w : ws)
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
-  return b;
-}
+Buf words(std::initializer_list<std::uint32_t> ws) { return le32(ws); }
 
 // What the server pokes to any client instance. Clients wait one at a time, so
 // one inbox serves them all; request() checks the key of its answer.
@@ -87,7 +84,7 @@ class Client {
     const auto r = poke(control_, rmicc_, m) ? receive() : std::nullopt;
     if (!r || r->size() < 14) return -1;
     if (response) *response = *r;
-    return key_ = rmil::getI16(r->data() + 12);
+    return key_ = wire::getI16(r->data() + 12);
   }
   void end() { poke(control_, rmicc_, words({1, static_cast<std::uint32_t>(key_), 3})); }
   // Sends one request; the first message of its answer (none when none is awaited).
@@ -121,20 +118,6 @@ class Client {
   int key_ = 0;
 };
 
-// Whether `done` holds within 10 s.
-bool eventually(const std::function<bool()> &done) {
-  for (int i = 0; i < 100 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  return done();
-}
-
-bool ended(long pid) {  // a zombie has ended
-  if (kill(static_cast<pid_t>(pid), 0) != 0) return true;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string field;
-  stat >> field >> field >> field;
-  return field == "Z";
-}
-
 Msg addProject(Client &c, const char *name) { return c.request(Req(254).end().seg(451).item(451, name).end()); }
 
 struct ProgramTest : ::testing::Test {
@@ -145,19 +128,11 @@ struct ProgramTest : ::testing::Test {
     setenv("QLM_RUNDIR", run().c_str(), 1);
   }
   ~ProgramTest() override {
-    if (pid > 0 && kill(static_cast<pid_t>(pid), SIGKILL) == 0) eventually([this] { return ended(pid); });
+    if (pid > 0 && kill(static_cast<pid_t>(pid), SIGKILL) == 0) ends(static_cast<pid_t>(pid));
   }
   std::string run() const { return dir.path() + "/run"; }
   // The pid of the server of the run directory, from its endpoint; 0 when none.
-  long serverPid() const {
-    long found = 0;
-    if (DIR *d = opendir(run().c_str())) {
-      while (dirent *e = readdir(d))
-        if (std::strncmp(e->d_name, "REQMNGR.", 8) == 0) found = std::atol(e->d_name + 8);
-      closedir(d);
-    }
-    return found;
-  }
+  long serverPid() const { return std::max<long>(0, Installation::serverPid(run())); }
   void start() {
     ASSERT_GE(WinExec(QLMRQMGR_PATH, SW_HIDE), 32u);
     pid = serverPid();
@@ -165,12 +140,9 @@ struct ProgramTest : ::testing::Test {
   }
   // The server has ended and taken its window and services along.
   bool stopped() const {
-    return eventually([this] { return ended(pid) && FindWindowA(nullptr, kTitle) == nullptr && serverPid() == 0; });
+    return eventually([this] { return ProcessEnded(pid) && FindWindowA(nullptr, kTitle) == nullptr && serverPid() == 0; });
   }
-  std::string log() const {
-    std::ifstream in(dir.path() + "/data/qlmrqmgr.log");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string log() const { return slurp(dir.path() + "/data/qlmrqmgr.log"); }
 
   test::TempDir dir;
   long pid = 0;  // the running server
@@ -229,19 +201,6 @@ TEST_F(ProgramTest, OneServerPerRunDirectoryThatEndsOnASignal) {
 
 // ---- peers that misbehave, speaking the wire with raw sockets ---------------------
 
-Buf name9(const char *n) {
-  Buf b(n, n + std::strlen(n));
-  b.resize(9, 0);
-  return b;
-}
-Buf cat(std::initializer_list<Buf> parts) {
-  Buf out;
-  for (const Buf &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Buf pokeFrame(const char *item, const Buf &data) {
-  return cat({words({3, CF_TEXT}), name9(item), {0, 0, 0}, words({static_cast<std::uint32_t>(data.size())}), data});
-}
 Buf initMessage() {
   Buf m = words({1, 0, 1});
   m.resize(53);
@@ -255,36 +214,8 @@ Buf requestMessage(std::uint32_t key, const Req &r) {
   return m;
 }
 
-void sendAll(int fd, const Buf &b) { (void)!::send(fd, b.data(), b.size(), MSG_NOSIGNAL); }
-
-// A blocking socket connected to the endpoint of `service` in `run`; -1 when none.
-int rawSocket(const std::string &run, const char *service) {
-  std::string path;
-  if (DIR *d = opendir(run.c_str())) {
-    while (dirent *e = readdir(d))
-      if (std::strncmp(e->d_name, service, std::strlen(service)) == 0 && e->d_name[std::strlen(service)] == '.')
-        path = run + "/" + e->d_name;
-    closedir(d);
-  }
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-  if (path.empty() || ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// CONNECT claiming <pid>.<instance>; the CONNECT_REPLY status (-1: none, closed).
-int rawConnect(int fd, const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance) {
-  sendAll(fd, cat({words({1}), name9(service), name9(topic), {0, 0}, words({pid, instance})}));
-  timeval tv{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  std::uint8_t r[8];
-  return ::recv(fd, r, sizeof r, 0) == 8 ? static_cast<int>(r[4]) : -1;
-}
+// A socket connected to the endpoint of `service` in `run`; -1 when none.
+int rawSocket(const std::string &run, const char *service) { return test::rawSocket(endpointOf(run, service)); }
 
 // A misbehaving client in a child process: opens both conversations as instance 900
 // of its own pid, sends its Init, takes the server's connection to its CAPIAPP
@@ -295,12 +226,7 @@ pid_t misbehave(const std::string &run, F what) {
   if (pid != 0) return pid;
   const std::uint32_t me = static_cast<std::uint32_t>(::getpid());
   const std::string ep = run + "/CAPIAPP." + std::to_string(me) + ".900";
-  const int l = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strncpy(a.sun_path, ep.c_str(), sizeof a.sun_path - 1);
-  ::bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  ::listen(l, 4);
+  const int l = test::rawSocket(ep, true);
   const int ctl = rawSocket(run, "REQMNGRI"), dat = rawSocket(run, "REQMNGR");
   if (rawConnect(ctl, "REQMNGRI", "RMICC", me, 900) != 1 || rawConnect(dat, "REQMNGR", "COURIER", me, 900) != 1)
     ::_exit(2);

@@ -1,7 +1,7 @@
 // The mailbox routes driven through Service::handle as the ICC layer drives it:
 // what each request stores, answers and refuses, the computed drop box fields, the
 // shelves, and selection, order and paging over the lists. A duplicate key, deleting
-// twice and a member of the wrong kind are refused in tests/e2e/mailbox_test.cc,
+// twice and a member of the wrong kind are refused in tests/e2e/families_test.cc,
 // with their texts.
 #include <gtest/gtest.h>
 

@@ -32,14 +32,15 @@
 #include "errortext.h"
 #include "icc_server.h"
 #include "transfer.h"
+#include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
 #include "store.h"
+#include "wire/wire.h"
 
 namespace {
 
-constexpr const char kWindowTitle[] = "Quillmar - Request Manager";
-constexpr const char kLockName[] = "qlmrqmgr.lock";
+using qlm::wire::kRequestManagerTitle;
 
 std::string gLogFile;  // empty until the data directory is known
 
@@ -53,11 +54,10 @@ void logLine(const std::string &text) {
   std::fputs(line.c_str(), stderr);
   if (gLogFile.empty()) return;
   // Private to the user, appended to, and never through a link put in its place.
-  const int fd = open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return;
-  ssize_t ignored = write(fd, line.data(), line.size());
+  const qlm::UniqueFd fd(open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) return;
+  ssize_t ignored = write(fd.get(), line.data(), line.size());
   (void)ignored;
-  close(fd);
 }
 
 // The application this server was started for (QLM_OWNER_PID), or 0.
@@ -121,7 +121,7 @@ int main() {
   std::signal(SIGPIPE, SIG_IGN);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
 
-  switch (qlm::AcquireServerLock(kLockName, kWindowTitle)) {
+  switch (qlm::AcquireServerLock(qlm::wire::kServerLock, kRequestManagerTitle)) {
     case qlm::ServerLock::Acquired:
       break;
     case qlm::ServerLock::OtherReady:
@@ -160,10 +160,10 @@ int main() {
     try {
       store = std::make_unique<Store>(storeLocation(root, dataDir));
       if (store->dialect() == Dialect::Sqlite) {  // bodies that a Request Manager killed mid-way left behind
-        Store::Transaction t(*store, false);
+        Store::Transaction txn(*store, false);
         const int swept = MessageBodies(network.messagesDir).sweep(
             [&](std::int64_t id) { return store->message(id).has_value(); }, 600);
-        t.commit();
+        txn.commit();
         if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
       }
     } catch (const StoreError &e) {
@@ -184,7 +184,7 @@ int main() {
     IccServer icc(service, logLine);
     if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
     HWND window = nullptr;
-    if (icc.start()) window = CreateWindowA(nullptr, kWindowTitle);
+    if (icc.start()) window = CreateWindowA(nullptr, kRequestManagerTitle);
     if (window == nullptr) {
       logLine("cannot start: services or window not available");
     } else {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/windows.h"
+
 namespace qlm::rqmgr {
 
 namespace {
@@ -35,11 +37,7 @@ std::string statField(const std::string &tail, int n) {
 
 }  // namespace
 
-bool processAlive(std::int64_t pid) {
-  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
-  const std::string tail = statTail(pid);
-  return tail.empty() || tail[0] != 'Z';  // no /proc: trust kill()
-}
+bool processAlive(std::int64_t pid) { return !ProcessEnded(static_cast<long>(pid)); }
 
 const std::string &processToken() {
   static const std::string token = [] {

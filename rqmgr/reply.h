@@ -1,12 +1,12 @@
-// Writing the answer to one request: one or more RMIL messages of at most 3072 bytes.
+// Writing the answer to one request: one or more RMIL messages of at most kBufSize
+// bytes (wire/wire.h).
 //
-// Every message starts with its own header segment: 3001 response identifier,
-// 100 the request's reference as sent, 102 a handle (only where one is assigned),
-// 103 the return code. Record segments follow (9983 segment type, the items,
-// segment end); a record that does not fit the current message goes to a new one,
-// and every message but the last carries rmilMoreData = 1. On failure the header is
-// followed by one error segment: 9983 "40", 40 the number, 41 the message, 51-54
-// the explanation and 61-64 the response in pieces of at most 130 bytes.
+// Every message starts with its own header segment: the response identifier, the
+// request's reference as sent, a handle (only where one is assigned), the return
+// code. Record segments follow (segment type, the items, segment end); a record that
+// does not fit the current message goes to a new one, and every message but the last
+// carries rmilMoreData = 1. On failure the header is followed by one error segment:
+// the number, the message, the explanation and the response in pieces.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -28,6 +28,9 @@ struct Value {
 };
 using Record = std::vector<Value>;
 
+// The items of an error segment for `text` (the error text answer carries them too).
+Record errorRecord(const ErrorText &text);
+
 class Reply {
  public:
   Reply(int responseId, std::string reference, int returnCode, std::string handle = {});
@@ -46,7 +49,7 @@ class Reply {
 
  private:
   struct Part {
-    std::array<std::uint8_t, rmil::kBufSize> storage{};
+    std::array<std::uint8_t, wire::kBufSize> storage{};
     rmil::Message msg{storage.data()};
   };
   void startMessage();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rmil/codes.h"
+
 namespace qlm::rqmgr {
 
 using rmil::Message;
@@ -36,14 +38,9 @@ bool validReference(std::string_view v) {
 // Identifier and reference from the first items of the header, as far as they can be
 // read; used for the answer to a request that is malformed further on.
 void readEarlyHeader(Message &msg, Request *out) {
-  for (;;) {
-    const auto at = msg.cursor().read;
-    std::uint16_t id;
-    int len;
-    if (msg.getNextItem(&id, nullptr, &len) != Read::Item) return;
-    std::string_view v(reinterpret_cast<const char *>(msg.data()) + at + 4, len);
-    if (id == hdr::kRequestId && out->id < 0) out->id = static_cast<int>(digits(v, 5));
-    if (id == hdr::kReference && out->reference == "0" && validReference(v)) out->reference = v;
+  for (Item i; msg.next(&i) == Read::Item;) {
+    if (i.id == wire::kRequestId && out->id < 0) out->id = static_cast<int>(digits(i.value, 5));
+    if (i.id == wire::kReference && out->reference == "0" && validReference(i.value)) out->reference = i.value;
   }
 }
 
@@ -51,103 +48,86 @@ void readEarlyHeader(Message &msg, Request *out) {
 bool readSegments(Message &msg, int length, std::vector<Segment> *segs) {
   const int numSegs = msg.numSegs();
   if (numSegs < 1 || msg.length() != length) return false;
-  for (int seg = 1;; ++seg) {
+  for (int seg = 1; seg <= numSegs; ++seg) {
     Segment s;
-    for (;;) {
-      const auto at = msg.cursor().read;
-      std::uint16_t id;
-      int len;
-      const Read r = msg.getNextItem(&id, nullptr, &len);
-      if (r == Read::EndOfData) return false;
-      if (r == Read::SegmentEnd) break;
-      s.items.push_back({id, std::string_view(reinterpret_cast<const char *>(msg.data()) + at + 4, len)});
-    }
+    Read r;
+    for (Item i; (r = msg.next(&i)) == Read::Item;) s.items.push_back(i);
+    if (r == Read::EndOfData) return false;
     segs->push_back(std::move(s));
-    if (seg == numSegs) break;
-    if (msg.moveToNextSeg() != 0) return false;
   }
-  return msg.cursor().read + 4 == length;  // the last segment end is the last item
+  return msg.cursor().read == length;  // the last segment end is the last item
 }
 
 bool readHeader(const Segment &h, Request *r) {
   for (const Item &i : h.items) {
     switch (i.id) {
-      case hdr::kRequestId:
+      case wire::kRequestId:
         if (digits(i.value, 5) < 0) return false;
         break;
-      case hdr::kHandle:
-      case hdr::kProjectHandle:
-        if (i.value.size() > kHandleWidth) return false;
-        if (i.id == hdr::kHandle && r->handle.empty()) r->handle = i.value;
-        if (i.id == hdr::kProjectHandle && r->projectHandle.empty()) r->projectHandle = i.value;
+      case wire::kHandle:
+      case wire::kProjectHandle:
+        if (i.value.size() > wire::kHandleWidth) return false;
+        if (i.id == wire::kHandle && r->handle.empty()) r->handle = i.value;
+        if (i.id == wire::kProjectHandle && r->projectHandle.empty()) r->projectHandle = i.value;
         break;
-      case hdr::kReturnRecord:
-        r->wantRecord = digits(i.value, 5) == kWantRecord;
+      case wire::kReturnRecord:
+        r->wantRecord = digits(i.value, 5) == wire::kWantRecord;
         break;
-      case hdr::kRelation:
+      case wire::kRelation:
         if ((r->relation = digits(i.value, 5)) < 0) return false;
         break;
-      case hdr::kRelatedKey:
+      case wire::kRelatedKey:
         r->related = i.value;
         break;
-      case hdr::kStartEntry:
-      case hdr::kNumEntries: {
-        const long n = parsePaging(i.value);
-        if (n < 1 || n > 65535) return false;
-        (i.id == hdr::kStartEntry ? r->list.start : r->list.count) = n;
+      case wire::kStartEntry:
+      case wire::kNumEntries: {
+        const long n = rmil::parsePaging(i.value);
+        if (n < 1 || n > wire::kMaxPaging) return false;
+        (i.id == wire::kStartEntry ? r->list.start : r->list.count) = n;
         break;
       }
-      case hdr::kSelectField:
-      case hdr::kSortField: {
+      case wire::kSelectField:
+      case wire::kSortField: {
         const long n = digits(i.value, 5);
-        if (n < 1 || n > 65535) return false;
-        (i.id == hdr::kSelectField ? r->list.selectField : r->list.sortField) = static_cast<std::uint16_t>(n);
+        if (n < 1 || n > 0xFFFF) return false;  // a name ID
+        (i.id == wire::kSelectField ? r->list.selectField : r->list.sortField) = static_cast<std::uint16_t>(n);
         break;
       }
-      case hdr::kOperator: {
+      case wire::kOperator: {
         const long n = digits(i.value, 5);
         if (n < static_cast<long>(Op::Gt) || n > static_cast<long>(Op::Le)) return false;
         r->list.op = static_cast<Op>(n);
         r->list.hasOp = true;
         break;
       }
-      case hdr::kSelectValue:
+      case wire::kSelectValue:
         r->list.value = i.value;
         r->list.hasValue = true;
         break;
-      case hdr::kSortOrder:  // anything but the descending code sorts ascending
-        r->list.descending = digits(i.value, 5) == kDescending;
+      case wire::kSortOrder:  // anything but the descending code sorts ascending
+        r->list.descending = digits(i.value, 5) == wire::kDescending;
         break;
       default:
         break;
     }
   }
-  return r->id >= 0 && h.find(hdr::kReference) != nullptr && validReference(h.find(hdr::kReference)->value);
+  return r->id >= 0 && h.find(wire::kReference) != nullptr && validReference(h.find(wire::kReference)->value);
 }
 
 }  // namespace
 
 long Segment::type() const {
-  const Item *t = find(rmil::kSegType);
+  const Item *t = find(wire::kSegType);
   return t ? digits(t->value, 5) : -1;
 }
 
-long parsePaging(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i == text.size() || text[i] < '0' || text[i] > '9') return -1;
-  long n = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) n = std::min(n * 10 + (text[i] - '0'), 1000000L);
-  return n;
-}
-
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out) {
-  const int kept = static_cast<int>(std::min<std::size_t>(length, rmil::kBufSize));
+  const int kept = static_cast<int>(std::min<std::size_t>(length, wire::kBufSize));
   if (kept > 0) std::memcpy(out->raw.data(), bytes, kept);
   Message msg(out->raw.data());
   msg.received(kept);
   readEarlyHeader(msg, out);
-  if (length < static_cast<std::size_t>(rmil::kHeaderSize) || length > static_cast<std::size_t>(rmil::kBufSize))
+  if (length < static_cast<std::size_t>(wire::kHeaderSize) || length > static_cast<std::size_t>(wire::kBufSize))
     return Err::Malformed;
   msg.rewind();
   std::vector<Segment> segs;

@@ -23,28 +23,10 @@
 
 namespace qlm::rqmgr {
 
-// Header item name IDs of requests and responses.
-namespace hdr {
-inline constexpr std::uint16_t kRequestId = 3000, kResponseId = 3001, kReference = 100,
-                               kProjectHandle = 101, kHandle = 102, kReturnCode = 103,
-                               kReturnRecord = 104, kRelatedKey = 133, kRelation = 134,
-                               kStartEntry = 131, kNumEntries = 132, kSelectValue = 126,
-                               kOperator = 127, kSelectField = 128, kSortOrder = 129,
-                               kSortField = 130;
-}  // namespace hdr
+// The operator codes of item 127 (wire/wire.h).
+using wire::Op;
 
-inline constexpr int kWantRecord = 10001;  // item 104: the record is wanted
-inline constexpr int kNoRelation = 10001;  // item 134: no related record
-inline constexpr int kHandleWidth = 10;
-
-// Relational operator codes (item 127) and sort order codes (item 129).
-enum class Op { Gt = 10011, Lt = 10012, Eq = 10013, Ne = 10014, Ge = 10015, Le = 10016 };
-inline constexpr int kDescending = 10018;
-
-struct Item {
-  std::uint16_t id;
-  std::string_view value;
-};
+using rmil::Item;
 
 struct Segment {
   std::vector<Item> items;
@@ -81,15 +63,11 @@ struct Request {
   std::vector<Segment> data;      // the segments after the header
 
   // The bytes the items point into.
-  std::array<std::uint8_t, rmil::kBufSize> raw{};
+  std::array<std::uint8_t, wire::kBufSize> raw{};
 };
 
 // Decodes `length` bytes. Err::None, or Err::Malformed with id and reference as
 // far as they could be read.
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out);
-
-// Reading of paging numbers: leading blanks skipped, then the decimal digits up to
-// the first other character. -1 when no digit follows the blanks.
-long parsePaging(std::string_view text);
 
 }  // namespace qlm::rqmgr

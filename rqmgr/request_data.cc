@@ -21,7 +21,7 @@ Err readRecord(const Request &r, const rec::Send &send, std::string *key, Fields
   if (s == nullptr) return Err::Malformed;
   for (const Item &i : s->items) {
     const rec::Field *f = send.items.find(i.id);
-    if (f == nullptr || i.id == rmil::kSegType) continue;
+    if (f == nullptr || i.id == wire::kSegType) continue;
     std::string v = cut(i.value, f->width);
     if (i.id == send.segType) *key = v;
     else if (!v.empty()) (*fields)[i.id] = v;
@@ -54,7 +54,7 @@ std::string counterText(std::int64_t n) {
 
 void readFields(const Segment &s, const rec::Layout &items, Fields *fields) {
   for (const Item &i : s.items) {
-    const rec::Field *f = i.id == rmil::kSegType ? nullptr : items.find(i.id);
+    const rec::Field *f = i.id == wire::kSegType ? nullptr : items.find(i.id);
     if (f == nullptr) continue;
     std::string v = cut(i.value, f->width);
     if (!v.empty()) (*fields)[i.id] = std::move(v);

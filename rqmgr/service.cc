@@ -29,18 +29,18 @@ std::string yesNo(bool b) { return b ? "Y" : "N"; }
 // A network logon: 475 "Y" while a running Request Manager holds a session on it,
 // 477 the messages waiting for its mailbox.
 void computeVnLogon(Store &store, const Entry &e, Fields &out) {
-  out[475] = yesNo(store.liveSessions(e.id) > 0);
-  const auto mailbox = e.fields.find(473);
-  out[477] = counterText(mailbox == e.fields.end() ? 0 : store.countMessages(mailbox->second));
+  out[rec::kLogonInSession] = yesNo(store.liveSessions(e.id) > 0);
+  const auto mailbox = e.fields.find(rec::kLogonMailbox);
+  out[rec::kLogonWaiting] = counterText(mailbox == e.fields.end() ? 0 : store.countMessages(mailbox->second));
 }
 
 // A network logon's password (474) is stored only as a salted hash, and its
 // mailbox (473) is the mailbox of no other logon of the installation.
 Err prepareVnLogon(Store &store, std::int64_t self, Fields &f) {
-  if (const auto m = f.find(473); m != f.end())
-    for (const std::int64_t other : store.findByField(rec::kVnLogon.segType, 473, m->second))
+  if (const auto m = f.find(rec::kLogonMailbox); m != f.end())
+    for (const std::int64_t other : store.findByField(rec::kVnLogon.segType, rec::kLogonMailbox, m->second))
       if (other != self) return Err::MailboxTaken;
-  if (const auto p = f.find(474); p != f.end() && (p->second = hashPassword(p->second)).empty())
+  if (const auto p = f.find(rec::kLogonPassword); p != f.end() && (p->second = hashPassword(p->second)).empty())
     throw StoreError("no password hash could be made");
   return Err::None;
 }
@@ -52,11 +52,11 @@ Err guardSessionReceipt(Store &store, const Entry &e) {
 }
 
 void computeProject(Store &store, const Entry &e, Fields &out) {
-  out[455] = e.changed;
-  out[462] = yesNo(store.isOpen(e.id, true));
-  out[463] = std::to_string(store.count(e.id, kAdbkKinds)) + " address book entries, " +
+  out[rec::kProjChanged] = e.changed;
+  out[rec::kProjInUse] = yesNo(store.isOpen(e.id, true));
+  out[rec::kProjCounts] = std::to_string(store.count(e.id, kAdbkKinds)) + " address book entries, " +
              std::to_string(store.count(e.id, kMboxKinds)) + " mailbox entries";
-  out[464] = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
+  out[rec::kProjOnCommProf] = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
 }
 
 // A drop box: 653 "N" while no order is assigned to it, "S" with send orders
@@ -64,8 +64,8 @@ void computeProject(Store &store, const Entry &e, Fields &out) {
 void computeDropBox(Store &store, const Entry &e, Fields &out) {
   const std::int64_t send = store.memberCount(e.id, rec::kSendOrdr.segType);
   const std::int64_t recv = store.memberCount(e.id, rec::kRecvOrdr.segType);
-  out[653] = send && recv ? "B" : send ? "S" : recv ? "R" : "N";
-  out[672] = std::to_string(send + recv) + (send + recv == 1 ? " order assigned" : " orders assigned");
+  out[rec::kDropBoxKinds] = send && recv ? "B" : send ? "S" : recv ? "R" : "N";
+  out[rec::kDropBoxCount] = std::to_string(send + recv) + (send + recv == 1 ? " order assigned" : " orders assigned");
 }
 
 constexpr Family kProject{&rec::kProj, Scope::Installation, true, computeProject};
@@ -77,8 +77,8 @@ constexpr Family kVnLogon{&rec::kVnLogon, Scope::Project, false, computeVnLogon,
 // The mailbox. A receipt whose add leaves `startdate` blank gets the time of the add.
 constexpr Family kSendOrdr{&rec::kSendOrdr, Scope::Project, false, nullptr};
 constexpr Family kRecvOrdr{&rec::kRecvOrdr, Scope::Project, false, nullptr};
-constexpr Family kSendRcpt{&rec::kSendRcpt, Scope::Project, false, nullptr, 1804};
-constexpr Family kRecvRcpt{&rec::kRecvRcpt, Scope::Project, false, nullptr, 723};
+constexpr Family kSendRcpt{&rec::kSendRcpt, Scope::Project, false, nullptr, rec::kSendRcptStart};
+constexpr Family kRecvRcpt{&rec::kRecvRcpt, Scope::Project, false, nullptr, rec::kRecvRcptStart};
 constexpr Family kDropBox{&rec::kDropBox, Scope::Project, false, computeDropBox};
 constexpr Family kSessRcpt{&rec::kSessRcpt, Scope::Project, false, nullptr, 0, nullptr, guardSessionReceipt};
 static_assert(rec::kSendRcpt.record.has(kSendRcpt.addStamp) && rec::kRecvRcpt.record.has(kRecvRcpt.addStamp));
@@ -185,7 +185,7 @@ constexpr Route kRoutes[] = {
     entityRoute(Kind::List, Needs::Mbox, kRecvOrdr),
     entityRoute(Kind::Add, Needs::Mbox, kSendRcpt),
     entityRoute(Kind::List, Needs::Mbox, kSendRcpt),
-    listOnRoute(rec::kListSendRcptsOnSendOrdr, &kSendRcpt, nullptr, kSendOrdr, 1806),
+    listOnRoute(rec::kListSendRcptsOnSendOrdr, &kSendRcpt, nullptr, kSendOrdr, rec::kSendRcptOrder),
     entityRoute(Kind::Add, Needs::Mbox, kRecvRcpt),
     entityRoute(Kind::List, Needs::Mbox, kRecvRcpt),
     shelfRoute(rec::kOrdrShlf.deleteRequest, Kind::Delete, kOrdrShlf),
@@ -228,7 +228,7 @@ constexpr bool routesDistinct() {
 static_assert(routesDistinct(), "two routes answer the same identifier and relation");
 static_assert(rec::kListProjsOnCommProf.relation == rec::kCommProf.segType);
 static_assert(rec::kListSendRcptsOnSendOrdr.relation == rec::kSendOrdr.segType &&
-              rec::kListSendRcptsOnSendOrdr.dataKey == 0 && rec::kSendRcpt.record.has(1806));
+              rec::kListSendRcptsOnSendOrdr.dataKey == 0);
 static_assert(rec::kListOrdrsOnDropBox.relation == rec::kNoRelation &&
               rec::kListOrdrsOnDropBox.dataKey == rec::kDropBox.segType);
 static_assert(rec::kListRcptsOnSessRcpt.relation == rec::kNoRelation &&
@@ -250,8 +250,8 @@ const Route *findRoute(int request, long relation, bool *known) {
     if (r.request != request) continue;
     *known = true;
     if (r.relation == relation) return &r;
-    const bool none = relation == 0 || relation == kNoRelation;
-    if (none && (r.relation == 0 || r.relation == kNoRelation)) other = &r;
+    const bool none = relation == 0 || relation == wire::kNoRelation;
+    if (none && (r.relation == 0 || r.relation == wire::kNoRelation)) other = &r;
   }
   return other;
 }
@@ -288,11 +288,11 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
   Call c{req, *route, client};
   for (int attempt = 1;; ++attempt) {
     try {
-      Store::Transaction t(store_, route->writes);
+      Store::Transaction txn(store_, route->writes);
       e = resolveContext(c);
       if (e == Err::None) e = run(c);
       if (e == Err::None || c.keep) {
-        t.commit();
+        txn.commit();
         for (auto &f : c.after) f();
       }
       break;
@@ -334,12 +334,11 @@ void Service::forgetClient(int client) {
   const std::vector<std::string> closed = contexts_.closeClient(client);
   if (closed.empty()) return;
   try {
-    store_.begin(true);
+    Store::Transaction txn(store_, true);
     for (const std::string &h : sessions) endSessionOf(h);
     for (const std::string &h : closed) store_.markClosed(h);
-    store_.commit();
+    txn.commit();
   } catch (const StoreError &x) {
-    store_.rollback();
     log_("client " + std::to_string(client) + ": open marks not removed: " + x.what());
   }
 }
@@ -423,7 +422,8 @@ Err Service::openProject(Call &c) {
   if (!p) return Err::NoProject;
   c.handle = contexts_.newHandle(CtxKind::Project);
   store_.markOpen(p->id, c.handle);
-  c.rows.push_back(Row{9998, {{452, p->created}}, 0});
+  const rec::Read &result = rec::kProjOpen.result;
+  c.rows.push_back(Row{result.segType, {{result.fields.fields[0].nameId, p->created}}, 0});
   c.after.push_back([this, h = c.handle, client = c.client, id = p->id] {
     contexts_.add({h, CtxKind::Project, client, id, h});
   });
@@ -473,22 +473,17 @@ Err Service::closeAgent(Call &c) {
 }
 
 Err Service::errText(Call &c) {
-  const Segment *s = dataSegment(c.req, 2652);
+  const Segment *s = dataSegment(c.req, rec::kRetrieveErrTextSend.segType);
   if (s == nullptr) return Err::Malformed;
-  const Item *n = s->find(rmil::kErrorNumber);
+  const Item *n = s->find(wire::kErrorNumber);
   const std::string_view digits = n ? trimRight(n->value) : std::string_view();
   if (digits.empty()) return Err::BlankKey;
   if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
     return Err::Malformed;
   const auto t = texts_.find(std::stoi(std::string(digits)));
   if (!t) return Err::NoEntry;
-  Row row{2651, {{rmil::kErrorNumber, std::to_string(t->number)}}, 0};
-  if (!t->message.empty()) row.record.push_back({41, t->message});
-  std::uint16_t id = 51;
-  for (const std::string &p : splitPieces(t->explanation)) row.record.push_back({id++, p});
-  id = 61;
-  for (const std::string &p : splitPieces(t->response)) row.record.push_back({id++, p});
-  row.record.push_back({2657, t->fromFile ? textSource_ : std::string("qlmrqmgr")});
+  Row row{rec::kRetrievedErrTextType, errorRecord(*t), 0};
+  row.record.push_back({rec::kErrTextSource, t->fromFile ? textSource_ : std::string("qlmrqmgr")});
   if (c.req.wantRecord) c.rows.push_back(std::move(row));
   return Err::None;
 }

@@ -160,23 +160,24 @@ class Store {
   void commit();
   void rollback();  // never throws; nothing when no transaction is open
 
-  // A transaction for a scope: rolled back unless committed.
+  // One transaction for the life of a scope: begun at once, rolled back when the
+  // scope ends (an exception included) without commit().
   class Transaction {
    public:
-    Transaction(Store &s, bool write) : s_(s) { s_.begin(write); }
+    Transaction(Store &store, bool write) : store_(store) { store_.begin(write); }
     ~Transaction() {
-      if (!done_) s_.rollback();
-    }
-    void commit() {
-      s_.commit();
-      done_ = true;
+      if (!committed_) store_.rollback();
     }
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
+    void commit() {
+      store_.commit();
+      committed_ = true;
+    }
 
    private:
-    Store &s_;
-    bool done_ = false;
+    Store &store_;
+    bool committed_ = false;
   };
 
   std::optional<Entry> find(std::int64_t scope, std::uint16_t kind, std::string_view key);

@@ -9,8 +9,8 @@
 #include "interface/state.h"
 #include "qlmc32.h"
 #include "records/addressbook.h"
-#include "rmil/cfrmil.h"
-#include "rmil/header.h"
+#include "interface/buffer.h"
+#include "interface/header.h"
 
 namespace qlm {
 namespace {
@@ -28,26 +28,21 @@ int cfListProjects(const char *paging, const char *profname, std::uint16_t *coun
   if (paging == nullptr) return fail(kErrNullRecord, kRcRefused);
   if (!ifc().interfaceOpen) return fail(kErrNotOpen, kRcRefused);
   cfRmilClear();
-  int rc = kRcOk;
-  if (profname != nullptr) {
-    if (isBlank(profname, kNameWidth)) return fail(kErrBlankKey, kRcRefused);
-    rc = cfAddRelParmAndValue(profname, rec::kListProjsOnCommProf.relation, kNameWidth);
-  }
+  if (profname != nullptr && isBlank(profname, kNameWidth)) return fail(kErrBlankKey, kRcRefused);
+  const int related =
+      profname != nullptr ? cfAddRelParmAndValue(profname, rec::kListProjsOnCommProf.relation, kNameWidth) : kRcOk;
   ++ifc().requestRef;
-  if (rc == kRcOk && count == nullptr) rc = fail(kErrNullRecord, kRcRefused);
-  if (rc == kRcOk)
-    rc = cfWriteHeader(nullptr, static_cast<std::int16_t>(kProjects.entity.list.request), "IRF", array != nullptr);
-  if (rc == kRcOk) {
-    char qualifier[lq::kSize];
-    std::memset(qualifier, ' ', sizeof qualifier);
-    std::memcpy(qualifier + lq::kStartEntry, paging, sizeof(QlmPaging));
-    rc = cfAddRequestQualifier(qualifier);
-  }
-  if (rc == kRcOk) rc = cfEndSegDlmt();
-  if (rc == kRcOk) rc = cfRmilSend();
-  if (rc == kRcOk)
-    rc = cfReadFamilyList(kProjects, nullptr, array, count, paging + offsetof(QlmPaging, numentries));
-  return rc;
+  if (related != kRcOk) return related;
+  if (count == nullptr) return fail(kErrNullRecord, kRcRefused);
+  const auto id = static_cast<std::int16_t>(kProjects.entity.list.request);
+  if (int rc = cfWriteHeader(nullptr, id, "IRF", array != nullptr); rc != kRcOk) return rc;
+  char qualifier[sizeof(QlmListQual)];  // the paging area in a blank list qualifier record
+  std::memset(qualifier, ' ', sizeof qualifier);
+  std::memcpy(qualifier + rec::kPagingAt, paging, sizeof(QlmPaging));
+  if (int rc = cfAddRequestQualifier(qualifier); rc != kRcOk) return rc;
+  if (int rc = cfEndSegDlmt(); rc != kRcOk) return rc;
+  if (int rc = cfRmilSend(); rc != kRcOk) return rc;
+  return cfReadFamilyList(kProjects, nullptr, array, count, cfNumEntries(paging, rec::kPagingFields));
 }
 
 }  // namespace qlm

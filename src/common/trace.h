@@ -33,6 +33,30 @@ void OpenTraceFile(const char *name);
 // Current nesting depth (tests).
 int TraceDepth();
 
+// A function's entry line when the scope begins and its exit line, with the result
+// given to result(), when it ends; each written only while tracing is on then.
+// Both lines carry the line number where the scope begins; the exit line names
+// `exitName` when one is given.
+class TraceScope {
+ public:
+  TraceScope(const char *module, const char *function, const char *exitName = nullptr, int line = __builtin_LINE())
+      : module_(module), function_(function), exitName_(exitName ? exitName : function), line_(line) {
+    if (TraceOn()) TraceEntry(module_, line_, function_);
+  }
+  ~TraceScope() {
+    if (TraceOn()) TraceExit(module_, line_, exitName_, rc_);
+  }
+  TraceScope(const TraceScope &) = delete;
+  TraceScope &operator=(const TraceScope &) = delete;
+  // The result of the function, for the exit line; returns it.
+  int result(int rc) { return rc_ = rc; }
+
+ private:
+  const char *module_, *function_, *exitName_;
+  int line_;
+  int rc_ = 0;
+};
+
 // Ends the trace for the rest of the process: the file stays as written and every
 // later line is dropped (the out-of-memory path, whose two lines must be the last).
 void FinishTrace();

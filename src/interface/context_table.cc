@@ -1,7 +1,6 @@
 #include "interface/context_table.h"
 
 #include <cctype>
-
 #include <cstring>
 
 #include "common/memory.h"
@@ -33,21 +32,16 @@ ProjEntry **findLink(const char *name) {
 }  // namespace
 
 int cfAddProjEntry(const char *name, const char *projHandle) {
-  QLM_TRACE_ENTRY(kMod, "cfAddProjEntry");
+  TraceScope trace(kMod, "cfAddProjEntry");
   ProjEntry *e = nullptr;
-  int rc = kRcOk;
-  if (GetBuf(&e, sizeof(ProjEntry)) != 0) {
-    rc = fail(kErrNoMemory, kRcFailed);
-  } else {
-    std::memcpy(e->name, name, kNameWidth);
-    std::memcpy(e->projHandle, projHandle, kHandleWidth);
-    ProjEntry **tail = &g_head;
-    while (*tail) tail = &(*tail)->next;
-    *tail = e;
-    ++g_count;
-  }
-  QLM_TRACE_EXIT(kMod, "cfAddProjEntry", rc);
-  return rc;
+  if (GetBuf(&e, sizeof(ProjEntry)) != 0) return trace.result(fail(kErrNoMemory, kRcFailed));
+  std::memcpy(e->name, name, kNameWidth);
+  std::memcpy(e->projHandle, projHandle, kHandleWidth);
+  ProjEntry **tail = &g_head;
+  while (*tail) tail = &(*tail)->next;
+  *tail = e;
+  ++g_count;
+  return kRcOk;
 }
 
 int cfGetProjEntry(const char *name, ProjEntry *out) {
@@ -58,40 +52,29 @@ int cfGetProjEntry(const char *name, ProjEntry *out) {
 }
 
 int cfModProjEntry(const char *name, std::uint16_t selector, const char *handle) {
-  QLM_TRACE_ENTRY(kMod, "cfModProjEntry");
+  TraceScope trace(kMod, "cfModProjEntry");
   ProjEntry **link = findLink(name);
+  if (!link) return trace.result(fail(kErrMalformed, kRcFailed));
   char *target = nullptr;
-  if (link) {
-    switch (selector) {
-      case kSelAdbk: target = (*link)->adbkHandle; break;
-      case kSelMbox: target = (*link)->mboxHandle; break;
-      case kSelMsys: target = (*link)->msysHandle; break;
-      default: break;
-    }
+  switch (selector) {
+    case kSelAdbk: target = (*link)->adbkHandle; break;
+    case kSelMbox: target = (*link)->mboxHandle; break;
+    case kSelMsys: target = (*link)->msysHandle; break;
+    default: return trace.result(fail(kErrMalformed, kRcFailed));
   }
-  int rc = kRcOk;
-  if (target)
-    std::memcpy(target, handle, kHandleWidth);
-  else
-    rc = fail(kErrMalformed, kRcFailed);
-  QLM_TRACE_EXIT(kMod, "cfModProjEntry", rc);
-  return rc;
+  std::memcpy(target, handle, kHandleWidth);
+  return kRcOk;
 }
 
 int cfDeleteProjEntry(const char *name) {
-  QLM_TRACE_ENTRY(kMod, "cfDeleteProjEntry");
+  TraceScope trace(kMod, "cfDeleteProjEntry");
   ProjEntry **link = findLink(name);
-  int rc = kRcOk;
-  if (!link) {
-    rc = fail(kErrMalformed, kRcFailed);
-  } else {
-    ProjEntry *gone = *link;
-    *link = gone->next;
-    FreeBuf(&gone);
-    --g_count;
-  }
-  QLM_TRACE_EXIT(kMod, "cfDeleteProjEntry", rc);
-  return rc;
+  if (!link) return trace.result(fail(kErrMalformed, kRcFailed));
+  ProjEntry *gone = *link;
+  *link = gone->next;
+  FreeBuf(&gone);
+  --g_count;
+  return kRcOk;
 }
 
 void cfClearProjTable() {

@@ -4,10 +4,12 @@
 #pragma once
 #include <cstdint>
 
+#include "wire/wire.h"
+
 namespace qlm {
 
 inline constexpr int kNameWidth = 20;
-inline constexpr int kHandleWidth = 10;
+using wire::kHandleWidth;
 
 struct ProjEntry {
   char name[kNameWidth];

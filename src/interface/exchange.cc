@@ -6,8 +6,10 @@
 #include "common/trace.h"
 #include "interface/state.h"
 #include "link/icc.h"
-#include "rmil/cfrmil.h"
-#include "rmil/header.h"
+#include "interface/buffer.h"
+#include "interface/context_table.h"
+#include "interface/header.h"
+#include "records/common.h"
 
 namespace qlm {
 
@@ -26,32 +28,29 @@ constexpr std::size_t kMaxUnanswered = 64;
 // no answer in time, or an answer that was not its own.
 std::vector<long> &g_unanswered = *new std::vector<long>;
 
-// The reference (item 100 of the header segment) of a message; -1 when it has none.
-long ReferenceOf(const std::uint8_t *m, int length) {
-  for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
-    const int len = rmil::getI16(m + pos);
-    const int id = rmil::getU16(m + pos + 2);
-    if (len < 0 || pos + 4 + len > length || id == rmil::kSegEnd) break;
-    if (id == 100 && len > 0 && len <= 11) {
-      long v = 0;
-      bool negative = false;
-      for (int k = 0; k < len; ++k) {
-        const char c = static_cast<char>(m[pos + 4 + k]);
-        if (k == 0 && c == '-') negative = true;
-        else if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
-        else return -1;
-      }
-      return negative ? -v : v;
-    }
-    pos += 4 + len;
+// A reference as it travels ("%d"); -1 when it is not one.
+long ReferenceValue(std::string_view v) {
+  const bool negative = v.front() == '-';
+  long n = 0;
+  for (char c : negative ? v.substr(1) : v) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
   }
+  return negative ? -n : n;
+}
+
+// The reference (of the header segment) of a message; -1 when it has none.
+long ReferenceOf(const std::uint8_t *m, int length) {
+  rmil::Message msg = rmil::Message::reading(m, length);
+  for (rmil::Item i; msg.next(&i) == rmil::Read::Item;)
+    if (i.id == wire::kReference && !i.value.empty() && i.value.size() <= 11) return ReferenceValue(i.value);
   return -1;
 }
 
 // A received message: the final one of an answer (no continuation follows) settles
 // the request whose reference it carries.
 void Received(const std::uint8_t *m, int length) {
-  if (length >= rmil::kHeaderSize && rmil::getI16(m + 8) != 0) return;
+  if (length >= wire::kHeaderSize && rmil::Message::reading(m, length).moreData()) return;
   const long ref = ReferenceOf(m, length);
   auto it = std::find(g_unanswered.begin(), g_unanswered.end(), ref);
   if (it != g_unanswered.end()) g_unanswered.erase(it);
@@ -64,14 +63,14 @@ void Received(const std::uint8_t *m, int length) {
 // most the one call whose wait it fell into refuses it (its reference differs).
 void DropLateAnswers() {
   if (g_link->takePending == nullptr) return;
-  static std::uint8_t scratch[rmil::kBufSize];  // the message buffer holds the request
+  static std::uint8_t scratch[wire::kBufSize];  // the message buffer holds the request
   int dropped = 0;
   for (bool waited = false; dropped < kMaxDropped;) {
-    int length = rmil::kBufSize;
+    int length = wire::kBufSize;
     int r = g_link->takePending(scratch, &length);
     if (r != 0 && !g_unanswered.empty() && !waited && g_link->isActive() == 0) {
       waited = true;
-      length = rmil::kBufSize;
+      length = wire::kBufSize;
       r = g_link->receive(scratch, &length);
     }
     if (r != 0) break;
@@ -88,42 +87,39 @@ void cfSetLink(const Link *link) { g_link = link ? link : &kIccLink; }
 int cfRmilSend() { return cfRmilSendRequest(false); }
 
 int cfRmilSendRequest(bool isShutdown) {
-  QLM_TRACE_ENTRY(kModSend, "cfRmilSend");
+  TraceScope trace(kModSend, "cfRmilSend");
   rmil::Message &m = cfMessage();
   DropLateAnswers();
-  int rc = g_link->send(m.data(), m.length()) == 0 ? kRcOk : fail(kErrNoLink, kRcFailed);
-  if (rc == kRcOk && !isShutdown) {
+  if (g_link->send(m.data(), m.length()) != 0) return trace.result(fail(kErrNoLink, kRcFailed));
+  if (!isShutdown) {
     if (g_unanswered.size() == kMaxUnanswered) g_unanswered.erase(g_unanswered.begin());
     g_unanswered.push_back(ReferenceOf(m.data(), m.length()));
   }
-  QLM_TRACE_EXIT(kModSend, "cfRmilSend", rc);
-  return rc;
+  return kRcOk;
 }
 
-int cfRmilReceive() {
-  QLM_TRACE_ENTRY(kModRcv, "cfRmilReceive");
-  rmil::Message &m = cfMessage();
-  int attempts = 0, r, length;
-  for (;;) {
-    if (g_link->isActive() != 0) {
-      r = icc::kErrNoPartner;
-      break;
-    }
-    length = rmil::kBufSize;
-    r = g_link->receive(m.data(), &length);
-    if (r != icc::kErrTimeout) break;
+namespace {
+// Receive attempts until a message comes, the attempts run out or the peer is gone.
+int ReceiveAttempts(rmil::Message &m, int *length) {
+  for (int attempts = 0;;) {
+    if (g_link->isActive() != 0) return icc::kErrNoPartner;
+    *length = wire::kBufSize;
+    const int r = g_link->receive(m.data(), length);
+    if (r != icc::kErrTimeout) return r;
     const int timeout = ifc().receiveTimeout;
-    if (timeout != -1 && timeout < ++attempts) break;
+    if (timeout != -1 && timeout < ++attempts) return r;
   }
-  int rc = kRcOk;
-  if (r != 0)
-    rc = fail(kErrNoLink, kRcFailed);
-  else {
-    m.received(length);
-    Received(m.data(), length);
-  }
-  QLM_TRACE_EXIT(kModRcv, "cfRmilReceive", rc);
-  return rc;
+}
+}  // namespace
+
+int cfRmilReceive() {
+  TraceScope trace(kModRcv, "cfRmilReceive");
+  rmil::Message &m = cfMessage();
+  int length = 0;
+  if (ReceiveAttempts(m, &length) != 0) return trace.result(fail(kErrNoLink, kRcFailed));
+  m.received(length);
+  Received(m.data(), length);
+  return kRcOk;
 }
 
 void cfLinkStarted() { g_unanswered.clear(); }
@@ -132,15 +128,11 @@ void cfSetReceiveTimeoutValue(int value) { ifc().receiveTimeout = value; }
 void cfResetReceiveTimeoutValue() { ifc().receiveTimeout = kDefaultTimeout; }
 
 int cfShutdownRM() {
-  QLM_TRACE_ENTRY(kModSend, "cfShutdownRM");
+  TraceScope trace(kModSend, "cfShutdownRM");
   cfRmilClear();
   ++ifc().requestRef;
-  int rc = cfAddReqRef(ifc().requestRef);
-  if (rc == kRcOk) rc = cfAddRequestIDandHandle(nullptr, 47);
-  if (rc == kRcOk) rc = cfEndSegDlmt();
-  if (rc == kRcOk) rc = cfRmilSendRequest(true);  // no answer comes
-  QLM_TRACE_EXIT(kModSend, "cfShutdownRM", rc);
-  return rc;
+  if (int rc = cfWriteHeader(nullptr, rec::kShutdown, "RIE", false); rc != kRcOk) return trace.result(rc);
+  return trace.result(cfRmilSendRequest(true));  // no answer comes
 }
 
 int cfBeginRequest(const void *record, const char *context) {
@@ -148,15 +140,14 @@ int cfBeginRequest(const void *record, const char *context) {
   if (!ifc().interfaceOpen) return fail(kErrNotOpen, kRcRefused);
   cfRmilClear();
   ++ifc().requestRef;
-  if (context != nullptr && isBlank(context, 20)) return fail(kErrBlankContext, kRcRefused);
+  if (context != nullptr && isBlank(context, kNameWidth)) return fail(kErrBlankContext, kRcRefused);
   return kRcOk;
 }
 
 int cfReceiveHeader(const char *context, std::uint16_t expectedId, std::uint16_t *rmCode) {
   cfRmilClear();
-  int rc = cfRmilReceive();
-  if (rc == kRcOk) rc = cfGetHeader(context, rmCode, expectedId);
-  return rc;
+  if (int rc = cfRmilReceive(); rc != kRcOk) return rc;
+  return cfGetHeader(context, rmCode, expectedId);
 }
 
 int cfRmFailure(std::uint16_t rmCode) { return cfFindErrorSeg() == 0 ? rmCode : kRcNoErrorSegment; }
@@ -166,18 +157,19 @@ int cfRmFailure(std::uint16_t rmCode) { return cfFindErrorSeg() == 0 ? rmCode : 
 namespace qlm {
 
 int cfWriteHeader(const char *context, std::int16_t requestId, const char *steps, bool wantRecord) {
-  int rc = kRcOk;
-  for (const char *s = steps; rc == kRcOk && *s; ++s) {
+  for (const char *s = steps; *s; ++s) {
+    int rc = kRcOk;
     switch (*s) {
       case 'I': rc = cfAddRequestIDandHandle(context, requestId); break;
-      case 'F': rc = cfAddRetField(wantRecord ? kWantRecord : kNoRecord); break;
-      case 'N': rc = cfAddRetField(kNoRecord); break;
+      case 'F': rc = cfAddRetField(wantRecord ? wire::kWantRecord : wire::kNoRecord); break;
+      case 'N': rc = cfAddRetField(wire::kNoRecord); break;
       case 'R': rc = cfAddReqRef(ifc().requestRef); break;
       case 'E': rc = cfEndSegDlmt(); break;
       default: break;
     }
+    if (rc != kRcOk) return rc;
   }
-  return rc;
+  return kRcOk;
 }
 
 void cfUnexpectedItem(const char *module, int line, int nameId) {

@@ -55,10 +55,8 @@ void cfUnexpectedItem(const char *module, int line, int nameId);
 // Runs `body` between the trace entry and exit lines of an exported function.
 template <class F>
 QlmRc cfTraced(const char *module, const char *function, F &&body) {
-  QLM_TRACE_ENTRY(module, function);
-  const int rc = body();
-  QLM_TRACE_EXIT(module, function, rc);
-  return static_cast<QlmRc>(rc);
+  TraceScope trace(module, function);
+  return static_cast<QlmRc>(trace.result(body()));
 }
 
 }  // namespace qlm

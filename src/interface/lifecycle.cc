@@ -14,7 +14,7 @@
 #include "link/icc.h"
 #include "platform/windows.h"
 #include "qlmc32.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 
 namespace qlm {
 
@@ -76,12 +76,24 @@ void endLinkAndWait() {
 // shuts the Request Manager down like a close, and the interface counts as closed.
 __attribute__((destructor)) void unload() {
   if (!ifc().linkStarted) return;
-  QLM_TRACE_ENTRY(kModDll, "DllMain");
+  TraceScope trace(kModDll, "DllMain");
   cfShutdownRM();
   endLinkAndWait();
   ifc().interfaceOpen = 0;
   cfClearProjTable();
-  QLM_TRACE_EXIT(kModDll, "DllMain", 1);
+  trace.result(1);
+}
+
+int closeInterface() {
+  if (!ifc().interfaceOpen) return fail(kErrNotOpen, kRcRefused);
+  // A shutdown request that fails while the Request Manager runs fails the close; once
+  // it has gone, nothing is left to shut down.
+  if (const int rc = cfShutdownRM(); rc != kRcOk && icc::iccIsRMActive() == 0) return rc;
+  endLinkAndWait();
+  ifc().interfaceOpen = 0;
+  std::memset(ifc().errorFileName, 0, sizeof ifc().errorFileName);
+  cfClearProjTable();
+  return kRcOk;
 }
 }  // namespace
 
@@ -93,20 +105,4 @@ extern "C" QLM_API QlmRc QlmOpenCInterface(void) {
   return static_cast<QlmRc>(rc);
 }
 
-extern "C" QLM_API QlmRc QlmCloseCInterface(void) {
-  using namespace qlm;
-  QLM_TRACE_ENTRY(kModClose, "QlmCloseCInterface");
-  int rc = kRcOk;
-  if (!ifc().interfaceOpen)
-    rc = fail(kErrNotOpen, kRcRefused);
-  else if ((rc = cfShutdownRM()) != kRcOk && icc::iccIsRMActive() != 0)
-    rc = kRcOk;  // the Request Manager has gone already: nothing left to shut down
-  if (rc == kRcOk) {
-    endLinkAndWait();
-    ifc().interfaceOpen = 0;
-    std::memset(ifc().errorFileName, 0, sizeof ifc().errorFileName);
-    cfClearProjTable();
-  }
-  QLM_TRACE_EXIT(kModClose, "QlmCloseCInterface", rc);
-  return static_cast<QlmRc>(rc);
-}
+extern "C" QLM_API QlmRc QlmCloseCInterface(void) { QLM_TRACED(qlm::kModClose, "QlmCloseCInterface", qlm::closeInterface()); }

@@ -103,6 +103,13 @@ struct RecordReader {
   RecordRules rules;
 };
 
+// Walks the items of the segment under the cursor into `record`: the segment-type
+// item skipped, every item of `read` copied to its field, any other traced as
+// unexpected. 0 at the segment end, 12 when the data ends first.
+int cfReadSegment(const Reader &r, const rec::Read &read, char *record);
+// The data segment of `send` over `record`: its type, then every field that is not blank.
+int cfAddDataSegment(const rec::Send &send, const char *record);
+
 // Reads an answer that may carry one record into `out` (may be null: none asked for).
 int cfReadRecord(const RecordReader &r, const rec::Read &read, std::uint16_t responseId, const char *context,
                  char *out);
@@ -160,9 +167,8 @@ inline int cfOperation(const rec::Operation &op, const RecordReader &reader, cha
 }
 inline int cfDelete(const Family &f, char *request) { return cfDeleteRequest(f.entity.remove, request); }
 
-// The list reply of a family, bounded by the `numentries` text of the request.
-int cfReadFamilyList(const Family &f, const char *context, char *array, std::uint16_t *count,
-                     const char *numEntries);
+// The list reply of a family, of at most `capacity` entries.
+int cfReadFamilyList(const Family &f, const char *context, char *array, std::uint16_t *count, long capacity);
 
 // Looks a keyword field (25 bytes) up; 0 when blank, -1 when unknown, else the name ID.
 int cfKeywordId(const char *field, std::span<const rec::Keyword> keywords);

@@ -43,5 +43,9 @@ QlmRc sizeByType(const char *fn, char type, QlmRc sizeS, QlmRc sizeR) {
 }
 }  // namespace
 
-extern "C" QLM_API QlmRc QlmSizeOfOrdr(char type) { return sizeByType("QlmSizeOfOrdr", type, 500, 348); }
-extern "C" QLM_API QlmRc QlmSizeOfRcpt(char type) { return sizeByType("QlmSizeOfRcpt", type, 317, 725); }
+extern "C" QLM_API QlmRc QlmSizeOfOrdr(char type) {
+  return sizeByType("QlmSizeOfOrdr", type, sizeof(QlmSendOrdrEntry), sizeof(QlmRecvOrdrEntry));
+}
+extern "C" QLM_API QlmRc QlmSizeOfRcpt(char type) {
+  return sizeByType("QlmSizeOfRcpt", type, sizeof(QlmSendRcptEntry), sizeof(QlmRecvRcptEntry));
+}

@@ -16,6 +16,8 @@
 #include "link/ipc.h"
 #include "link/process.h"
 #include "platform/windows.h"
+#include "wire/coding.h"
+#include "wire/wire.h"
 
 extern "C" void *__dso_handle;  // this module's instance: the handle the IPC layer asks for
 
@@ -23,27 +25,21 @@ namespace qlm::icc {
 
 namespace {
 
-constexpr const char *kMod = "csiccclx";
-constexpr const char kOwnService[] = "CAPIAPP";
-constexpr const char kCourier[] = "COURIER";
-constexpr const char kControlService[] = "REQMNGRI";
-constexpr const char kControlTopic[] = "RMICC";
-constexpr const char kDataService[] = "REQMNGR";
+using namespace wire::icc;
+using wire::getU32;
+using wire::putU32;
 
-constexpr int kHeader = 8;
+constexpr const char *kMod = "csiccclx";
 constexpr int kMaxData = 4000;
-constexpr int kVersionSize = 30;
 constexpr int kInitWait = 15;     // seconds for the Init Response
 constexpr int kReceiveWait = 5;   // seconds per receive attempt
-
-enum IccCmd : std::uint32_t { kInit = 1, kInitResponse = 2, kEnd = 3 };
 
 struct IccState {
   ipc::IpcHandle *own = nullptr;      // set while started
   ipc::IpcHandle *control = nullptr;
   ipc::IpcHandle *data = nullptr;
   std::int16_t clientKey = 0;
-  char version[kVersionSize] = {};
+  char version[kVersionWidth] = {};
   std::uint8_t area[kHeader + kMaxData + 1] = {};  // + a terminator for tracing data as text
 };
 
@@ -52,13 +48,11 @@ IccState &icc() {
   return state;
 }
 
-void Put32(std::uint8_t *p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+// The ICC header of a message: a command or data, and the key (sign-extended).
+void PutHeader(std::uint8_t *m, bool command) {
+  putU32(m + kIsCmdAt, command ? 1 : 0);
+  putU32(m + kKeyAt, static_cast<std::uint32_t>(static_cast<std::int32_t>(icc().clientKey)));
 }
-std::uint32_t Get32(const std::uint8_t *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint32_t KeyField() { return static_cast<std::uint32_t>(static_cast<std::int32_t>(icc().clientKey)); }
 
 // Everything iccStart made, in reverse.
 void Cleanup() {
@@ -69,15 +63,13 @@ void Cleanup() {
   ipc::ipcDelete();
 }
 
-// Init: isIccCmd 1, key 0, Init, "CAPIAPP" in a 12-byte field, the first 29 bytes of
-// the 30-byte version field.
+// Init: a command with key 0, our service name, our version.
 void BuildInit(std::uint8_t *m) {
   std::memset(m, 0, kInitLength);
-  Put32(m, 1);
-  Put32(m + 4, 0);
-  Put32(m + 8, kInit);
-  std::memcpy(m + 12, kOwnService, sizeof kOwnService);
-  std::memcpy(m + 24, kClientVersion, sizeof kClientVersion);
+  putU32(m + kIsCmdAt, 1);
+  putU32(m + kCmdAt, kInit);
+  std::memcpy(m + kInitServiceAt, wire::kClientService, sizeof wire::kClientService);
+  std::memcpy(m + kInitVersionAt, kClientVersion, sizeof kClientVersion);
 }
 
 int Handshake() {
@@ -95,18 +87,18 @@ int Handshake() {
     QLM_TRACE(kMod, "Error from ipcGet!");
     return rc;
   }
-  const std::uint32_t cmd = Get32(s.area + 8);
+  const std::uint32_t cmd = getU32(s.area + kCmdAt);
   if (cmd != kInitResponse) {
     QLM_TRACE(kMod, "Expected Init Response!");
     QLM_TRACE_INT(kMod, "pProt->iccCmd", cmd);
     return kErrProtocol;
   }
-  s.clientKey = static_cast<std::int16_t>(s.area[12] | (s.area[13] << 8));
-  std::memcpy(s.version, s.area + 24, kVersionSize);
+  s.clientKey = wire::getI16(s.area + kResponseKeyAt);
+  std::memcpy(s.version, s.area + kResponseVersionAt, kVersionWidth);
   QLM_TRACE_INT(kMod, "(int)ClientKey", s.clientKey);
   if (TraceOn()) {
-    char text[kVersionSize + 1] = {};
-    std::memcpy(text, s.version, kVersionSize);
+    char text[kVersionWidth + 1] = {};
+    std::memcpy(text, s.version, kVersionWidth);
     TraceLine("", kMod, __LINE__, text);
   }
   if (s.clientKey > 0) return kOk;
@@ -137,10 +129,10 @@ int iccStart() {
   IccState &s = icc();
   int rc = kOk;
   PrepareRunDir();  // before the Request Manager is looked for: it is found there, and started with it
-  if (process::IsRunning(process::kRequestManager) == 0) {
+  if (process::IsRunning(wire::kRequestManager) == 0) {
     char dir[kPathMax];
     if (GetBinDir(dir, 1) != kPathOk) dir[0] = '\0';
-    rc = process::StartProcess(process::kRequestManager, dir, nullptr);
+    rc = process::StartProcess(wire::kRequestManager, dir, nullptr);
     if (rc != 0) {
       QLM_TRACE(kMod, "Could not start RM!");
       QLM_TRACE_EXIT(kMod, "iccStart", rc);
@@ -148,7 +140,7 @@ int iccStart() {
     }
   }
   ipc::IpcInit init{};
-  std::memcpy(init.name, kOwnService, sizeof kOwnService);
+  std::memcpy(init.name, wire::kClientService, sizeof wire::kClientService);
   init.maxServices = 0;
   init.maxMessages = 0;
   init.platformDependentData = &__dso_handle;
@@ -158,11 +150,11 @@ int iccStart() {
     rc = kErrGeneral;
   } else if ((rc = ipc::ipcCreate(&init)) != 0) {
     QLM_TRACE(kMod, "Error from ipcCreate!");
-  } else if ((rc = ipc::ipcProvideService(kOwnService, kCourier, &s.own)) != 0) {
+  } else if ((rc = ipc::ipcProvideService(wire::kClientService, wire::kCourier, &s.own)) != 0) {
     QLM_TRACE(kMod, "Error from ipcProvideService!");
     ipc::ipcDelete();
-  } else if ((rc = ipc::ipcRequestService(kControlService, kControlTopic, &s.control)) != 0 ||
-             (rc = ipc::ipcRequestService(kDataService, kCourier, &s.data)) != 0) {
+  } else if ((rc = ipc::ipcRequestService(wire::kControlService, wire::kControlTopic, &s.control)) != 0 ||
+             (rc = ipc::ipcRequestService(wire::kDataService, wire::kCourier, &s.data)) != 0) {
     if (rc == ipc::kErrNoServer)
       QLM_TRACE(kMod, "Req Manager not running!");
     else
@@ -179,9 +171,8 @@ void iccEnd() {
   QLM_TRACE_ENTRY(kMod, "iccEnd");
   IccState &s = icc();
   if (s.data != nullptr) {
-    Put32(s.area, 1);
-    Put32(s.area + 4, KeyField());
-    Put32(s.area + 8, kEnd);
+    PutHeader(s.area, true);
+    putU32(s.area + kCmdAt, kEnd);
     ipc::ipcSend(s.control, s.area, kEndLength);
     ipc::ipcCloseService(&s.control);
     ipc::ipcCloseService(&s.data);
@@ -200,8 +191,7 @@ int iccSend(const void *data, int length) {
     QLM_TRACE_INT(kMod, "theDataLen", length);
     rc = kErrStart;
   } else if (rc == kOk) {
-    Put32(s.area, 0);
-    Put32(s.area + 4, KeyField());
+    PutHeader(s.area, false);
     if (length > 0) std::memcpy(s.area + kHeader, data, static_cast<std::size_t>(length));
     rc = ipc::ipcSend(s.data, s.area, kHeader + length);
     if (rc != 0) QLM_TRACE(kMod, "ipcSend error!");
@@ -223,7 +213,7 @@ int Receive(void *buffer, int *length, int waitSeconds) {
       break;
     }
     QLM_TRACE_INT(kMod, "dataLen", messageLength);
-    if (Get32(s.area) == 1) {
+    if (getU32(s.area + kIsCmdAt) == 1) {
       QLM_TRACE(kMod, "Got ICC data.");
       rc = iccProcessCmd(s.area, messageLength);
       if (rc != 0) QLM_TRACE(kMod, "iccProcessCmd!");
@@ -273,7 +263,7 @@ int iccProcessCmd(const void *, int) {
 
 int iccIsRMActive() {
   QLM_TRACE_ENTRY(kMod, "iccIsRMActive");
-  const int rc = process::IsRunning(process::kRequestManager) > 0 ? 0 : 1;
+  const int rc = process::IsRunning(wire::kRequestManager) > 0 ? 0 : 1;
   QLM_TRACE_EXIT(kMod, "iccIsRMActive", rc);
   return rc;
 }

@@ -1,11 +1,9 @@
 // ICC client: the library's end of its one conversation with the Request Manager.
 //
-// Three DDE services: "CAPIAPP"/"COURIER" (provided here: every message from the
-// Request Manager arrives on it), "REQMNGRI"/"RMICC" (control: Init and End) and
-// "REQMNGR"/"COURIER" (data: requests). Every ICC message is one poke:
-//   0: u32 isIccCmd (1 command, 0 data)   4: u32 ClientKey (sign-extended 16 bits)
-//   data message: 8.. the RMIL message;   command: 8: u32 iccCmd (1 Init, 2 Init Response, 3 End)
-// Init is 53 bytes; End 12 bytes. Results are 0 or the negative link codes below.
+// Three DDE services: the client service (provided here: every message from the
+// Request Manager arrives on it), the control service (Init and End) and the data
+// service (requests); the ICC messages and the names are those of wire/wire.h.
+// Results are 0 or the negative link codes below.
 #pragma once
 #include <cstdint>
 
@@ -21,8 +19,6 @@ inline constexpr int kErrNoServer = -20;   // a Request Manager service did not 
 inline constexpr int kErrNoPartner = -21;  // no partner connected to the own service
 
 inline constexpr int kMessageArea = 3988;  // 8 header bytes + 3980 data bytes
-inline constexpr int kInitLength = 53;
-inline constexpr int kEndLength = 12;
 
 int iccStart();
 void iccEnd();

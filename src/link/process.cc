@@ -8,6 +8,7 @@
 #include "common/trace.h"
 #include "link/ipc.h"
 #include "platform/windows.h"
+#include "wire/wire.h"
 
 namespace qlm::process {
 
@@ -22,8 +23,8 @@ struct KnownProgram {
   const char *title;
 };
 constexpr KnownProgram kPrograms[] = {
-    {kRequestManager, kRequestManagerTitle},
-    {kSessionStatus, kSessionStatusTitle},
+    {wire::kRequestManager, wire::kRequestManagerTitle},
+    {wire::kSessionStatus, wire::kSessionStatusTitle},
 };
 }  // namespace
 

@@ -4,16 +4,11 @@
 
 namespace qlm::process {
 
-inline constexpr const char kRequestManager[] = "qlmrqmgr";
-inline constexpr const char kSessionStatus[] = "qlmvnph";
-inline constexpr const char kRequestManagerTitle[] = "Quillmar - Request Manager";
-inline constexpr const char kSessionStatusTitle[] = "Quillmar Session Status";
-
 inline constexpr int kStartFailed = -4;
 inline constexpr int kStartTries = 10;  // while the start reports 16
 
-// 1 while the program runs (its top-level window exists), else 0. Only "qlmrqmgr" and
-// "qlmvnph" are known; any other name gives 0 and four trace lines.
+// 1 while the program runs (its top-level window exists), else 0. Only the Request
+// Manager and the session status program (wire/wire.h) are known; any other name gives 0 and four trace lines.
 int IsRunning(const char *name);
 
 // Starts `name` hidden with the command line directory ("/" added when the directory

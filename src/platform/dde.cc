@@ -1,5 +1,7 @@
-// DDE over AF_UNIX / SOCK_SEQPACKET: instances, names, endpoints, conversations and
-// their frames. See platform/windows.h for what each call promises.
+// DDE over AF_UNIX / SOCK_SEQPACKET: instances, endpoints and conversations, each
+// conversation a watcher of the message pump; the frames are platform/frames.h's,
+// names names.cc's, data objects data.cc's. See platform/windows.h for what each
+// call promises.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,115 +11,27 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
-#include <memory>
 #include <utility>
 
+#include "platform/frames.h"
 #include "platform/internal.h"
+#include "platform/unique_fd.h"
 
 namespace qlm::platform {
 
-std::string Upper(const char *s) {
-  std::string r(s != nullptr ? s : "");
-  for (char &c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
-}
-
 namespace {
 
-// ---- names --------------------------------------------------------------------
-
-struct Atom {
-  std::string name;  // as first created
-  int refs = 0;
-};
-// The layer's state is never destroyed, so that the library may still use it while
-// the process ends (its unload path runs after the static destructors).
-std::map<std::string, Atom *> &g_atoms = *new std::map<std::string, Atom *>;  // by upper-case name
-constexpr std::size_t kMaxAtom = 255;
-
-HSZ AcquireAtom(const std::string &name) {
-  Atom *&a = g_atoms[Upper(name.c_str())];
-  if (a == nullptr) a = new Atom{name, 0};
-  ++a->refs;
-  return reinterpret_cast<HSZ>(a);
-}
-
-void ReleaseAtom(HSZ h) {
-  Atom *a = reinterpret_cast<Atom *>(h);
-  if (a == nullptr || --a->refs > 0) return;
-  g_atoms.erase(Upper(a->name.c_str()));
-  delete a;
-}
-
-const std::string *AtomName(HSZ h) {
-  Atom *a = reinterpret_cast<Atom *>(h);
-  return a != nullptr ? &a->name : nullptr;
-}
-
-// A plain service or topic name: 1..8 characters, no '.', '/' or NUL games.
-bool PlainName(const std::string &n) {
-  return !n.empty() && n.size() <= kMaxName && n.find_first_of("./") == std::string::npos;
-}
-
-// "<SERVICE>.<pid>.<n>": the parts, or false.
-bool ParseInstanceName(const std::string &s, std::string *service, DWORD *pid, DWORD *inst) {
-  const std::size_t d1 = s.find('.');
-  if (d1 == std::string::npos) return false;
-  const std::size_t d2 = s.find('.', d1 + 1);
-  if (d2 == std::string::npos) return false;
-  auto number = [](const std::string &t, DWORD *out) {
-    if (t.empty() || t.size() > 10 || t.find_first_not_of("0123456789") != std::string::npos)
-      return false;
-    unsigned long long v = std::stoull(t);
-    if (v == 0 || v > 0xFFFFFFFFull) return false;
-    *out = static_cast<DWORD>(v);
-    return true;
-  };
-  *service = s.substr(0, d1);
-  return PlainName(*service) && number(s.substr(d1 + 1, d2 - d1 - 1), pid) &&
-         number(s.substr(d2 + 1), inst);
-}
-
-// ---- data objects -------------------------------------------------------------
-
-constexpr std::uint32_t kDataMagic = 0x44444544;  // "DEDD"
-struct DataObject {
-  std::uint32_t magic = kDataMagic;
-  std::vector<BYTE> bytes;
-  UINT fmt = 0;
-};
-
-DataObject *AsData(HDDEDATA h) {
-  auto *d = reinterpret_cast<DataObject *>(h);
-  return d != nullptr && d->magic == kDataMagic ? d : nullptr;
-}
-
-HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt) {
-  auto *d = new DataObject;
-  d->bytes.assign(p, p + n);
-  d->fmt = fmt;
-  return reinterpret_cast<HDDEDATA>(d);
-}
-
-void DeleteData(HDDEDATA h) {
-  if (DataObject *d = AsData(h)) {
-    d->magic = 0;
-    delete d;
-  }
-}
-
-// ---- instances, endpoints, conversations --------------------------------------
+constexpr int kListenBacklog = 64;  // connections an endpoint holds before they are accepted
 
 struct Listener {
   std::uintptr_t id;
   std::string service;  // upper case
   std::string path;
-  int fd;
+  UniqueFd fd;
+  WatchId watch = 0;
   Clock::time_point pausedUntil{};  // accepting paused (descriptors ran out) until then
   int backoffMs = 0;
 };
@@ -134,7 +48,7 @@ enum class Phase { AwaitConnect, AwaitReply, Open };
 // A frame waiting for the socket to take it; `txn` for a POKE or EXECUTE, which is
 // sent only while fewer than kMaxUnacked transactions wait for their ACK.
 struct OutFrame {
-  std::vector<std::uint8_t> bytes;
+  Frame bytes;
   DWORD txn = 0;  // the transaction's id; 0 for other frames
   bool async = false;
 };
@@ -151,7 +65,8 @@ struct Conv {
       : inst(i), fd(f), server(srv), phase(p), service(std::move(svc)), topic(std::move(top)),
         partnerPid(pid), partnerInst(pinst) {}
   DWORD inst;
-  int fd;
+  UniqueFd fd;
+  WatchId watch = 0;
   bool server;
   Phase phase;
   std::string service, topic;  // plain names, upper case
@@ -178,6 +93,8 @@ struct Notice {
   ULONG_PTR same;
 };
 
+// The layer's state is never destroyed, so that the library may still use it while
+// the process ends (its unload path runs after the static destructors).
 std::map<DWORD, Instance> &g_instances = *new std::map<DWORD, Instance>;  // by idInst (= the number)
 std::map<std::uintptr_t, Conv> &g_convs = *new std::map<std::uintptr_t, Conv>;
 std::vector<Notice> &g_notices = *new std::vector<Notice>;
@@ -210,21 +127,24 @@ std::size_t Unacked(const Conv &c) {
       std::count_if(c.inflight.begin(), c.inflight.end(), [](const InFlight &t) { return !t.stale; }));
 }
 
+void SentTransaction(Conv &c, DWORD txn, bool async) {
+  if (txn == 0) return;
+  c.inflight.push_back(
+      {txn, async, false, async ? Clock::now() + std::chrono::milliseconds(kAckLimitMs) : Clock::time_point::max()});
+}
+
 // Hands queued frames to the socket while it takes them (never waiting) and the
 // partner keeps up with its ACKs. false: the conversation is broken.
 bool Flush(Conv &c) {
-  if (c.fd < 0 || c.phase != Phase::Open) return true;  // held until the conversation opens
+  if (!c.fd.valid() || c.phase != Phase::Open) return true;  // held until the conversation opens
   while (!c.out.empty()) {
     OutFrame &f = c.out.front();
     if (f.txn != 0 && Unacked(c) >= kMaxUnacked) return true;
-    const ssize_t r = ::send(c.fd, f.bytes.data(), f.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t r = ::send(c.fd.get(), f.bytes.data(), f.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     if (r < 0) return false;
-    if (f.txn != 0)
-      c.inflight.push_back({f.txn, f.async, false,
-                            f.async ? Clock::now() + std::chrono::milliseconds(kAckLimitMs)
-                                    : Clock::time_point::max()});
+    SentTransaction(c, f.txn, f.async);
     c.outBytes -= f.bytes.size();
     c.out.pop_front();
   }
@@ -234,17 +154,14 @@ bool Flush(Conv &c) {
 enum class Queued { Ok, TooBig, Overflow, Broken };
 
 // Queues a frame behind the others of the conversation and sends what the socket takes.
-Queued Enqueue(Conv &c, std::vector<std::uint8_t> bytes, DWORD txn = 0, bool async = false) {
+Queued Enqueue(Conv &c, Frame bytes, DWORD txn = 0, bool async = false) {
   if (c.out.size() >= kMaxQueuedFrames || c.outBytes + bytes.size() > kMaxQueuedBytes) return Queued::Overflow;
-  if (c.out.empty() && c.fd >= 0 && c.phase == Phase::Open && (txn == 0 || Unacked(c) < kMaxUnacked)) {
+  if (c.out.empty() && c.fd.valid() && c.phase == Phase::Open && (txn == 0 || Unacked(c) < kMaxUnacked)) {
     ssize_t r;
-    do r = ::send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    do r = ::send(c.fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     while (r < 0 && errno == EINTR);
     if (r >= 0) {
-      if (txn != 0)
-        c.inflight.push_back({txn, async, false,
-                              async ? Clock::now() + std::chrono::milliseconds(kAckLimitMs)
-                                    : Clock::time_point::max()});
+      SentTransaction(c, txn, async);
       return Queued::Ok;
     }
     if (errno == EMSGSIZE) return Queued::TooBig;
@@ -257,15 +174,15 @@ Queued Enqueue(Conv &c, std::vector<std::uint8_t> bytes, DWORD txn = 0, bool asy
 
 // A frame that must go out at once on a socket of no conversation (yet): the refusal
 // of a CONNECT. Never waits; a peer that does not read loses it.
-void SendNow(int fd, const void *p, std::size_t n) {
+void SendNow(int fd, const Frame &f) {
   ssize_t r;
-  do r = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+  do r = ::send(fd, f.data(), f.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   while (r < 0 && errno == EINTR);
 }
 
 // One packet, without waiting. 1 read, 0 the partner closed (or sent a frame far
 // larger than any valid one, which ends the conversation), -1 nothing there.
-int RecvFrame(int fd, std::vector<std::uint8_t> *out) {
+int RecvFrame(int fd, Frame *out) {
   static std::uint8_t scratch[kMaxFrame];
   ssize_t n;
   do n = ::recv(fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT);
@@ -274,17 +191,6 @@ int RecvFrame(int fd, std::vector<std::uint8_t> *out) {
   if (n == 0 || static_cast<std::size_t>(n) > sizeof scratch) return 0;  // frames are never empty
   out->assign(scratch, scratch + n);
   return 1;
-}
-
-std::string NameField(const std::uint8_t *p) {
-  std::size_t n = 0;
-  while (n < kMaxName && p[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char *>(p), n);
-}
-
-void PutName(std::uint8_t *p, const std::string &name) {
-  std::memset(p, 0, kNameField);
-  std::memcpy(p, name.data(), std::min(name.size(), kMaxName));
 }
 
 bool SameInstance(const Conv &c) {
@@ -307,9 +213,15 @@ HDDEDATA Callback(DWORD inst, UINT type, UINT fmt, std::uintptr_t conv, const st
   return r;
 }
 
+// The conversation's socket goes: no longer watched, closed.
+void CloseSocket(Conv &c) {
+  Unwatch(std::exchange(c.watch, 0));
+  c.fd.reset();
+}
+
 void CloseConv(std::uintptr_t id) {
   if (Conv *c = FindConv(id)) {
-    if (c->fd >= 0) ::close(c->fd);
+    CloseSocket(*c);
     g_convs.erase(id);
   }
 }
@@ -331,25 +243,19 @@ void PartnerClosed(std::uintptr_t id) {
   if (c->phase != Phase::Open) {  // not established yet: whoever waits on it sees `closed`
     if (c->asyncConnect || c->server) return Drop(id, kDropPartnerClosed);
     c->closed = true;
-    ::close(c->fd);
-    c->fd = -1;
+    CloseSocket(*c);
     return;
   }
   const DWORD inst = c->inst;
   const ULONG_PTR same = SameInstance(*c);
-  ::close(c->fd);
-  c->fd = -1;
-  g_convs.erase(id);
+  CloseConv(id);
   Callback(inst, XTYP_DISCONNECT, 0, id, "", "", nullptr, same);
 }
 
 void SendAck(std::uintptr_t id, std::uint32_t status) {
   Conv *c = FindConv(id);
   if (c == nullptr) return;
-  std::vector<std::uint8_t> f(kAckSize);
-  PutU32(f.data(), kAck);
-  PutU32(f.data() + 4, status);
-  const Queued q = Enqueue(*c, std::move(f));
+  const Queued q = Enqueue(*c, AckFrame{status}.encode());
   if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
 }
 
@@ -362,22 +268,19 @@ std::uint32_t AckStatus(HDDEDATA r) {
 
 // Server side: the CONNECT frame of a newly accepted connection. A CONNECT must name
 // the listener's service and the connecting process's own pid.
-void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const std::string &listenerService) {
+void OnConnectFrame(std::uintptr_t id, const Frame &f, const std::string &listenerService) {
   Conv *c = FindConv(id);
-  std::uint8_t reply[kConnectReplySize];
-  PutU32(reply, kConnectReply);
-  PutU32(reply + 4, 0);
-  if (f.size() != kConnectSize || GetU32(f.data()) != kConnect ||
-      Upper(NameField(f.data() + 4).c_str()) != listenerService ||
-      GetU32(f.data() + 24) != static_cast<std::uint32_t>(c->peerPid)) {
-    SendNow(c->fd, reply, sizeof reply);
+  ConnectFrame connect;
+  if (!ConnectFrame::decode(f, &connect) || Upper(connect.service.c_str()) != listenerService ||
+      connect.pid != static_cast<std::uint32_t>(c->peerPid)) {
+    SendNow(c->fd.get(), ConnectReplyFrame{false}.encode());
     CloseConv(id);
     return;
   }
-  c->service = Upper(NameField(f.data() + 4).c_str());
-  c->topic = Upper(NameField(f.data() + 13).c_str());
-  c->partnerPid = GetU32(f.data() + 24);
-  c->partnerInst = GetU32(f.data() + 28);
+  c->service = Upper(connect.service.c_str());
+  c->topic = Upper(connect.topic.c_str());
+  c->partnerPid = connect.pid;
+  c->partnerInst = connect.instance;
   c->deadline = Clock::time_point::max();
   const DWORD inst = c->inst;
   const std::string topic = c->topic, service = c->service;
@@ -386,73 +289,111 @@ void OnConnectFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f, const
   c = FindConv(id);
   if (c == nullptr) return;
   if (ok == nullptr) {
-    SendNow(c->fd, reply, sizeof reply);
+    SendNow(c->fd.get(), ConnectReplyFrame{false}.encode());
     CloseConv(id);
     return;
   }
-  PutU32(reply + 4, 1);
   c->phase = Phase::Open;
-  SendNow(c->fd, reply, sizeof reply);  // the first frame: a fresh socket takes it
+  SendNow(c->fd.get(), ConnectReplyFrame{true}.encode());  // the first frame: a fresh socket takes it
   Callback(inst, XTYP_CONNECT_CONFIRM, 0, id, topic, service, nullptr, same);
 }
 
 // Server side: one POKE or EXECUTE of an open conversation; its ACK.
-void OnServerFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
+void OnServerFrame(std::uintptr_t id, const Frame &f) {
   Conv *c = FindConv(id);
-  const std::uint32_t kind = f.size() >= 4 ? GetU32(f.data()) : 0;
   const DWORD inst = c->inst;
   const std::string topic = c->topic;
   const ULONG_PTR same = SameInstance(*c);
-  if (kind == kPoke) {
-    if (f.size() < kPokeHeader || GetU32(f.data() + 20) != f.size() - kPokeHeader) return SendAck(id, 0);
-    const UINT fmt = GetU32(f.data() + 4);
-    HDDEDATA data = NewData(f.data() + kPokeHeader, f.size() - kPokeHeader, fmt);
-    HDDEDATA r = Callback(inst, XTYP_POKE, fmt, id, topic, NameField(f.data() + 8), data, same);
-    DeleteData(data);
-    SendAck(id, AckStatus(r));
-  } else if (kind == kExecute) {
-    if (f.size() < kExecuteHeader || GetU32(f.data() + 4) != f.size() - kExecuteHeader) return SendAck(id, 0);
-    HDDEDATA data = NewData(f.data() + kExecuteHeader, f.size() - kExecuteHeader, 0);
-    HDDEDATA r = Callback(inst, XTYP_EXECUTE, 0, id, topic, "", data, same);
-    DeleteData(data);
-    SendAck(id, AckStatus(r));
+  HDDEDATA data = nullptr, r = nullptr;
+  switch (KindOf(f)) {
+    case kPoke: {
+      PokeFrame poke;
+      if (!PokeFrame::decode(f, &poke)) return SendAck(id, 0);
+      data = NewData(poke.data.data(), poke.data.size(), poke.format);
+      r = Callback(inst, XTYP_POKE, poke.format, id, topic, poke.item, data, same);
+      break;
+    }
+    case kExecute: {
+      ExecuteFrame execute;
+      if (!ExecuteFrame::decode(f, &execute)) return SendAck(id, 0);
+      data = NewData(execute.command.data(), execute.command.size(), 0);
+      r = Callback(inst, XTYP_EXECUTE, 0, id, topic, "", data, same);
+      break;
+    }
+    default:
+      return;  // any other frame from a client has no meaning and is dropped
   }
-  // Any other frame from a client has no meaning and is dropped.
+  DeleteData(data);
+  SendAck(id, AckStatus(r));
 }
 
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
-void OnClientFrame(std::uintptr_t id, const std::vector<std::uint8_t> &f) {
+void OnClientFrame(std::uintptr_t id, const Frame &f) {
   Conv *c = FindConv(id);
-  const std::uint32_t kind = f.size() >= 8 ? GetU32(f.data()) : 0;
   if (c->phase == Phase::AwaitReply) {
-    if (kind != kConnectReply || f.size() != kConnectReplySize) return;
-    c->reply = GetU32(f.data() + 4) == 1 ? 1 : 0;
+    ConnectReplyFrame reply;
+    if (!ConnectReplyFrame::decode(f, &reply)) return;
+    c->reply = reply.accepted ? 1 : 0;
     if (!c->asyncConnect) return;  // DdeConnect, waiting, takes it from here
-    if (c->reply != 1) return Drop(id, kDropRefused);
+    if (!reply.accepted) return Drop(id, kDropRefused);
     c->phase = Phase::Open;
     c->deadline = Clock::time_point::max();
     if (!Flush(*c)) Drop(id, kDropPartnerClosed);
     return;
   }
-  if (kind != kAck || f.size() != kAckSize || c->inflight.empty()) return;  // an ACK of nothing: dropped
+  AckFrame ack;
+  if (!AckFrame::decode(f, &ack) || c->inflight.empty()) return;  // an ACK of nothing: dropped
   const InFlight t = c->inflight.front();
   c->inflight.pop_front();
-  const std::uint32_t status = GetU32(f.data() + 4);
   if (t.stale) {
   } else if (!t.async) {
     if (t.txn == c->waitingTxn) {
       c->acked = true;
-      c->ackStatus = status;
+      c->ackStatus = ack.status;
     }
   } else {
     const DWORD inst = c->inst;
     const std::string topic = c->topic;
-    const ULONG_PTR ok = (status & DDE_FACK) ? 1 : 0;
-    Callback(inst, XTYP_XACT_COMPLETE, 0, id, topic, topic, reinterpret_cast<HDDEDATA>(ok), status, t.txn);
+    const ULONG_PTR ok = (ack.status & DDE_FACK) ? 1 : 0;
+    Callback(inst, XTYP_XACT_COMPLETE, 0, id, topic, topic, reinterpret_cast<HDDEDATA>(ok), ack.status, t.txn);
     c = FindConv(id);
     if (c == nullptr) return;
   }
   if (!Flush(*c)) Drop(id, kDropPartnerClosed);  // a transaction held back may go now
+}
+
+// What a conversation's socket is watched for: frames, and room for its queue while
+// it has frames the partner may take now.
+short ConvEvents(std::uintptr_t id) {
+  const Conv *c = FindConv(id);
+  if (c == nullptr || !c->fd.valid()) return 0;
+  const bool sending =
+      !c->out.empty() && c->phase == Phase::Open && (c->out.front().txn == 0 || Unacked(*c) < kMaxUnacked);
+  return static_cast<short>(POLLIN | (sending ? POLLOUT : 0));
+}
+
+// Queued frames the socket takes now, one frame, or the end of the conversation.
+void OnConvReady(std::uintptr_t id, short revents) {
+  Conv *c = FindConv(id);
+  if (c == nullptr || !c->fd.valid()) return;
+  if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
+  if ((revents & ~POLLOUT) == 0) return;
+  Frame f;
+  const int r = RecvFrame(c->fd.get(), &f);
+  if (r < 0) return;
+  if (r == 0) return PartnerClosed(id);
+  if (!c->server) return OnClientFrame(id, f);
+  if (c->phase == Phase::AwaitConnect) return OnConnectFrame(id, f, c->service);
+  OnServerFrame(id, f);
+}
+
+// A new conversation of an instance, watched by the pump; its id.
+std::uintptr_t AddConv(Conv conv) {
+  const std::uintptr_t id = g_nextId++;
+  const int fd = conv.fd.get();
+  Conv &c = g_convs.emplace(id, std::move(conv)).first->second;
+  c.watch = Watch({fd, [id] { return ConvEvents(id); }, nullptr, [id](short r) { OnConvReady(id, r); }});
+  return id;
 }
 
 std::size_t Handshaking() {
@@ -462,8 +403,8 @@ std::size_t Handshaking() {
 }
 
 void Accept(Instance &inst, Listener &l) {
-  int fd = ::accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (fd < 0) {
+  UniqueFd fd(::accept4(l.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  if (!fd.valid()) {
     // Out of descriptors or memory: the connection stays in the backlog and the
     // listener is left alone for a while (doubling up to a second), instead of being
     // found ready again at once.
@@ -476,16 +417,10 @@ void Accept(Instance &inst, Listener &l) {
   l.backoffMs = 0;
   struct ucred cred{};
   socklen_t len = sizeof cred;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid()) {
-    ::close(fd);
-    return;
-  }
+  if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid()) return;
   std::size_t fromPeer = 0;
   for (const auto &[id, c] : g_convs) fromPeer += c.server && c.peerPid == cred.pid;
-  if (fromPeer >= kMaxConversationsPerPeer) {
-    ::close(fd);
-    return;
-  }
+  if (fromPeer >= kMaxConversationsPerPeer) return;
   if (Handshaking() >= kMaxHandshakes) {  // the oldest silent connection makes room
     for (auto &[id, c] : g_convs)
       if (c.server && c.phase == Phase::AwaitConnect) {
@@ -493,10 +428,32 @@ void Accept(Instance &inst, Listener &l) {
         break;
       }
   }
-  Conv c(inst.number, fd, true, Phase::AwaitConnect, l.service, "", 0, 0);
+  Conv c(inst.number, fd.release(), true, Phase::AwaitConnect, l.service, "", 0, 0);
   c.peerPid = cred.pid;
   c.deadline = Clock::now() + std::chrono::milliseconds(kHandshakeLimitMs);
-  g_convs.emplace(g_nextId++, std::move(c));
+  AddConv(std::move(c));
+}
+
+// The listener of id `lid` of instance `number`, or null.
+Listener *FindListener(DWORD number, std::uintptr_t lid, Instance **inst) {
+  *inst = FindInstance(number);
+  if (*inst == nullptr) return nullptr;
+  for (Listener &l : (*inst)->listeners)
+    if (l.id == lid) return &l;
+  return nullptr;
+}
+
+// A listener accepts while it is not resting and the process is under its cap of
+// conversations (new connections wait in the backlog meanwhile).
+short ListenerEvents(DWORD number, std::uintptr_t lid) {
+  Instance *inst = nullptr;
+  const Listener *l = FindListener(number, lid, &inst);
+  return l != nullptr && g_convs.size() < kMaxConversations && l->pausedUntil <= Clock::now() ? POLLIN : 0;
+}
+
+void OnListenerReady(DWORD number, std::uintptr_t lid) {
+  Instance *inst = nullptr;
+  if (Listener *l = FindListener(number, lid, &inst)) Accept(*inst, *l);
 }
 
 std::string EndpointPath(const char *dir, const std::string &service, DWORD pid, DWORD inst) {
@@ -505,8 +462,9 @@ std::string EndpointPath(const char *dir, const std::string &service, DWORD pid,
   return std::string(dir) + "/" + name;
 }
 
-void CloseListener(const Listener &l) {
-  ::close(l.fd);
+void CloseListener(Listener &l) {
+  Unwatch(std::exchange(l.watch, 0));
+  l.fd.reset();
   ::unlink(l.path.c_str());
 }
 
@@ -536,47 +494,29 @@ std::vector<Candidate> Endpoints(const char *dir, const std::string &service) {
 }
 
 // Connects a socket to `path`, whose listener must be process `pid` of this user:
-// the descriptor (non-blocking), or -1 (a refusing endpoint is unlinked).
-int ConnectEndpoint(const std::string &path, DWORD pid) {
+// the descriptor (non-blocking), or an empty one (a refusing endpoint is unlinked).
+UniqueFd ConnectEndpoint(const std::string &path, DWORD pid) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return -1;
+  if (path.size() >= sizeof addr.sun_path) return UniqueFd();
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.valid()) return fd;
+  if (::connect(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
     if (errno == ECONNREFUSED) ::unlink(path.c_str());
-    ::close(fd);
-    return -1;
+    return UniqueFd();
   }
   struct ucred cred{};
   socklen_t len = sizeof cred;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid() ||
-      static_cast<DWORD>(cred.pid) != pid) {  // an endpoint named for another process
-    ::close(fd);
-    return -1;
-  }
+  if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid() ||
+      static_cast<DWORD>(cred.pid) != pid)  // an endpoint named for another process
+    return UniqueFd();
   return fd;
 }
 
-}  // namespace
-
-void CollectDdeSources(std::vector<PollSource> &out) {
-  out.clear();
-  const Clock::time_point now = Clock::now();
-  if (g_convs.size() < kMaxConversations)  // at the cap new connections wait in the backlog
-    for (auto &[id, inst] : g_instances)
-      for (const Listener &l : inst.listeners)
-        if (l.pausedUntil <= now) out.push_back({l.fd, l.id, POLLIN});
-  for (auto &[id, c] : g_convs)
-    if (c.fd >= 0) {
-      const bool sending = !c.out.empty() && c.phase == Phase::Open &&
-                           (c.out.front().txn == 0 || Unacked(c) < kMaxUnacked);
-      out.push_back({c.fd, id, static_cast<short>(POLLIN | (sending ? POLLOUT : 0))});
-    }
-}
-
-Clock::time_point NextDdeDeadline() {
+// When the layer's own work is due next (time_point::min(): at once): notices to
+// tell, listeners to wake, connections and transactions whose time limit passes.
+Clock::time_point NextDeadline() {
   Clock::time_point t = g_notices.empty() ? Clock::time_point::max() : Clock::time_point::min();
   for (auto &[id, inst] : g_instances)
     for (const Listener &l : inst.listeners)
@@ -591,7 +531,7 @@ Clock::time_point NextDdeDeadline() {
 // The time limits that passed, and the conversations the layer ended: a silent new
 // connection is closed, an unanswered asynchronous connect or transaction ends its
 // conversation; each dropped conversation's instance hears XTYP_DISCONNECT.
-void ServiceDdeTimeLimits() {
+void OnTimeLimits() {
   const Clock::time_point now = Clock::now();
   for (auto &[id, inst] : g_instances)
     for (Listener &l : inst.listeners)
@@ -608,129 +548,11 @@ void ServiceDdeTimeLimits() {
   for (const Notice &n : notices) Callback(n.inst, XTYP_DISCONNECT, 0, n.conv, "", "", nullptr, n.same, n.reason);
 }
 
-void ServiceDdeSource(std::uintptr_t id, short revents) {
-  if (id == kTimeLimitsSource) return ServiceDdeTimeLimits();
-  for (auto &[n, inst] : g_instances)
-    for (Listener &l : inst.listeners)
-      if (l.id == id) return Accept(inst, l);
-  Conv *c = FindConv(id);
-  if (c == nullptr) return;
-  if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
-  if ((revents & ~POLLOUT) == 0) return;
-  std::vector<std::uint8_t> f;
-  const int r = RecvFrame(c->fd, &f);
-  if (r < 0) return;
-  if (r == 0) return PartnerClosed(id);
-  if (!c->server) return OnClientFrame(id, f);
-  if (c->phase == Phase::AwaitConnect) return OnConnectFrame(id, f, c->service);
-  OnServerFrame(id, f);
+// The layer's time limits, watched from the first instance on.
+void WatchTimeLimits() {
+  static const WatchId watch = Watch({-1, nullptr, NextDeadline, [](short) { OnTimeLimits(); }});
+  (void)watch;
 }
-
-}  // namespace qlm::platform
-
-using namespace qlm::platform;
-
-UINT DdeInitializeA(DWORD *pidInst, PFNCALLBACK pfnCallback, DWORD, DWORD) {
-  if (pidInst == nullptr || *pidInst != 0 || pfnCallback == nullptr) return DMLERR_INVALIDPARAMETER;
-  const DWORD n = ++g_counter;
-  g_instances[n] = Instance{n, pfnCallback, DMLERR_NO_ERROR, {}};
-  *pidInst = n;
-  return DMLERR_NO_ERROR;
-}
-
-BOOL DdeUninitialize(DWORD idInst) {
-  Instance *inst = FindInstance(idInst);
-  if (inst == nullptr) return FALSE;
-  for (auto it = g_convs.begin(); it != g_convs.end();) {
-    if (it->second.inst == idInst) {
-      ::close(it->second.fd);
-      it = g_convs.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (const Listener &l : inst->listeners) CloseListener(l);
-  g_notices.erase(std::remove_if(g_notices.begin(), g_notices.end(), [idInst](const Notice &n) { return n.inst == idInst; }),
-                  g_notices.end());
-  g_instances.erase(idInst);
-  return TRUE;
-}
-
-HSZ DdeCreateStringHandleA(DWORD, LPCSTR psz, int) {
-  if (psz == nullptr || std::strlen(psz) > kMaxAtom) return nullptr;
-  return AcquireAtom(psz);
-}
-
-BOOL DdeFreeStringHandle(DWORD, HSZ hsz) {
-  if (hsz == nullptr) return FALSE;
-  ReleaseAtom(hsz);
-  return TRUE;
-}
-
-int DdeCmpStringHandles(HSZ hsz1, HSZ hsz2) {
-  if (hsz1 == hsz2) return 0;
-  if (hsz1 == nullptr) return -1;
-  if (hsz2 == nullptr) return 1;
-  const int r = Upper(AtomName(hsz1)->c_str()).compare(Upper(AtomName(hsz2)->c_str()));
-  return r < 0 ? -1 : (r > 0 ? 1 : 0);
-}
-
-DWORD DdeQueryStringA(DWORD, HSZ hsz, LPSTR psz, DWORD cchMax, int) {
-  const std::string *name = AtomName(hsz);
-  if (name == nullptr) return 0;
-  if (psz != nullptr && cchMax > 0) {
-    const std::size_t n = std::min<std::size_t>(name->size(), cchMax - 1);
-    std::memcpy(psz, name->data(), n);
-    psz[n] = '\0';
-  }
-  return static_cast<DWORD>(name->size());
-}
-
-HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ, UINT afCmd) {
-  Instance *inst = FindInstance(idInst);
-  if (inst == nullptr) return nullptr;
-  const HDDEDATA ok = reinterpret_cast<HDDEDATA>(1);
-  const std::string service = hsz1 != nullptr ? Upper(AtomName(hsz1)->c_str()) : "";
-  if (afCmd & DNS_UNREGISTER) {
-    auto &ls = inst->listeners;
-    auto keep = std::stable_partition(ls.begin(), ls.end(), [&](const Listener &l) {
-      return hsz1 != nullptr && l.service != service;
-    });
-    const bool found = keep != ls.end();
-    std::for_each(keep, ls.end(), CloseListener);
-    ls.erase(keep, ls.end());
-    if (!found) inst->lastError = DMLERR_INVALIDPARAMETER;
-    return found ? ok : nullptr;
-  }
-  if (!(afCmd & DNS_REGISTER)) return ok;  // filter flags: nothing to do
-  if (!PlainName(service)) {
-    inst->lastError = DMLERR_INVALIDPARAMETER;
-    return nullptr;
-  }
-  for (const Listener &l : inst->listeners)
-    if (l.service == service) return ok;
-  const char *dir = qlm::RunDirectory();
-  if (dir == nullptr) {
-    inst->lastError = DMLERR_SYS_ERROR;
-    return nullptr;
-  }
-  Listener l{g_nextId++, service, EndpointPath(dir, service, ::getpid(), inst->number), -1};
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, l.path.c_str(), std::min(l.path.size() + 1, sizeof addr.sun_path - 1));
-  l.fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  ::unlink(l.path.c_str());  // a leftover of a dead process that had our pid
-  if (l.fd < 0 || ::bind(l.fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::listen(l.fd, 64) != 0) {
-    if (l.fd >= 0) ::close(l.fd);
-    inst->lastError = DMLERR_SYS_ERROR;
-    return nullptr;
-  }
-  inst->listeners.push_back(l);
-  return ok;
-}
-
-namespace {
 
 // What DdeConnect and qlm::ConnectNoWait share: the names checked, the candidates
 // found, a socket connected to one of them and its CONNECT sent. `wait`: DdeConnect's
@@ -761,29 +583,19 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   else
     candidates = Endpoints(dir, service);
 
-  std::uint8_t frame[kConnectSize] = {};
-  PutU32(frame, kConnect);
-  PutName(frame + 4, service);
-  PutName(frame + 13, topic);
-  PutU32(frame + 24, static_cast<std::uint32_t>(::getpid()));
-  PutU32(frame + 28, inst->number);
-
+  const Frame connect = ConnectFrame{service, topic, static_cast<std::uint32_t>(::getpid()), inst->number}.encode();
   for (const Candidate &cand : candidates) {
     if (g_convs.size() >= kMaxConversations) break;
-    const int fd = ConnectEndpoint(cand.path, cand.pid);
-    if (fd < 0) continue;
+    UniqueFd fd = ConnectEndpoint(cand.path, cand.pid);
+    if (!fd.valid()) continue;
     ssize_t sent;
-    do sent = ::send(fd, frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT);
+    do sent = ::send(fd.get(), connect.data(), connect.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof frame)) {
-      ::close(fd);
-      continue;
-    }
-    const std::uintptr_t id = g_nextId++;
-    Conv conv(idInst, fd, false, Phase::AwaitReply, service, topic, cand.pid, cand.inst);
+    if (sent != static_cast<ssize_t>(connect.size())) continue;
+    Conv conv(idInst, fd.release(), false, Phase::AwaitReply, service, topic, cand.pid, cand.inst);
     conv.asyncConnect = !wait;
     if (!wait) conv.deadline = Clock::now() + std::chrono::milliseconds(kConnectReplyMs);  // DdeConnect waits itself
-    g_convs.emplace(id, std::move(conv));
+    const std::uintptr_t id = AddConv(std::move(conv));
     if (!wait) return ConvHandle(id);
     PumpUntil([id] {
       const Conv *c = FindConv(id);
@@ -801,7 +613,90 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   return nullptr;
 }
 
+// The frame of a transaction: a POKE of `item` (the topic when none), or an EXECUTE.
+Frame TransactionFrame(const Conv &c, UINT wType, UINT wFmt, HSZ hszItem, FrameView payload) {
+  if (wType == XTYP_EXECUTE) return ExecuteFrame{payload}.encode();
+  const std::string *item = AtomName(hszItem);
+  return PokeFrame{wFmt, item != nullptr ? Upper(item->c_str()) : c.topic, payload}.encode();
+}
+
 }  // namespace
+
+bool InstanceExists(DWORD idInst) { return FindInstance(idInst) != nullptr; }
+
+}  // namespace qlm::platform
+
+using namespace qlm::platform;
+
+UINT DdeInitializeA(DWORD *pidInst, PFNCALLBACK pfnCallback, DWORD, DWORD) {
+  if (pidInst == nullptr || *pidInst != 0 || pfnCallback == nullptr) return DMLERR_INVALIDPARAMETER;
+  WatchTimeLimits();
+  const DWORD n = ++g_counter;
+  g_instances[n] = Instance{n, pfnCallback, DMLERR_NO_ERROR, {}};
+  *pidInst = n;
+  return DMLERR_NO_ERROR;
+}
+
+BOOL DdeUninitialize(DWORD idInst) {
+  Instance *inst = FindInstance(idInst);
+  if (inst == nullptr) return FALSE;
+  std::vector<std::uintptr_t> convs;
+  for (const auto &[id, c] : g_convs)
+    if (c.inst == idInst) convs.push_back(id);
+  for (std::uintptr_t id : convs) CloseConv(id);
+  for (Listener &l : inst->listeners) CloseListener(l);
+  g_notices.erase(std::remove_if(g_notices.begin(), g_notices.end(), [idInst](const Notice &n) { return n.inst == idInst; }),
+                  g_notices.end());
+  g_instances.erase(idInst);
+  return TRUE;
+}
+
+HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ, UINT afCmd) {
+  Instance *inst = FindInstance(idInst);
+  if (inst == nullptr) return nullptr;
+  const HDDEDATA ok = reinterpret_cast<HDDEDATA>(1);
+  const std::string service = hsz1 != nullptr ? Upper(AtomName(hsz1)->c_str()) : "";
+  if (afCmd & DNS_UNREGISTER) {
+    auto &ls = inst->listeners;
+    auto keep = std::stable_partition(ls.begin(), ls.end(), [&](const Listener &l) {
+      return hsz1 != nullptr && l.service != service;
+    });
+    const bool found = keep != ls.end();
+    std::for_each(keep, ls.end(), CloseListener);
+    ls.erase(keep, ls.end());
+    if (!found) inst->lastError = DMLERR_INVALIDPARAMETER;
+    return found ? ok : nullptr;
+  }
+  if (!(afCmd & DNS_REGISTER)) return ok;  // filter flags: nothing to do
+  if (!PlainName(service)) {
+    inst->lastError = DMLERR_INVALIDPARAMETER;
+    return nullptr;
+  }
+  for (const Listener &l : inst->listeners)
+    if (l.service == service) return ok;
+  const char *dir = qlm::RunDirectory();
+  if (dir == nullptr) {
+    inst->lastError = DMLERR_SYS_ERROR;
+    return nullptr;
+  }
+  Listener l{g_nextId++, service, EndpointPath(dir, service, ::getpid(), inst->number), {}};
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, l.path.c_str(), std::min(l.path.size() + 1, sizeof addr.sun_path - 1));
+  l.fd.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  ::unlink(l.path.c_str());  // a leftover of a dead process that had our pid
+  if (!l.fd.valid() || ::bind(l.fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      ::listen(l.fd.get(), kListenBacklog) != 0) {
+    inst->lastError = DMLERR_SYS_ERROR;
+    return nullptr;
+  }
+  const DWORD number = inst->number;
+  const std::uintptr_t lid = l.id;
+  l.watch = Watch({l.fd.get(), [number, lid] { return ListenerEvents(number, lid); }, nullptr,
+                   [number, lid](short) { OnListenerReady(number, lid); }});
+  inst->listeners.push_back(std::move(l));
+  return ok;
+}
 
 HCONV DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT) {
   return Connect(idInst, hszService, hszTopic, true);
@@ -813,38 +708,13 @@ BOOL DdeDisconnect(HCONV hConv) {
   return TRUE;
 }
 
-HDDEDATA DdeCreateDataHandle(DWORD idInst, LPBYTE pSrc, DWORD cb, DWORD cbOff, HSZ, UINT wFmt, UINT) {
-  if (FindInstance(idInst) == nullptr) return nullptr;
-  HDDEDATA h = NewData(nullptr, 0, wFmt);
-  DataObject *d = AsData(h);
-  d->bytes.assign(static_cast<std::size_t>(cbOff) + cb, 0);
-  if (pSrc != nullptr && cb > 0) std::memcpy(d->bytes.data() + cbOff, pSrc, cb);
-  return h;
-}
-
-BOOL DdeFreeDataHandle(HDDEDATA hData) {
-  if (AsData(hData) == nullptr) return FALSE;
-  DeleteData(hData);
-  return TRUE;
-}
-
-DWORD DdeGetData(HDDEDATA hData, LPBYTE pDst, DWORD cbMax, DWORD cbOff) {
-  const DataObject *d = AsData(hData);
-  if (d == nullptr) return 0;
-  if (pDst == nullptr) return static_cast<DWORD>(d->bytes.size());
-  if (cbOff >= d->bytes.size()) return 0;
-  const std::size_t n = std::min<std::size_t>(cbMax, d->bytes.size() - cbOff);
-  std::memcpy(pDst, d->bytes.data() + cbOff, n);
-  return static_cast<DWORD>(n);
-}
-
 HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszItem, UINT wFmt,
                               UINT wType, DWORD dwTimeout, LPDWORD pdwResult) {
   const std::uintptr_t id = ConvId(hConv);
   std::vector<std::uint8_t> payload;
   if (cbData == 0xFFFFFFFF) {
     HDDEDATA h = reinterpret_cast<HDDEDATA>(pData);
-    if (const DataObject *d = AsData(h)) payload = d->bytes;
+    if (const std::vector<BYTE> *bytes = DataBytes(h)) payload = *bytes;
     DeleteData(h);
   } else if (pData != nullptr) {
     payload.assign(pData, pData + cbData);
@@ -867,20 +737,7 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   if (c->waitingTxn != 0) return fail(DMLERR_REENTRANCY);
   if (wType != XTYP_POKE && wType != XTYP_EXECUTE) return fail(DMLERR_INVALIDPARAMETER);
 
-  std::vector<std::uint8_t> frame;
-  if (wType == XTYP_POKE) {
-    frame.assign(kPokeHeader, 0);
-    PutU32(frame.data(), kPoke);
-    PutU32(frame.data() + 4, wFmt);
-    const std::string *item = AtomName(hszItem);
-    PutName(frame.data() + 8, item != nullptr ? Upper(item->c_str()) : c->topic);
-    PutU32(frame.data() + 20, static_cast<std::uint32_t>(payload.size()));
-  } else {
-    frame.assign(kExecuteHeader, 0);
-    PutU32(frame.data(), kExecute);
-    PutU32(frame.data() + 4, static_cast<std::uint32_t>(payload.size()));
-  }
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  Frame frame = TransactionFrame(*c, wType, wFmt, hszItem, payload);
   if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);
   if (g_nextTxn == 0) g_nextTxn = 1;  // 0 names no transaction
   const DWORD txn = g_nextTxn++;
@@ -944,12 +801,6 @@ BOOL ConversationPartner(HCONV hConv, DWORD *pid, DWORD *instance) {
   if (pid != nullptr) *pid = c->partnerPid;
   if (instance != nullptr) *instance = c->partnerInst;
   return TRUE;
-}
-
-bool InstanceServiceName(char *out, std::size_t size, const char *service, DWORD pid, DWORD instance) {
-  const int n = std::snprintf(out, size, "%s.%u.%u", platform::Upper(service).c_str(),
-                              static_cast<unsigned>(pid), static_cast<unsigned>(instance));
-  return n > 0 && static_cast<std::size_t>(n) < size;
 }
 
 }  // namespace qlm

@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "platform/internal.h"
+#include "platform/unique_fd.h"
 
 extern char **environ;
 
@@ -25,7 +26,7 @@ constexpr int kChildReadyFd = 3;  // where the child finds the readiness pipe
 constexpr int kChildErrorFd = 4;  // where an exec failure is reported (closed by exec)
 constexpr int kEndedGraceMs = 200;  // how long a closed pipe is watched for the child's end
 
-int g_serverLockFd = -1;
+qlm::UniqueFd &g_serverLock = *new qlm::UniqueFd;  // never destroyed, like the layer's other state
 
 // The command line split at blanks; double quotes keep blanks inside an argument.
 std::vector<std::string> SplitCommandLine(const char *line) {
@@ -59,18 +60,6 @@ UINT ExecFailure(int err) {
   }
 }
 
-// Whether process `pid` has ended (gone, or a zombie that nobody reaped yet).
-bool Ended(pid_t pid) {
-  if (::kill(pid, 0) != 0) return errno == ESRCH;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const std::size_t close = line.rfind(')');
-  if (close == std::string::npos || close + 2 >= line.size()) return false;
-  const char state = line[close + 2];
-  return state == 'Z' || state == 'X';
-}
-
 bool ReadAll(int fd, void *p, std::size_t n) {
   auto *b = static_cast<char *>(p);
   while (n > 0) {
@@ -83,10 +72,17 @@ bool ReadAll(int fd, void *p, std::size_t n) {
   return true;
 }
 
-void CloseAll(std::initializer_list<int> fds) {
-  for (int fd : fds)
-    if (fd >= 0) ::close(fd);
-}
+// A pipe whose two ends close with their scope.
+struct Pipe {
+  qlm::UniqueFd read, write;
+  bool open() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    read.reset(fds[0]);
+    write.reset(fds[1]);
+    return true;
+  }
+};
 
 // The grandchild: its own session (made by the first child), /dev/null for the standard
 // streams, the readiness pipe at kChildReadyFd and nothing else of the caller's.
@@ -137,56 +133,47 @@ UINT WinExec(LPCSTR lpCmdLine, UINT) {
   for (std::string &e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  int ready[2], error[2], pidPipe[2];
-  if (::pipe2(ready, O_CLOEXEC) != 0) return 0;
-  if (::pipe2(error, O_CLOEXEC) != 0) return CloseAll({ready[0], ready[1]}), 0;
-  if (::pipe2(pidPipe, O_CLOEXEC) != 0) return CloseAll({ready[0], ready[1], error[0], error[1]}), 0;
+  Pipe ready, error, pidPipe;
+  if (!ready.open() || !error.open() || !pidPipe.open()) return 0;
 
   const pid_t first = ::fork();
   if (first == 0) {
     ::setsid();
     const pid_t child = ::fork();
-    if (child == 0) RunChild(ready[1], error[1], argv.data(), envp.data());
-    ssize_t ignored = ::write(pidPipe[1], &child, sizeof child);
+    if (child == 0) RunChild(ready.write.get(), error.write.get(), argv.data(), envp.data());
+    ssize_t ignored = ::write(pidPipe.write.get(), &child, sizeof child);
     (void)ignored;
     ::_exit(0);
   }
-  CloseAll({ready[1], error[1], pidPipe[1]});
+  ready.write.reset();
+  error.write.reset();
+  pidPipe.write.reset();
   pid_t child = -1;
-  const bool forked = first > 0 && ReadAll(pidPipe[0], &child, sizeof child) && child > 0;
+  const bool forked = first > 0 && ReadAll(pidPipe.read.get(), &child, sizeof child) && child > 0;
   if (first > 0)
     while (::waitpid(first, nullptr, 0) < 0 && errno == EINTR) {
     }
-  ::close(pidPipe[0]);
-  if (!forked) return CloseAll({ready[0], error[0]}), 0;
+  if (!forked) return 0;
 
   int err = 0;
-  const bool execFailed = ReadAll(error[0], &err, sizeof err);  // EOF: the exec succeeded
-  ::close(error[0]);
-  if (execFailed) return ::close(ready[0]), ExecFailure(err);
+  if (ReadAll(error.read.get(), &err, sizeof err)) return ExecFailure(err);  // EOF: the exec succeeded
 
-  UINT result = kExecStarted;  // also when the wait ends with the program still running
-  pollfd p{ready[0], POLLIN, 0};
+  pollfd p{ready.read.get(), POLLIN, 0};
   int n;
   do n = ::poll(&p, 1, static_cast<int>(kReadyWaitMs));
   while (n < 0 && errno == EINTR);
-  if (n > 0) {
-    char byte;
-    ssize_t r;
-    do r = ::read(ready[0], &byte, 1);
-    while (r < 0 && errno == EINTR);
-    if (r <= 0) {  // closed without the byte: ready, unless the program ended
-      for (int waited = 0; waited <= kEndedGraceMs; waited += 5) {
-        if (Ended(child)) {
-          result = kExecEndedFirst;
-          break;
-        }
-        Sleep(5);
-      }
-    }
+  if (n <= 0) return kExecStarted;  // the wait ended with the program still running
+  char byte;
+  ssize_t r;
+  do r = ::read(ready.read.get(), &byte, 1);
+  while (r < 0 && errno == EINTR);
+  if (r > 0) return kExecStarted;
+  // Closed without the byte: ready, unless the program ended.
+  for (int waited = 0; waited <= kEndedGraceMs; waited += 5) {
+    if (qlm::ProcessEnded(child)) return kExecEndedFirst;
+    Sleep(5);
   }
-  ::close(ready[0]);
-  return result;
+  return kExecStarted;
 }
 
 void Sleep(DWORD dwMilliseconds) {
@@ -197,49 +184,55 @@ void Sleep(DWORD dwMilliseconds) {
 
 namespace qlm {
 
+bool ProcessEnded(long pid) {
+  if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return pid <= 0 || errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);  // without /proc: kill() has the last word
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos || close + 2 >= line.size()) return false;
+  const char state = line[close + 2];
+  return state == 'Z' || state == 'X';
+}
+
 int SignalReady() {
   const char *v = std::getenv("QLM_READY_FD");
   if (v == nullptr || *v == '\0') return 0;
-  const int fd = std::atoi(v);
+  const UniqueFd fd(std::atoi(v));
   ::unsetenv("QLM_READY_FD");
   const char byte = 'R';
   ssize_t r;
-  do r = ::write(fd, &byte, 1);
+  do r = ::write(fd.get(), &byte, 1);
   while (r < 0 && errno == EINTR);
-  ::close(fd);
   return r == 1 ? 0 : -1;
 }
 
 ServerLock AcquireServerLock(const char *lockName, const char *title) {
   const char *dir = RunDirectory();
-  if (dir == nullptr || g_serverLockFd >= 0) return ServerLock::Failed;
-  const int fd = ::open((std::string(dir) + "/" + lockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return ServerLock::Failed;
+  if (dir == nullptr || g_serverLock.valid()) return ServerLock::Failed;
+  UniqueFd fd(::open((std::string(dir) + "/" + lockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) return ServerLock::Failed;
   // Another server runs or is starting: it is ready once its window exists. One that
   // is ending lets the lock go without a window: then this one takes its place.
   for (DWORD waited = 0; waited <= kReadyWaitMs; waited += 20) {
     struct flock fl{};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) {
-      g_serverLockFd = fd;
+    if (::fcntl(fd.get(), F_OFD_SETLK, &fl) == 0) {
+      g_serverLock = std::move(fd);
       return ServerLock::Acquired;
     }
     if (errno != EAGAIN && errno != EACCES) break;
     if (FindWindowA(nullptr, title) != nullptr) {
-      ::close(fd);
+      fd.reset();
       SignalReady();
       return ServerLock::OtherReady;
     }
     Sleep(20);
   }
-  ::close(fd);
   return ServerLock::Failed;
 }
 
-void ReleaseServerLock() {
-  if (g_serverLockFd >= 0) ::close(g_serverLockFd);
-  g_serverLockFd = -1;
-}
+void ReleaseServerLock() { g_serverLock.reset(); }
 
 }  // namespace qlm

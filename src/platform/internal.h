@@ -1,7 +1,9 @@
 // What the files of the platform layer share among themselves (not for the library).
 #pragma once
 #include <sys/types.h>
+
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,57 +15,60 @@ namespace qlm::platform {
 
 using Clock = std::chrono::steady_clock;
 
-// A descriptor of a DDE instance that the pump watches for `events`; `id` names it in
-// kWmDdeEvent (wParam; lParam carries the events found).
-struct PollSource {
-  int fd;
-  std::uintptr_t id;
-  short events;
+// ---- the pump's watchers (pump.cc) -----------------------------------------------
+//
+// The message pump waits on the watchers registered with it besides the thread
+// timers and the quit message. A watcher asks, before every wait, for the events of
+// its descriptor it wants (0 or no descriptor: none) and for the time its own work
+// falls due (time_point::max(): never); the pump delivers a kWmDdeEvent for it when
+// one of those happens, and DispatchMessageA calls its `ready` with the events found
+// (0 when its time came). Ready watchers take turns.
+struct Watcher {
+  int fd = -1;
+  std::function<short()> events;
+  std::function<Clock::time_point()> due;
+  std::function<void(short revents)> ready;
 };
-// The source id of the layer's own work: time limits that passed, conversations it
-// ended. Due when NextDdeDeadline() has passed.
-inline constexpr std::uintptr_t kTimeLimitsSource = 0;
+using WatchId = std::uintptr_t;
+WatchId Watch(Watcher w);
+// Forgets a watcher; an event of it that waits for dispatch is dropped.
+void Unwatch(WatchId id);
 
-// dde.cc: the listening endpoints that accept now and every conversation of the
-// process (with POLLOUT while it has frames to send).
-void CollectDdeSources(std::vector<PollSource> &out);
-// dde.cc: when the layer's own work is due next (time_point::min(): at once).
-Clock::time_point NextDdeDeadline();
-// dde.cc: handles what is waiting on source `id` (one connection, queued frames the
-// socket takes now, one frame, or the end of a conversation; for kTimeLimitsSource
-// the time limits) and calls the instance's callback. Nothing for an unknown id.
-void ServiceDdeSource(std::uintptr_t id, short revents);
-
-// pump.cc: dispatches events (timers and DDE, never WM_QUIT) until done() holds or the
+// Dispatches events (timers and watchers, never WM_QUIT) until done() holds or the
 // deadline passes. Returns done().
 bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline);
+
+// ---- names (names.cc) -------------------------------------------------------------
+
+std::string Upper(const char *s);
+// The handle of a name, one reference more; the name of a handle (null for none).
+HSZ AcquireAtom(const std::string &name);
+void ReleaseAtom(HSZ h);
+const std::string *AtomName(HSZ h);
+// A plain service or topic name: 1..8 characters, no '.' or '/'.
+bool PlainName(const std::string &n);
+// "<SERVICE>.<pid>.<n>": its parts, or false.
+bool ParseInstanceName(const std::string &s, std::string *service, DWORD *pid, DWORD *inst);
+
+// ---- data objects (data.cc) ---------------------------------------------------------
+
+HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt);
+void DeleteData(HDDEDATA h);
+// The bytes of a data object; null for a handle that is not one.
+const std::vector<BYTE> *DataBytes(HDDEDATA h);
+
+// dde.cc: whether a DDE instance of this number exists.
+bool InstanceExists(DWORD idInst);
+
+// ---- the rest -------------------------------------------------------------------------
+
+// window.cc: whether an open file description other than `fd`'s holds a write lock
+// over the whole file (the lock of a window or of the server).
+bool LockHeld(int fd);
 
 // rundir.cc: makes `path` (mode 0700) unless it exists, then checks that it is a
 // directory of the user's own without group or other permissions. 0, or -1 (errno).
 int MakePrivateDir(const std::string &path);
-
-// Little-endian fields of the frames.
-inline void PutU32(std::uint8_t *p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-inline std::uint32_t GetU32(const std::uint8_t *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Frame kinds and sizes of the conversation wire.
-enum FrameKind : std::uint32_t { kConnect = 1, kConnectReply = 2, kPoke = 3, kAck = 4, kExecute = 5 };
-inline constexpr std::size_t kConnectSize = 32;
-inline constexpr std::size_t kConnectReplySize = 8;
-inline constexpr std::size_t kPokeHeader = 24;
-inline constexpr std::size_t kExecuteHeader = 8;
-inline constexpr std::size_t kAckSize = 8;
-inline constexpr std::size_t kNameField = 9;  // 8 characters and a NUL
-inline constexpr std::size_t kMaxName = 8;
-
-std::string Upper(const char *s);
 
 // This process's id, asked of the system once (and again in a forked child).
 pid_t ProcessId();

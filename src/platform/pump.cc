@@ -1,10 +1,13 @@
-// The message pump: thread timers, the quit message and the DDE events of the
-// process's instances, waited for with ppoll. See platform/windows.h.
+// The message pump: thread timers, the quit message and the events of the watchers
+// registered with it (platform/internal.h), waited for with ppoll. See
+// platform/windows.h.
 #include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <map>
+#include <vector>
 
 #include "platform/internal.h"
 
@@ -20,6 +23,8 @@ struct Timer {
 
 std::vector<Timer> &g_timers = *new std::vector<Timer>;  // never destroyed, like the DDE state
 UINT_PTR g_nextTimer = 1;
+std::map<WatchId, Watcher> &g_watchers = *new std::map<WatchId, Watcher>;
+WatchId g_nextWatch = 1;
 bool g_quit = false;
 int g_quitCode = 0;
 std::size_t g_roundRobin = 0;  // where the next scan of ready descriptors begins
@@ -39,10 +44,19 @@ Timer *EarliestTimer() {
   return it == g_timers.end() ? nullptr : &*it;
 }
 
+// The watcher whose own work is due first, and when.
+std::pair<WatchId, Clock::time_point> EarliestDue() {
+  std::pair<WatchId, Clock::time_point> first{0, Clock::time_point::max()};
+  for (const auto &[id, w] : g_watchers)
+    if (w.due)
+      if (const Clock::time_point t = w.due(); t < first.second) first = {id, t};
+  return first;
+}
+
 // The next message. wait: block until there is one or `deadline` passes; remove: take a
 // WM_QUIT or a timer expiry away; withQuit: report a posted quit. false: nothing.
 bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQuit) {
-  std::vector<PollSource> sources;
+  std::vector<WatchId> polled;
   std::vector<pollfd> fds;
   for (;;) {
     if (withQuit && g_quit) {
@@ -60,18 +74,22 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       }
       return true;
     }
-    const Clock::time_point ddeDue = NextDdeDeadline();
-    if (ddeDue <= now) {
-      Fill(m, kWmDdeEvent, kTimeLimitsSource, 0);
+    const auto [dueWatch, watchDue] = EarliestDue();
+    if (watchDue <= now) {
+      Fill(m, kWmDdeEvent, dueWatch, 0);
       return true;
     }
-    CollectDdeSources(sources);
+    polled.clear();
     fds.clear();
-    for (const PollSource &s : sources) fds.push_back({s.fd, s.events, 0});
+    for (const auto &[id, w] : g_watchers)
+      if (const short events = w.fd >= 0 && w.events ? w.events() : 0; events != 0) {
+        polled.push_back(id);
+        fds.push_back({w.fd, events, 0});
+      }
 
     Clock::time_point until = wait ? deadline : now;
     if (t != nullptr) until = std::min(until, t->due);
-    until = std::min(until, ddeDue);
+    until = std::min(until, watchDue);
     timespec ts{};
     timespec *timeout = nullptr;
     if (until != Clock::time_point::max()) {
@@ -88,7 +106,7 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
         const std::size_t j = (g_roundRobin + i) % fds.size();
         if (fds[j].revents != 0) {
           g_roundRobin = j + 1;
-          Fill(m, kWmDdeEvent, sources[j].id, fds[j].revents);
+          Fill(m, kWmDdeEvent, polled[j], fds[j].revents);
           return true;
         }
       }
@@ -98,6 +116,14 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
 }
 
 }  // namespace
+
+WatchId Watch(Watcher w) {
+  const WatchId id = g_nextWatch++;
+  g_watchers.emplace(id, std::move(w));
+  return id;
+}
+
+void Unwatch(WatchId id) { g_watchers.erase(id); }
 
 bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline) {
   while (!done()) {
@@ -145,8 +171,12 @@ LRESULT DispatchMessageA(const MSG *lpMsg) {
   if (lpMsg == nullptr) return 0;
   if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0)
     reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, lpMsg->time);
-  else if (lpMsg->message == kWmDdeEvent)
-    ServiceDdeSource(lpMsg->wParam, static_cast<short>(lpMsg->lParam));
+  else if (lpMsg->message == kWmDdeEvent) {
+    if (auto it = g_watchers.find(lpMsg->wParam); it != g_watchers.end()) {
+      const auto ready = it->second.ready;  // the watcher may go while it runs
+      ready(static_cast<short>(lpMsg->lParam));
+    }
+  }
   return 0;
 }
 

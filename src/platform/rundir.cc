@@ -13,6 +13,8 @@
 #include <string>
 
 #include "platform/internal.h"
+#include "platform/unique_fd.h"
+#include "wire/wire.h"
 
 namespace qlm {
 namespace {
@@ -46,26 +48,20 @@ void RemoveTree(const std::string &path) {
   ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-// A directory under <base> named by the pid of a process that no longer exists.
+// A directory under <base> named by the pid of a process that has ended.
 bool Abandoned(const char *name) {
   char *end = nullptr;
   const long pid = std::strtol(name, &end, 10);
   if (end == name || *end != '\0' || pid <= 0 || pid == ::getpid()) return false;
-  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  return ProcessEnded(pid);
 }
 
 // Whether a process still holds the server lock of run directory `dir`: its server
 // still runs (it ends by itself, its application having gone) and keeps the
 // directory until then.
 bool ServerLockHeld(const std::string &dir) {
-  const int fd = ::open((dir + "/qlmrqmgr.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct flock fl{};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  ::close(fd);
-  return held;
+  const UniqueFd fd(::open((dir + "/" + wire::kServerLock).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  return fd.valid() && platform::LockHeld(fd.get());
 }
 
 }  // namespace
@@ -77,16 +73,14 @@ int MakePrivateDir(const std::string &path) {
   if (!made && errno != EEXIST) return -1;
   // Looked at without following a link: a link in its place (whoever made it) is
   // refused, never the directory it points to taken instead.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno = (errno == ELOOP || errno == ENOTDIR) ? EPERM : errno, -1;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return errno = (errno == ELOOP || errno == ENOTDIR) ? EPERM : errno, -1;
   struct stat st{};
-  const bool ok = ::fstat(fd, &st) == 0;
-  if (ok && made && st.st_uid == ::geteuid()) {
-    ::fchmod(fd, 0700);  // whatever the umask took away
+  if (::fstat(fd.get(), &st) != 0) return -1;
+  if (made && st.st_uid == ::geteuid()) {
+    ::fchmod(fd.get(), 0700);  // whatever the umask took away
     st.st_mode = (st.st_mode & ~07777) | 0700;
   }
-  ::close(fd);
-  if (!ok) return -1;
   if (st.st_uid != ::geteuid()) return errno = EPERM, -1;
   if ((st.st_mode & 077) != 0) return errno = EACCES, -1;
   return 0;

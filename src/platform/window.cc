@@ -7,11 +7,12 @@
 #include <cstring>
 
 #include "platform/internal.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
 struct Window {
-  int fd;
+  qlm::UniqueFd fd;
   std::string title;
 };
 
@@ -41,48 +42,46 @@ struct flock WholeFile(short type) {
 
 }  // namespace
 
+namespace qlm::platform {
+bool LockHeld(int fd) {
+  struct flock fl = WholeFile(F_WRLCK);
+  return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+}  // namespace qlm::platform
+
 HWND CreateWindowA(LPCSTR, LPCSTR lpWindowName) {
   if (!ValidTitle(lpWindowName)) return nullptr;
   const std::string dir = WindowsDir(true);
   if (dir.empty()) return nullptr;
   const std::string path = dir + "/" + lpWindowName;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
+  qlm::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid()) return nullptr;
   struct flock fl = WholeFile(F_WRLCK);
-  if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  g_windows.push_back(new Window{fd, lpWindowName});
+  if (::fcntl(fd.get(), F_OFD_SETLK, &fl) != 0) return nullptr;
+  g_windows.push_back(new Window{std::move(fd), lpWindowName});
   return reinterpret_cast<HWND>(g_windows.back());
 }
 
 BOOL DestroyWindow(HWND hWnd) {
   auto it = std::find(g_windows.begin(), g_windows.end(), reinterpret_cast<Window *>(hWnd));
   if (it == g_windows.end()) return FALSE;
-  ::close((*it)->fd);  // the file stays: removing it could hide a new owner's lock
-  delete *it;
+  delete *it;  // the file stays: removing it could hide a new owner's lock
   g_windows.erase(it);
   return TRUE;
 }
 
 namespace {
-bool LockHeld(int fd) {
-  struct flock fl = WholeFile(F_WRLCK);
-  return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-}
-
 // Whether a window file is locked. The file last looked at stays open, so that
 // the frequent question about a running window costs one call; when that file
 // shows no lock (it may have been replaced), the path is opened afresh.
 bool WindowHeld(const std::string &path) {
+  using qlm::platform::LockHeld;
   static std::string &cachedPath = *new std::string;
-  static int cachedFd = -1;
-  if (cachedFd >= 0 && cachedPath == path && LockHeld(cachedFd)) return true;
-  if (cachedFd >= 0) ::close(cachedFd);
-  cachedFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  static qlm::UniqueFd &cached = *new qlm::UniqueFd;
+  if (cached.valid() && cachedPath == path && LockHeld(cached.get())) return true;
+  cached.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   cachedPath = path;
-  return cachedFd >= 0 && LockHeld(cachedFd);
+  return cached.valid() && LockHeld(cached.get());
 }
 }  // namespace
 

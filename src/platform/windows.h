@@ -380,6 +380,10 @@ enum class ServerLock {
 ServerLock AcquireServerLock(const char *lockName, const char *title);
 void ReleaseServerLock();
 
+// Whether process `pid` has ended: there is no such process (any more), or it is a
+// zombie that nobody reaped yet. A process of another user has not ended.
+bool ProcessEnded(long pid);
+
 // One second of the waiting loops, in ms: 1000, or $QLM_WAIT_SCALE_MS (a test aid,
 // read once at the first call) when it holds a positive number.
 DWORD WaitUnitMs();

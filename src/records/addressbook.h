@@ -204,6 +204,13 @@ static_assert(!kProj.replace.items.has(461) && kProj.add.items.has(461));
 static_assert(!kProj.returned.fields.has(464) && kProj.listed.read.fields.has(464));
 static_assert(!kProj.returned.fields.has(458) && !kProj.returned.fields.has(459));
 
+// The project information values the Request Manager computes: the time of the last
+// add or replace, whether some client holds the project open, the entry counts, and
+// (lists only) whether a communication profile has it.
+inline constexpr std::uint16_t kProjChanged = 455, kProjInUse = 462, kProjCounts = 463, kProjOnCommProf = 464;
+static_assert(kProj.record.has(kProjChanged) && kProj.record.has(kProjInUse) && kProj.record.has(kProjCounts) &&
+              kProj.listed.read.fields.has(kProjOnCommProf));
+
 // ---------------------------------------------------------------------------
 // Communication profiles (segment type 465). field820 and field821 are sent by
 // add only (821 before 820) and never read back; replace sends 466, 467, 465.
@@ -287,5 +294,11 @@ inline constexpr Entity kVnLogon{
 static_assert(valid(kVnLogon));
 static_assert(!kVnLogon.returned.fields.has(474) && !kVnLogon.returned.fields.has(478));
 static_assert(kVnLogon.remove.key.width == 10);
+
+// A logon's mailbox and password as the request sends them; whether a session holds
+// it and the messages waiting for it, as the Request Manager computes them.
+inline constexpr std::uint16_t kLogonMailbox = 473, kLogonPassword = 474, kLogonInSession = 475, kLogonWaiting = 477;
+static_assert(kVnLogon.add.items.has(kLogonMailbox) && kVnLogon.add.items.has(kLogonPassword) &&
+              kVnLogon.record.has(kLogonInSession) && kVnLogon.record.has(kLogonWaiting));
 
 }  // namespace qlm::rec

@@ -6,6 +6,7 @@
 
 #include "qlmc32.h"
 #include "records/layout.h"
+#include "wire/wire.h"
 
 namespace qlm::rec {
 
@@ -20,41 +21,33 @@ static_assert(sizeof(QlmContextName) == kContextWidth);
 // response travel in pieces: items 51-54 and 61-64 are appended in this order,
 // each while present; the table names each by its first piece.
 inline constexpr Field kErrTextFields[] = {
-    QLM_FIELD(QlmErrText, errornumber, 40),
-    QLM_FIELD(QlmErrText, errormessage, 41),
-    QLM_FIELD(QlmErrText, errorexplanation, 51),
-    QLM_FIELD(QlmErrText, errorresponse, 61),
+    QLM_FIELD(QlmErrText, errornumber, wire::kErrorNumber),
+    QLM_FIELD(QlmErrText, errormessage, wire::kErrorMessage),
+    QLM_FIELD(QlmErrText, errorexplanation, wire::kExplanation),
+    QLM_FIELD(QlmErrText, errorresponse, wire::kResponse),
 };
 static_assert(tiles(kErrTextFields, 0, sizeof(QlmErrText)));
 
-struct Pieces {
-  std::uint16_t first;     // name ID of the first piece
-  std::uint16_t count;     // pieces first .. first + count - 1
-};
-inline constexpr Pieces kExplanationPieces{51, 4};
-inline constexpr Pieces kResponsePieces{61, 4};
-inline constexpr std::uint16_t kErrorSegType = 40;
-
 // QlmRetrieveErrText: request 590, a data segment of type 2652.
 inline constexpr Field kErrTextReqFields[] = {
-    QLM_FIELD(QlmErrTextReq, errornumber, 40),
+    QLM_FIELD(QlmErrTextReq, errornumber, wire::kErrorNumber),
     QLM_FIELD(QlmErrTextReq, errorkey, 2652),
 };
 static_assert(tiles(kErrTextReqFields, kContextWidth, sizeof(QlmErrTextReq)));
 inline constexpr Send kRetrieveErrTextSend{590, 2652, {sizeof(QlmErrTextReq), kErrTextReqFields}};
 
-// Its text record; the reply segment's type is 40 or 2651. Item 41 is skipped
-// when longer than its field; explanation and response pieces are appended up to
-// their field's width.
+// Its text record, from a reply segment of type 2651 (or an error segment). Item 41
+// is skipped when longer than its field; explanation and response pieces are
+// appended up to their field's width; item 2657 names where the texts come from.
 inline constexpr Field kRetrievedErrTextFields[] = {
-    QLM_FIELD(QlmRetrievedErrText, errornumber, 40),
-    QLM_FIELD(QlmRetrievedErrText, errormessage, 41),
-    QLM_FIELD(QlmRetrievedErrText, errorexplanation, 51),
-    QLM_FIELD(QlmRetrievedErrText, errorresponse, 61),
+    QLM_FIELD(QlmRetrievedErrText, errornumber, wire::kErrorNumber),
+    QLM_FIELD(QlmRetrievedErrText, errormessage, wire::kErrorMessage),
+    QLM_FIELD(QlmRetrievedErrText, errorexplanation, wire::kExplanation),
+    QLM_FIELD(QlmRetrievedErrText, errorresponse, wire::kResponse),
     QLM_FIELD(QlmRetrievedErrText, field2657, 2657),
 };
 static_assert(tiles(kRetrievedErrTextFields, 0, sizeof(QlmRetrievedErrText)));
-inline constexpr std::uint16_t kRetrievedErrTextSegTypes[] = {40, 2651};
+inline constexpr std::uint16_t kRetrievedErrTextType = 2651, kErrTextSource = 2657;
 
 // ---------------------------------------------------------------------------
 // Contexts
@@ -66,6 +59,16 @@ inline constexpr std::uint16_t kOpenAdbk = 100, kCloseAdbk = 102;
 inline constexpr std::uint16_t kOpenMbox = 350, kCloseMbox = 352;
 inline constexpr std::uint16_t kOpenMsys = 550, kCloseMsys = 552;
 inline constexpr std::uint16_t kShutdown = 47;
+
+// The requests that need an open address book, mailbox or message system (their
+// handle is sent), and those that need the open project alone (besides opening an
+// agent and asking for error texts).
+struct Requests {
+  std::uint16_t first, last;
+  constexpr bool has(int id) const { return id >= first && id <= last; }
+};
+inline constexpr Requests kAdbkRequests{101, 140}, kMboxRequests{351, 429}, kMsysRequests{551, 577},
+                          kProjRequests{251, 289};
 
 // The project open record. Its context name is at byte 8, and it travels first:
 // the data segment (type 451) sends 451 and then 450.
@@ -97,36 +100,38 @@ static_assert(kProjOpen.send.items.fields[0].nameId == 451 && kProjOpenContext =
 // and `sortfield` go as the name ID of their keyword (items 128, 130, written by the
 // list function), `operator_` and `sortorder` as their codes; bytes 67-71 are not read.
 inline constexpr Field kListQualFields[] = {
-    QLM_FIELD(QlmListQual, selectfield, 128),
-    QLM_FIELD(QlmListQual, operator_, 127),
-    QLM_FIELD(QlmListQual, selectvalue, 126),
-    QLM_FIELD(QlmListQual, sortfield, 130),
-    QLM_FIELD(QlmListQual, sortorder, 129),
-    QLM_FIELD(QlmListQual, startentry, 131),
-    QLM_FIELD(QlmListQual, numentries, 132),
+    QLM_FIELD(QlmListQual, selectfield, wire::kSelectField),
+    QLM_FIELD(QlmListQual, operator_, wire::kOperator),
+    QLM_FIELD(QlmListQual, selectvalue, wire::kSelectValue),
+    QLM_FIELD(QlmListQual, sortfield, wire::kSortField),
+    QLM_FIELD(QlmListQual, sortorder, wire::kSortOrder),
+    QLM_FIELD(QlmListQual, startentry, wire::kStartEntry),
+    QLM_FIELD(QlmListQual, numentries, wire::kNumEntries),
 };
 static_assert(tiles(kListQualFields, kContextWidth, sizeof(QlmListQual),
                     {{offsetof(QlmListQual, unused), sizeof(QlmListQual{}.unused)}}));
 
 // The items the qualifier writes, in their order: 131 and 132 always, the others
 // when not blank.
-inline constexpr auto kQualifierItems = pick(kListQualFields, {131, 132, 126, 127, 129});
+inline constexpr auto kQualifierItems = pick(kListQualFields, {wire::kStartEntry, wire::kNumEntries, wire::kSelectValue,
+                                                                wire::kOperator, wire::kSortOrder});
+inline constexpr const Field &kSelectFieldField = kListQualFields[0], &kSortFieldField = kListQualFields[3];
 
 inline constexpr Field kSmallListQualFields[] = {
-    QLM_FIELD(QlmSmallListQual, startentry, 131),
-    QLM_FIELD(QlmSmallListQual, numentries, 132),
+    QLM_FIELD(QlmSmallListQual, startentry, wire::kStartEntry),
+    QLM_FIELD(QlmSmallListQual, numentries, wire::kNumEntries),
 };
 static_assert(tiles(kSmallListQualFields, kContextWidth, sizeof(QlmSmallListQual)));
 
 // The paging area: laid into a blank list qualifier record at `startentry`, or into
 // a small one after its context name.
 inline constexpr Field kPagingFields[] = {
-    QLM_FIELD(QlmPaging, startentry, 131),
-    QLM_FIELD(QlmPaging, numentries, 132),
+    QLM_FIELD(QlmPaging, startentry, wire::kStartEntry),
+    QLM_FIELD(QlmPaging, numentries, wire::kNumEntries),
 };
 static_assert(tiles(kPagingFields, 0, sizeof(QlmPaging)));
-static_assert(sameFields(moved(kPagingFields, offsetof(QlmListQual, startentry)),
-                         pick(kListQualFields, {131, 132})));
+inline constexpr std::uint16_t kPagingAt = offsetof(QlmListQual, startentry);  // in a list qualifier record
+static_assert(sameFields(moved(kPagingFields, kPagingAt), pick(kListQualFields, {wire::kStartEntry, wire::kNumEntries})));
 static_assert(sameFields(moved(kPagingFields, kContextWidth), kSmallListQualFields));
 
 }  // namespace qlm::rec

@@ -23,6 +23,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "wire/wire.h"
+
 namespace qlm::rec {
 
 struct Field {
@@ -70,7 +72,7 @@ constexpr std::uint16_t responseTo(std::uint16_t request) {
 }
 
 // The relation parameter (item 134) of a request without a related record.
-inline constexpr std::uint16_t kNoRelation = 10001;
+using wire::kNoRelation;
 
 // A segment-type value that a reader accepts whatever it is.
 inline constexpr std::uint16_t kAnySegType = 0;

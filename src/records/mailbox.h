@@ -308,6 +308,9 @@ static_assert(valid(kSendRcpt));
 
 // The receipts of one send order: relation 1180 with the order's name, small qualifier.
 inline constexpr ListOn kListSendRcptsOnSendOrdr{kSendRcpt.list.request, 1180, 0};
+// A send receipt's start date and the name of its send order.
+inline constexpr std::uint16_t kSendRcptStart = 1804, kSendRcptOrder = 1806;
+static_assert(kSendRcpt.record.has(kSendRcptStart) && kSendRcpt.record.has(kSendRcptOrder));
 
 // ---------------------------------------------------------------------------
 // Receive receipts (segment type 721). The add reader traces an unexpected item
@@ -397,6 +400,8 @@ inline constexpr Entity kRecvRcpt{
 static_assert(valid(kRecvRcpt));
 static_assert(kRecvRcpt.returned.fields.has(754) && !kRecvRcpt.listed.read.fields.has(754) &&
               !kRecvRcpt.listed.read.fields.has(770));
+inline constexpr std::uint16_t kRecvRcptStart = 723;  // its start date
+static_assert(kRecvRcpt.record.has(kRecvRcptStart));
 
 // ---------------------------------------------------------------------------
 // Shelves and mixed lists. The library only addresses the shelf "$Default$", sent
@@ -490,6 +495,10 @@ inline constexpr Entity kDropBox{
 };
 static_assert(valid(kDropBox));
 static_assert(!kDropBox.add.items.has(653) && !kDropBox.add.items.has(672));
+// The drop box fields the Request Manager computes: the kinds of order assigned to it
+// and their number.
+inline constexpr std::uint16_t kDropBoxKinds = 653, kDropBoxCount = 672;
+static_assert(kDropBox.record.has(kDropBoxKinds) && kDropBox.record.has(kDropBoxCount));
 
 // Orders on a drop box: assignment record (context, drop box, order name).
 inline constexpr Field kDropBoxContainer = QLM_FIELD(QlmAssignReq, container, 652);

@@ -6,15 +6,17 @@
 
 namespace qlm::rmil {
 
+using namespace wire;
+
 namespace {
-inline void putI16(std::uint8_t *p, int v) { putU16(p, static_cast<std::uint16_t>(static_cast<std::int16_t>(v))); }
+void putInt(std::uint8_t *p, int v) { putI16(p, static_cast<std::int16_t>(v)); }
 }  // namespace
 
-void Message::setLength(int v) { putI16(buf_ + 2, v); }
+void Message::setLength(int v) { putInt(buf_ + kLengthAt, v); }
 
 void Message::clear() {
   std::memset(buf_, 0, kBufSize);
-  putI16(buf_, kBufSize);
+  putInt(buf_ + kBufLenAt, kBufSize);
   setLength(kHeaderSize);
   write_ = read_ = segStart_ = kHeaderSize;
   segNo_ = 1;
@@ -27,19 +29,19 @@ void Message::received(int length) {
   rewind();
 }
 
-int Message::length() const { return getI16(buf_ + 2); }
-int Message::numSegs() const { return getI16(buf_ + 4); }
-bool Message::moreData() const { return getI16(buf_ + 8) != 0; }
-void Message::setMoreData(bool more) { putI16(buf_ + 8, more ? 1 : 0); }
+int Message::length() const { return getI16(buf_ + kLengthAt); }
+int Message::numSegs() const { return getI16(buf_ + kNumSegsAt); }
+bool Message::moreData() const { return getI16(buf_ + kMoreDataAt) != 0; }
+void Message::setMoreData(bool more) { putInt(buf_ + kMoreDataAt, more ? 1 : 0); }
 
 bool Message::addRaw(std::uint16_t nameId, std::string_view value) {
   const int len = static_cast<int>(value.size());
-  if (len > kBufSize || write_ + 4 + len > end_) return false;
-  putI16(buf_ + write_, len);
+  if (len > kBufSize || write_ + kItemHeader + len > end_) return false;
+  putInt(buf_ + write_, len);
   putU16(buf_ + write_ + 2, nameId);
-  if (len) std::memcpy(buf_ + write_ + 4, value.data(), len);
-  write_ += 4 + len;
-  setLength(length() + 4 + len);
+  if (len) std::memcpy(buf_ + write_ + kItemHeader, value.data(), len);
+  write_ += kItemHeader + len;
+  setLength(length() + kItemHeader + len);
   return true;
 }
 
@@ -66,66 +68,73 @@ bool Message::addSegType(std::int16_t keyNameId) {
 
 bool Message::endSegment() {
   if (!addRaw(kSegEnd, {})) return false;
-  putI16(buf_ + 4, numSegs() + 1);
+  putInt(buf_ + kNumSegsAt, numSegs() + 1);
   return true;
 }
 
-Read Message::itemAt(int pos, std::uint16_t *nameId, const std::uint8_t **value, int *length) const {
-  if (pos < kHeaderSize || pos + 4 > end_) return Read::EndOfData;
+Message Message::reading(const std::uint8_t *bytes, int length) {
+  Message m(const_cast<std::uint8_t *>(bytes));  // only read: received() and the readers never write
+  m.received(length);
+  return m;
+}
+
+Read Message::itemAt(int pos, Item *item) const {
+  if (pos < kHeaderSize || pos + kItemHeader > end_) return Read::EndOfData;
   const int len = getI16(buf_ + pos);
-  if (len < 0 || pos + 4 + len > end_) return Read::EndOfData;
-  *nameId = getU16(buf_ + pos + 2);
-  *value = buf_ + pos + 4;
-  *length = len;
-  return *nameId == kSegEnd ? Read::SegmentEnd : Read::Item;
+  if (len < 0 || pos + kItemHeader + len > end_) return Read::EndOfData;
+  item->id = getU16(buf_ + pos + 2);
+  item->value = std::string_view(reinterpret_cast<const char *>(buf_) + pos + kItemHeader, len);
+  return item->id == kSegEnd ? Read::SegmentEnd : Read::Item;
+}
+
+Read Message::next(Item *item) {
+  const Read r = itemAt(read_, item);
+  if (r == Read::EndOfData) return r;
+  read_ += kItemHeader + static_cast<int>(item->value.size());
+  if (r == Read::SegmentEnd) {
+    segStart_ = read_;
+    ++segNo_;
+  }
+  return r;
 }
 
 namespace {
-void copyOut(char *out, const std::uint8_t *value, int len) {
-  if (out) std::memcpy(out, value, len < kMaxCopy ? len : kMaxCopy);
+// The value into the reader's area (at most kMaxValue bytes) and its full length.
+Read copyOut(const Item &item, char *value, int *length) {
+  const int len = static_cast<int>(item.value.size());
+  if (value) std::memcpy(value, item.value.data(), len < kMaxValue ? len : kMaxValue);
+  if (length) *length = len;
+  return Read::Item;
 }
 }  // namespace
 
 Read Message::getNextItem(std::uint16_t *nameId, char *value, int *length) {
-  const std::uint8_t *v;
-  int len;
-  std::uint16_t id;
-  Read r = itemAt(read_, &id, &v, &len);
+  Item item;
+  const Read r = itemAt(read_, &item);
   if (r != Read::Item) return r;  // a segment end stays under the read position
-  copyOut(value, v, len);
-  if (nameId) *nameId = id;
-  if (length) *length = len;
-  read_ += 4 + len;
-  return Read::Item;
+  next(&item);
+  if (nameId) *nameId = item.id;
+  return copyOut(item, value, length);
 }
 
 Read Message::getItem(std::uint16_t wanted, char *value, int *length) const {
-  if (read_ + 4 > end_) return Read::EndOfData;
-  for (int pos = segStart_;;) {
-    const std::uint8_t *v;
-    int len;
-    std::uint16_t id;
-    Read r = itemAt(pos, &id, &v, &len);
+  if (read_ + kItemHeader > end_) return Read::EndOfData;
+  Item item;
+  for (int pos = segStart_;; pos += kItemHeader + static_cast<int>(item.value.size())) {
+    const Read r = itemAt(pos, &item);
     if (r != Read::Item) return r;
-    if (id == wanted) {
-      copyOut(value, v, len);
-      if (length) *length = len;
-      return Read::Item;
-    }
-    pos += 4 + len;
+    if (item.id == wanted) return copyOut(item, value, length);
   }
 }
 
 int Message::moveToNextSeg() {
   if (segNo_ == numSegs()) return -1;
-  Read r;
-  while ((r = getNextItem(nullptr, nullptr, nullptr)) == Read::Item) {
+  Item item;
+  for (;;) {
+    const Read r = next(&item);
+    if (r == Read::EndOfData) return -2;
+    if (r == Read::SegmentEnd) return 0;
   }
-  if (r == Read::EndOfData) return -2;
-  read_ += 4;
-  segStart_ = read_;
-  ++segNo_;
-  return 0;
 }
 
 bool Message::isErrorSeg() const {

@@ -1,12 +1,5 @@
-// RMIL: the tagged message format of every request and response.
-//
-// A message is a 10-byte header followed by items, back to back:
-//   header: i16 rmilBufLen (3072), i16 rmilLen (bytes in use, header included),
-//           i16 rmilNumSegs, u16 reserved (0), i16 rmilMoreData (continuation follows)
-//   item:   i16 length L, u16 name ID, L value bytes (text, no terminator)
-// All integers little-endian. A segment ends with the item (0, 49). Segment 1 is
-// the header segment; each further segment holds one record (opened by the
-// segment-type item 9983 whose value is the key field's name ID) or an error (40).
+// RMIL: the tagged message format of every request and response (its layout:
+// wire/wire.h).
 //
 // Message is the buffer and its cursor. It knows nothing of the library's state:
 // its operations report plain results, and the library's cf* functions turn them
@@ -16,28 +9,34 @@
 #include <cstdint>
 #include <string_view>
 
+#include "wire/coding.h"
+#include "wire/wire.h"
+
 namespace qlm::rmil {
 
-inline constexpr int kBufSize = 3072;
-inline constexpr int kHeaderSize = 10;
-inline constexpr int kMaxCopy = 130;          // value bytes a reader copies out
-inline constexpr int kValueArea = kMaxCopy + 1;
-
-inline constexpr std::uint16_t kSegEnd = 49;
-inline constexpr std::uint16_t kSegType = 9983;
-inline constexpr std::uint16_t kErrorNumber = 40;
+// The area a reader copies a value into: kMaxValue bytes and a terminator.
+inline constexpr int kValueArea = wire::kMaxValue + 1;
 
 enum class Read { Item = 1, SegmentEnd = 0, EndOfData = -1 };
 
+// One item as it lies in a message: its name ID and its value bytes.
+struct Item {
+  std::uint16_t id = 0;
+  std::string_view value;
+};
+
 class Message {
  public:
-  // `storage` must hold kBufSize bytes and outlive the message.
+  // `storage` must hold wire::kBufSize bytes and outlive the message.
   explicit Message(std::uint8_t *storage) : buf_(storage) {}
+  // A message over `length` received bytes (at most kBufSize of them are read) that
+  // is only read, never written; the bytes must outlive it.
+  static Message reading(const std::uint8_t *bytes, int length);
 
   std::uint8_t *data() { return buf_; }
   const std::uint8_t *data() const { return buf_; }
 
-  // Zero the buffer, write the empty header, reset the cursor (end limit = 3072).
+  // Zero the buffer, write the empty header, reset the cursor (end limit = kBufSize).
   void clear();
   // After a message of `length` bytes was placed in the buffer: end limit = length,
   // cursor on the first item of segment 1.
@@ -57,10 +56,17 @@ class Message {
   int length() const;      // rmilLen
   int numSegs() const;     // rmilNumSegs
   bool moreData() const;   // rmilMoreData != 0
-  bool empty() const { return length() == kHeaderSize; }
+  bool empty() const { return length() == wire::kHeaderSize; }
+
+  // The item walker: the item under the read cursor, which moves past it; after a
+  // segment end (Read::SegmentEnd, item id kSegEnd) the cursor is on the next
+  // segment. EndOfData, the cursor left alone, when no whole item lies before the
+  // end limit. Every reader of the message walks with it.
+  Read next(Item *item);
 
   // Reading. `value` receives at most 130 bytes and is zero-terminated when the
-  // caller passes a 131-byte area; `length` gets the item's full length.
+  // caller passes a 131-byte area; `length` gets the item's full length. A segment
+  // end stays under the read cursor.
   Read getNextItem(std::uint16_t *nameId, char *value, int *length);
   Read getItem(std::uint16_t nameId, char *value, int *length) const;
   // 0 moved, -1 already on the last segment, -2 end of data met first.
@@ -72,26 +78,21 @@ class Message {
   struct Cursor { int read, segStart, segNo; };
   Cursor cursor() const { return {read_, segStart_, segNo_}; }
   void setCursor(Cursor c) { read_ = c.read; segStart_ = c.segStart; segNo_ = c.segNo; }
-  void rewind() { setCursor({kHeaderSize, kHeaderSize, 1}); }
+  void rewind() { setCursor({wire::kHeaderSize, wire::kHeaderSize, 1}); }
   int writePos() const { return write_; }
   int endLimit() const { return end_; }
 
  private:
   // Reads the item at `pos` within the end limit; EndOfData when it does not fit.
-  Read itemAt(int pos, std::uint16_t *nameId, const std::uint8_t **value, int *length) const;
+  Read itemAt(int pos, Item *item) const;
   void setLength(int v);
 
   std::uint8_t *buf_;
-  int write_ = kHeaderSize;
-  int end_ = kBufSize;
-  int read_ = kHeaderSize;
-  int segStart_ = kHeaderSize;
+  int write_ = wire::kHeaderSize;
+  int end_ = wire::kBufSize;
+  int read_ = wire::kHeaderSize;
+  int segStart_ = wire::kHeaderSize;
   int segNo_ = 1;
 };
-
-// Little-endian helpers shared with the link and the server.
-inline std::int16_t getI16(const std::uint8_t *p) { return static_cast<std::int16_t>(p[0] | (p[1] << 8)); }
-inline std::uint16_t getU16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline void putU16(std::uint8_t *p, std::uint16_t v) { p[0] = v & 0xFF; p[1] = v >> 8; }
 
 }  // namespace qlm::rmil

@@ -52,15 +52,18 @@
 #include <vector>
 
 #include "platform/windows.h"
+#include "records/common.h"
 #include "rmil/message.h"
+#include "wire/coding.h"
+#include "wire/wire.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr const char kTitle[] = "Quillmar - Request Manager";
-constexpr const char kControl[] = "REQMNGRI";
-constexpr const char kData[] = "REQMNGR";
+namespace wire = qlm::wire;
+namespace icc = qlm::wire::icc;
+using wire::kControlService;
+using wire::kDataService;
 
 struct Action {
   std::string verb;
@@ -106,13 +109,6 @@ std::string Hex(const Bytes &b) {
   return s;
 }
 
-void Put32(std::uint8_t *p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t Get32(const std::uint8_t *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 void ReadScript() {
   const char *path = std::getenv("QLM_DOUBLE_SCRIPT");
   if (path == nullptr || *path == '\0') return;
@@ -151,7 +147,7 @@ void ReadScript() {
 
 void Send(HCONV conv, const Bytes &message) {
   if (conv == nullptr) return;
-  HSZ item = DdeCreateStringHandleA(g_inst, "COURIER", CP_WINANSI);
+  HSZ item = DdeCreateStringHandleA(g_inst, wire::kCourier, CP_WINANSI);
   const bool ok = DdeClientTransaction(const_cast<std::uint8_t *>(message.data()), static_cast<DWORD>(message.size()),
                                        conv, item, CF_TEXT, XTYP_POKE, 5000, nullptr) != nullptr;
   DdeFreeStringHandle(g_inst, item);
@@ -159,9 +155,9 @@ void Send(HCONV conv, const Bytes &message) {
 }
 
 Bytes Header(std::uint32_t isCmd) {
-  Bytes h(8, 0);
-  Put32(h.data(), isCmd);
-  Put32(h.data() + 4, static_cast<std::uint32_t>(static_cast<std::int32_t>(g_script.key)));
+  Bytes h(icc::kHeader, 0);
+  wire::putU32(h.data() + icc::kIsCmdAt, isCmd);
+  wire::putU32(h.data() + icc::kKeyAt, static_cast<std::uint32_t>(static_cast<std::int32_t>(g_script.key)));
   return h;
 }
 
@@ -172,9 +168,9 @@ HCONV ReplyConversation(HCONV from) {
   HCONV &conv = g_replies[{pid, inst}];
   if (conv == nullptr) {
     char name[64];
-    qlm::InstanceServiceName(name, sizeof name, "CAPIAPP", pid, inst);
+    qlm::InstanceServiceName(name, sizeof name, wire::kClientService, pid, inst);
     HSZ service = DdeCreateStringHandleA(g_inst, name, CP_WINANSI);
-    HSZ topic = DdeCreateStringHandleA(g_inst, "COURIER", CP_WINANSI);
+    HSZ topic = DdeCreateStringHandleA(g_inst, wire::kCourier, CP_WINANSI);
     conv = DdeConnect(g_inst, service, topic, nullptr);
     DdeFreeStringHandle(g_inst, service);
     DdeFreeStringHandle(g_inst, topic);
@@ -190,17 +186,14 @@ void AnswerInit(HCONV from) {
   }
   HCONV reply = ReplyConversation(from);
   if (how == "silent") return;
-  Bytes m(54, 0);
-  Put32(m.data(), 1);
-  Put32(m.data() + 8, how == "wrongcmd" ? 3 : 2);
-  const std::int16_t key = how == "refuse" ? 0 : g_script.key;
-  m[12] = static_cast<std::uint8_t>(key);
-  m[13] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(key) >> 8);
-  std::memcpy(m.data() + 24, g_script.version.data(), std::min<std::size_t>(g_script.version.size(), 30));
+  Bytes m(icc::kResponseLength, 0);
+  wire::putU32(m.data() + icc::kIsCmdAt, 1);
+  wire::putU32(m.data() + icc::kCmdAt, how == "wrongcmd" ? icc::kEnd : icc::kInitResponse);
+  wire::putI16(m.data() + icc::kResponseKeyAt, how == "refuse" ? 0 : g_script.key);
+  std::memcpy(m.data() + icc::kResponseVersionAt, g_script.version.data(),
+              std::min<std::size_t>(g_script.version.size(), icc::kVersionWidth));
   Send(reply, m);
 }
-
-Bytes Le16(std::size_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
 
 // The bytes of a reply line, placeholders filled in.
 Bytes ReplyBytes(const std::string &line, const std::string &ref) {
@@ -212,8 +205,8 @@ Bytes ReplyBytes(const std::string &line, const std::string &ref) {
     if (w == "{ref}") {
       out.insert(out.end(), ref.begin(), ref.end());
     } else if (w == "{reflen}") {
-      const Bytes l = Le16(ref.size());
-      out.insert(out.end(), l.begin(), l.end());
+      out.resize(out.size() + 2);
+      wire::putU16(out.data() + out.size() - 2, static_cast<std::uint16_t>(ref.size()));
     } else if (w == "{len}") {
       lengthAt.push_back(out.size());
       out.insert(out.end(), {0, 0});
@@ -222,30 +215,22 @@ Bytes ReplyBytes(const std::string &line, const std::string &ref) {
         out.push_back(static_cast<std::uint8_t>(std::stoul(w.substr(i, 2), nullptr, 16)));
     }
   }
-  for (std::size_t at : lengthAt) {
-    out[at] = static_cast<std::uint8_t>(out.size());
-    out[at + 1] = static_cast<std::uint8_t>(out.size() >> 8);
-  }
+  for (std::size_t at : lengthAt) wire::putU16(out.data() + at, static_cast<std::uint16_t>(out.size()));
   return out;
 }
 
 // Item `id` of the request's header segment, or "".
 std::string HeaderItem(const Bytes &rmil, std::uint16_t id) {
-  std::uint8_t buf[qlm::rmil::kBufSize] = {};
-  const std::size_t n = std::min<std::size_t>(rmil.size(), sizeof buf);
-  std::memcpy(buf, rmil.data(), n);
-  qlm::rmil::Message m(buf);
-  m.received(static_cast<int>(n));
-  char value[qlm::rmil::kValueArea] = {};
-  int length = 0;
-  if (m.getItem(id, value, &length) != qlm::rmil::Read::Item) return "";
-  return std::string(value, static_cast<std::size_t>(std::min(length, qlm::rmil::kMaxCopy)));
+  qlm::rmil::Message m = qlm::rmil::Message::reading(rmil.data(), static_cast<int>(rmil.size()));
+  for (qlm::rmil::Item i; m.next(&i) == qlm::rmil::Read::Item;)
+    if (i.id == id) return std::string(i.value);
+  return "";
 }
 
 void AnswerRequest(HCONV from, const Bytes &message) {
-  const Bytes rmil(message.begin() + std::min<std::size_t>(8, message.size()), message.end());
-  if (HeaderItem(rmil, 3000) == "47") Finish(0);
-  const std::string ref = HeaderItem(rmil, 100);
+  const Bytes rmil(message.begin() + std::min<std::size_t>(icc::kHeader, message.size()), message.end());
+  if (HeaderItem(rmil, wire::kRequestId) == std::to_string(qlm::rec::kShutdown)) Finish(0);
+  const std::string ref = HeaderItem(rmil, wire::kReference);
   if (g_script.requests.empty()) return;
   const std::vector<Action> actions = g_script.requests.front();
   g_script.requests.pop_front();
@@ -257,13 +242,13 @@ void AnswerRequest(HCONV from, const Bytes &message) {
       Send(ReplyConversation(from), m);
     } else if (a.verb == "icc") {
       Bytes m = Header(1);
-      m.resize(12);
-      Put32(m.data() + 8, static_cast<std::uint32_t>(std::atoi(a.arg.c_str())));
+      m.resize(icc::kEndLength);
+      wire::putU32(m.data() + icc::kCmdAt, static_cast<std::uint32_t>(std::atoi(a.arg.c_str())));
       Send(ReplyConversation(from), m);
     } else if (a.verb == "raw") {
       const std::size_t n = static_cast<std::size_t>(std::atoi(a.arg.c_str()));
-      Bytes m = n >= 8 ? Header(0) : Bytes(n, 0);
-      for (std::size_t i = m.size(); i < n; ++i) m.push_back(static_cast<std::uint8_t>('A' + (i - 8) % 26));
+      Bytes m = n >= icc::kHeader ? Header(0) : Bytes(n, 0);
+      for (std::size_t i = m.size(); i < n; ++i) m.push_back(static_cast<std::uint8_t>('A' + (i - icc::kHeader) % 26));
       Send(ReplyConversation(from), m);
     } else if (a.verb == "sleep") {
       Sleep(static_cast<DWORD>(std::atoi(a.arg.c_str())));
@@ -275,10 +260,10 @@ void AnswerRequest(HCONV from, const Bytes &message) {
 }
 
 void Handle(const Poke &p) {
-  if (p.channel == kControl) {
-    const std::uint32_t cmd = p.data.size() >= 12 ? Get32(p.data.data() + 8) : 0;
-    if (cmd == 1) AnswerInit(p.conv);
-    if (cmd == 3) Finish(0);
+  if (p.channel == kControlService) {
+    const std::uint32_t cmd = p.data.size() >= icc::kEndLength ? wire::getU32(p.data.data() + icc::kCmdAt) : 0;
+    if (cmd == icc::kInit) AnswerInit(p.conv);
+    if (cmd == icc::kEnd) Finish(0);
   } else {
     AnswerRequest(p.conv, p.data);
   }
@@ -295,11 +280,12 @@ HDDEDATA Callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data
   g_active = true;
   switch (type) {
     case XTYP_CONNECT: {
-      const bool ok = (Is(hsz2, kControl) && Is(hsz1, "RMICC")) || (Is(hsz2, kData) && Is(hsz1, "COURIER"));
+      const bool ok = (Is(hsz2, kControlService) && Is(hsz1, wire::kControlTopic)) ||
+                      (Is(hsz2, kDataService) && Is(hsz1, wire::kCourier));
       return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(ok));
     }
     case XTYP_CONNECT_CONFIRM:
-      g_channels[conv] = Is(hsz2, kControl) ? kControl : kData;
+      g_channels[conv] = Is(hsz2, kControlService) ? kControlService : kDataService;
       return nullptr;
     case XTYP_DISCONNECT:
       g_channels.erase(conv);
@@ -331,7 +317,7 @@ void IdleCheck(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 int main() {
-  switch (qlm::AcquireServerLock("qlmrqmgr.lock", kTitle)) {
+  switch (qlm::AcquireServerLock(wire::kServerLock, wire::kRequestManagerTitle)) {
     case qlm::ServerLock::Acquired: break;
     case qlm::ServerLock::OtherReady: return 0;
     case qlm::ServerLock::Failed: return 1;
@@ -339,11 +325,11 @@ int main() {
   Log("start " + std::to_string(::getpid()));
   ReadScript();
   if (DdeInitializeA(&g_inst, Callback, APPCLASS_STANDARD, 0) != DMLERR_NO_ERROR) return 1;
-  for (const char *service : {kControl, kData}) {
+  for (const char *service : {kControlService, kDataService}) {
     HSZ h = DdeCreateStringHandleA(g_inst, service, CP_WINANSI);
     if (DdeNameService(g_inst, h, nullptr, DNS_REGISTER) == nullptr) Finish(1);
   }
-  g_window = CreateWindowA("QlmRequestManager", kTitle);
+  g_window = CreateWindowA("QlmRequestManager", wire::kRequestManagerTitle);
   if (g_window == nullptr) Finish(1);
   qlm::SignalReady();
 

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <stdexcept>
 
 #include "qlmc32.h"
 
@@ -18,11 +17,7 @@ namespace fs = std::filesystem;
 
 namespace qlm::test {
 
-Installation::Installation(const char *server) {
-  char dir[] = "/tmp/qlmXXXXXX";  // short: the root may hold at most 39 characters
-  if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp");
-  root_ = dir;
-  run_ = root_ + "/run";
+Installation::Installation(const char *server) : root_(dir_.path()), run_(root_ + "/run") {
   for (const char *sub : {"/bin", "/shared", "/data", "/run"}) mkdir((root_ + sub).c_str(), 0700);
   fs::create_symlink(server ? server : QLM_RQMGR_PATH, root_ + "/bin/qlmrqmgr");
   fs::copy_file(QLM_SOURCE_DIR "/data/errortxt.fil", root_ + "/shared/errortxt.fil");
@@ -39,9 +34,7 @@ Installation::~Installation() {
       if (pid_t pid = serverPid(entry.path()); pid > 0) kill(pid, SIGKILL);
     }
   }
-  db_.reset();
-  std::error_code ec;
-  fs::remove_all(root_, ec);
+  db_.reset();  // a PostgreSQL test database is dropped before the root goes
 }
 
 std::string Installation::newRunDir(const char *name) const {

@@ -11,6 +11,7 @@
 
 #include "records.h"
 #include "test_database.h"
+#include "test_support.h"
 
 namespace qlm::test {
 
@@ -35,6 +36,7 @@ class Installation {
   bool postgres() const { return db_->postgres(); }
 
  private:
+  TempDir dir_;  // short: the root may hold at most 39 characters
   std::string root_, run_;
   std::unique_ptr<TestDatabase> db_;
 };

@@ -1,20 +1,16 @@
-// File helpers of the tests: a whole file read or written at once.
+// File helpers of the tests: a whole file read or written at once, and what a path is.
 #pragma once
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
+
 #include <string>
 
 namespace qlm::test {
 
-inline std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void spit(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+std::string slurp(const std::string &path);
+// Writes the file anew; with `mode`, also sets its permissions to it.
+void spit(const std::string &path, const std::string &bytes, int mode = -1);
+bool exists(const std::string &path);
+// The permission bits of a path (without following a link: no), or 07777 when none.
+mode_t modeOf(const std::string &path);
 
 }  // namespace qlm::test

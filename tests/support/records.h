@@ -42,4 +42,21 @@ R inContext(const char *context) {
   return r;
 }
 
+// A list qualifier of `context` from entry 1: keywords and numentries.
+inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10",
+                                 const char *context = "Proj") {
+  auto q = inContext<QlmListQual>(context);
+  put(q.selectfield, select);
+  put(q.sortfield, sort);
+  put(q.startentry, "1");
+  put(q.numentries, num);
+  return q;
+}
+inline QlmSmallListQual smallQualifier(const char *num = "10", const char *context = "Proj") {
+  auto q = inContext<QlmSmallListQual>(context);
+  put(q.startentry, "1");
+  put(q.numentries, num);
+  return q;
+}
+
 }  // namespace qlm::test

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -16,13 +17,13 @@
 #include "common/memory.h"
 #include "common/paths.h"
 #include "common/trace.h"
-#include "link_fixtures.h"
 #include "platform/registry.h"
+#include "test_support.h"
 
 namespace {
 
 using namespace qlm;
-using namespace qlm::testing;
+using namespace qlm::test;
 
 // The root comes from QLM_ROOTDIR only (never from a registry file of the machine).
 void UseRoot(const std::string &root) {
@@ -49,7 +50,7 @@ const std::regex kStartLine(
 // The trace file is the start line followed by `want` (whole), or ends with `want`.
 void ExpectTrace(const std::string &path, const std::vector<std::string> &want, bool whole = true) {
   std::vector<std::string> got;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(slurp(path));
   for (std::string l; std::getline(in, l);) got.push_back(l);
   ASSERT_GE(got.size(), want.size() + 1) << path;
   if (whole) {
@@ -84,7 +85,7 @@ TEST_F(Trace, FirstLineCreatesFileInBinDirWithStartLine) {
   const int d = TraceDepth();
   QLM_TRACE("cscomonx", "not written");  // tracing is off: no line, no file, no depth change
   QLM_TRACE_ENTRY("cscomonx", "Nothing");
-  EXPECT_FALSE(Exists(Trc()));
+  EXPECT_FALSE(exists(Trc()));
   EXPECT_EQ(TraceDepth(), d);
   // Lines are flushed at once; switching off closes the file and drops lines, and the
   // next line after switching on starts the file anew.
@@ -153,7 +154,7 @@ TEST_F(Trace, UnopenableFileEndsProcess) {
         std::_Exit(5);
       },
       ::testing::ExitedWithCode(1), "");
-  EXPECT_EQ(ReadFile(dir_ / "stdout"), "Could not open trace file qlmc32.trc!\n\n");
+  EXPECT_EQ(slurp(dir_ / "stdout"), "Could not open trace file qlmc32.trc!\n\n");
 }
 
 // ---------------------------------------------------------------- Memory
@@ -243,7 +244,7 @@ TEST_F(Config, SectionsKeysAndValues) {
       {"[Traces" + std::string(250, ' ') + "]\nClang_Logic=Y\n", "-"},
   };
   for (const auto &[content, want] : cases) {
-    WriteFile(path, content);
+    spit(path, content);
     char *v = ReadINIFile(path.c_str(), "Traces", "Clang_Logic");
     EXPECT_EQ(v != nullptr ? std::string(v) : "-", want) << content;
     FreeBuf(&v);
@@ -323,7 +324,7 @@ TEST_F(Paths, RootFromRegistryFile) {
       {"/" + std::string(300, 'x') + "\n", "278 "},  // too long for the 260-byte area
   };
   for (const auto &[content, want] : cases) {
-    WriteFile(file, content);
+    spit(file, content);
     EXPECT_EQ(Path(GetRootDir, 1), want) << content;
   }
   setenv("QLM_ROOTDIR", "/from/env", 1);  // the variable comes first
@@ -376,7 +377,7 @@ TEST_F(Registry, ProductKeyOneLevelAtATimeAndItsValue) {
 // The shipped error text file: line format, order, and room in the text record.
 TEST(ErrorTextFile, EveryNumberHasMessageExplanationAndResponse) {
   const std::string src = __FILE__;
-  const std::string all = ReadFile(src.substr(0, src.rfind("tests/unit/")) + "data/errortxt.fil");
+  const std::string all = slurp(src.substr(0, src.rfind("tests/unit/")) + "data/errortxt.fil");
   ASSERT_FALSE(all.empty());
   ASSERT_EQ(all.back(), '\n');
   // Five digits, a mark, the kind, a blank, a text without outer blanks; each line is

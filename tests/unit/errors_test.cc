@@ -1,5 +1,5 @@
-// Error texts: the error text file, the built-in texts, error segments, and
-// the record tools that applications use to prepare records.
+// Error texts: the error text file, the built-in texts and error segments. (The
+// record tools are tested as a C program uses them: tests/c_header_test.c.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "interface/errors.h"
 #include "interface/state.h"
 #include "qlmc32.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 
 using namespace qlm;
 
@@ -98,7 +98,7 @@ TEST_F(ErrorFile, BuiltInTexts) {
 }
 
 TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message r(storage);
   r.clear();
   r.addRaw(3001, "105");
@@ -125,29 +125,4 @@ TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
   EXPECT_STREQ(t.errormessage, "Duplicate key");
   EXPECT_STREQ(t.errorexplanation, "one ");
   EXPECT_EQ(std::strlen(t.errorresponse), 390u);
-}
-
-TEST(RecordTools, FieldsAndEntrySizes) {
-  char f[12];
-  std::memset(f, 'x', sizeof f);
-  QlmReplaceField(f, 10, "AB\0CD");
-  EXPECT_EQ(std::string(f, 12), "AB        xx");
-  QlmReplaceField(f, 10, "ABCDEFGHI JKL");
-  EXPECT_EQ(std::string(f, 10), "ABCDEFGHI ");
-  QlmReplaceField(f, 10, "ABCDEFGH  JKL");  // trailing blanks of the first ten dropped
-  EXPECT_EQ(std::string(f, 10), "ABCDEFGH  ");
-  QlmReplaceField(f, 10, nullptr);
-  EXPECT_EQ(std::string(f, 10), std::string(10, ' '));
-  std::memcpy(f, "HELLO", 5);
-  QlmAddField(f, "JO");
-  EXPECT_EQ(std::string(f, 5), "JOLLO");
-  QlmAddField(f, nullptr);
-  QlmResetMem(f, 3);
-  EXPECT_EQ(std::string(f, 5), "   LO");
-  EXPECT_EQ(QlmSizeOfOrdr('S'), 500u);
-  EXPECT_EQ(QlmSizeOfOrdr('R'), 348u);
-  EXPECT_EQ(QlmSizeOfOrdr('r'), 0xFFFFFFFFu);
-  EXPECT_EQ(QlmSizeOfRcpt('S'), 317u);
-  EXPECT_EQ(QlmSizeOfRcpt('R'), 725u);
-  EXPECT_EQ(QlmSizeOfRcpt('x'), 0xFFFFFFFFu);
 }

@@ -18,15 +18,15 @@
 #include "link/icc.h"
 #include "link/ipc.h"
 #include "link/process.h"
-#include "link_fixtures.h"
+#include "frames.h"
 #include "rmil/message.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace qlm::testing;
+using namespace qlm::test;
 using namespace qlm::ipc;
 namespace icc = qlm::icc;
-using Bytes = std::vector<std::uint8_t>;
 
 std::string Hex(const std::string &s) {
   std::string out;
@@ -39,7 +39,7 @@ std::string Hex(const Bytes &b) { return Hex(std::string(b.begin(), b.end())); }
 // An RMIL message with item 100 (the reference) = `ref`: a request (with item 3000 too),
 // or the answer that the script line kReplyLine makes of the request.
 Bytes Rmil(const char *ref, bool request) {
-  static std::uint8_t buf[qlm::rmil::kBufSize];
+  static std::uint8_t buf[qlm::wire::kBufSize];
   qlm::rmil::Message m(buf);
   m.clear();
   m.addRaw(100, ref);
@@ -83,13 +83,10 @@ IpcInit Init(int maxServices = 0) {
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("QLM_WAIT_SCALE_MS", "100", 1);
     ::mkdir((root_ / "bin").c_str(), 0700);
     ::setenv("QLM_ROOTDIR", root_.path().c_str(), 1);
     ::setenv("QLM_RUNDIR", (root_ / "run").c_str(), 1);
-    ::setenv("QLM_DOUBLE_LOG", (root_ / "double.log").c_str(), 1);
-    ::setenv("QLM_DOUBLE_SCRIPT", (root_ / "double.script").c_str(), 1);
-    ::setenv("QLM_DOUBLE_IDLE_MS", "30000", 1);
+    useDouble(root_.path(), "");
   }
   void TearDown() override {
     for (const std::string &line : Log("start ")) ::kill(std::stoi(line.substr(6)), SIGTERM);  // left running
@@ -98,22 +95,15 @@ class LinkTest : public ::testing::Test {
 
   void InstallDouble(const std::string &script) {
     ASSERT_EQ(0, ::symlink(QLM_DOUBLE_PATH, (root_ / "bin/qlmrqmgr").c_str()));
-    WriteFile(root_ / "double.script", script);
+    spit(root_ / "double.script", script);
   }
-  // The double's log lines that begin with `prefix`.
-  std::vector<std::string> Log(const std::string &prefix) {
-    std::vector<std::string> out;
-    std::istringstream in(ReadFile(root_ / "double.log"));
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind(prefix, 0) == 0) out.push_back(line);
-    return out;
-  }
-  bool Running() { return FindWindowA(nullptr, qlm::process::kRequestManagerTitle) != nullptr; }
+  std::vector<std::string> Log(const std::string &prefix) { return doubleLog(root_.path(), prefix); }
+  bool Running() { return FindWindowA(nullptr, qlm::wire::kRequestManagerTitle) != nullptr; }
   void End() {
     icc::iccEnd();
-    EXPECT_TRUE(Eventually([&] { return !Running(); }));
+    EXPECT_TRUE(eventually([&] { return !Running(); }));
   }
-  bool Traced(const std::string &text) { return ReadFile(root_ / "bin/qlmc32.trc").find(text) != std::string::npos; }
+  bool Traced(const std::string &text) { return slurp(root_ / "bin/qlmc32.trc").find(text) != std::string::npos; }
 
   // ipcGet into `capacity` bytes, waiting `wait` seconds; keeps waited_ and data_.
   int Get(IpcHandle *h, int capacity = 4096, int wait = 0) {
@@ -186,7 +176,7 @@ TEST_F(Icc, NoProgramOrNoServicesMeansNoLink) {
   qlm::SetTrace(0);
 
   // A window without services: -20 after the own service was registered and removed again.
-  HWND w = CreateWindowA(nullptr, qlm::process::kRequestManagerTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kRequestManagerTitle);
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(icc::kErrNoServer, icc::iccStart());
   EXPECT_EQ(0, ipcState().maxServices);
@@ -253,7 +243,7 @@ TEST_F(Icc, ASilentOrDyingServer) {
   EXPECT_EQ(0, icc::iccIsRMActive());
 
   ASSERT_EQ(0, Send(req));
-  EXPECT_TRUE(Eventually([&] { return icc::iccIsRMActive() == 1; }));
+  EXPECT_TRUE(eventually([&] { return icc::iccIsRMActive() == 1; }));
   EXPECT_EQ(icc::kErrNoPartner, icc::iccReceive(buf, &length));
   EXPECT_EQ(icc::kErrNoPartner, Send(req));
   icc::iccEnd();
@@ -269,28 +259,10 @@ TEST_F(Icc, OnlyTheServersProcessCanAnswer) {
   ASSERT_FALSE(endpoint.empty());
   // Another process of the user connects to the library's own service, as itself,
   // and pokes a data message that looks like an answer.
-  const pid_t other = Fork([&] {
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, endpoint.c_str(), sizeof a.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) return 1;
-    std::uint8_t f[64] = {1};
-    std::memcpy(f + 4, "CAPIAPP", 7);
-    std::memcpy(f + 13, "COURIER", 7);
-    const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
-    std::memcpy(f + 24, &pid, 4);
-    f[28] = 5;
-    ::send(fd, f, 32, 0);
-    std::uint8_t reply[8];
-    ::recv(fd, reply, sizeof reply, 0);
-    const Bytes fake = Rmil("1", false);
-    std::uint8_t poke[256] = {3, 0, 0, 0, 1};
-    std::memcpy(poke + 8, "COURIER", 7);
-    const std::uint32_t len = static_cast<std::uint32_t>(8 + fake.size());
-    std::memcpy(poke + 20, &len, 4);
-    std::memcpy(poke + 32, fake.data(), fake.size());
-    ::send(fd, poke, 24 + len, MSG_NOSIGNAL);
+  const pid_t other = forked([&] {
+    const int fd = rawSocket(endpoint);
+    if (rawConnect(fd, "CAPIAPP", "COURIER", static_cast<std::uint32_t>(::getpid()), 5) < 0) return 1;
+    sendAll(fd, pokeFrame("COURIER", cat({le32({0, 0}), Rmil("1", false)})));
     ::usleep(300 * 1000);
     return 0;
   });
@@ -298,26 +270,26 @@ TEST_F(Icc, OnlyTheServersProcessCanAnswer) {
   std::uint8_t buf[3072];
   int length = sizeof buf;
   EXPECT_EQ(icc::kErrTimeout, icc::iccReceive(buf, &length));  // nothing taken from the other
-  EXPECT_EQ(0, ExitStatus(other));
+  EXPECT_EQ(0, exitStatus(other));
   End();
 }
 
 TEST_F(Icc, ProcessNamesAndCommandLine) {
-  WriteFile(root_ / "bin/prog", "#!/bin/sh\necho \"$@\" > \"$QLM_RUNDIR/args\"\nprintf R >&3\n", 0755);
+  spit(root_ / "bin/prog", "#!/bin/sh\necho \"$@\" > \"$QLM_RUNDIR/args\"\nprintf R >&3\n", 0755);
   EXPECT_EQ(0, qlm::process::StartProcess("prog", (root_ / "bin").c_str(), "one two"));
-  EXPECT_EQ("one two\n", ReadFile(root_ / "run/args"));
+  EXPECT_EQ("one two\n", slurp(root_ / "run/args"));
   EXPECT_EQ(0, qlm::process::StartProcess("prog", (root_ / "bin/").c_str(), nullptr));
-  EXPECT_EQ("\n", ReadFile(root_ / "run/args"));
+  EXPECT_EQ("\n", slurp(root_ / "run/args"));
   EXPECT_EQ(qlm::process::kStartFailed, qlm::process::StartProcess("missing", (root_ / "bin").c_str(), ""));
 
   EXPECT_EQ(0, qlm::process::IsRunning("qlmvnph"));
-  HWND w = CreateWindowA(nullptr, qlm::process::kSessionStatusTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kSessionStatusTitle);
   EXPECT_EQ(1, qlm::process::IsRunning("qlmvnph"));
   EXPECT_EQ(0, qlm::process::IsRunning("qlmrqmgr"));
   DestroyWindow(w);
   qlm::SetTrace(1);
   EXPECT_EQ(0, qlm::process::IsRunning("notepad"));
-  EXPECT_TRUE(Traced(std::string(46, '?') + "\n")) << ReadFile(root_ / "bin/qlmc32.trc");
+  EXPECT_TRUE(Traced(std::string(46, '?') + "\n")) << slurp(root_ / "bin/qlmc32.trc");
   EXPECT_TRUE(Traced(":MUST MODIFY csiccpr TO HANDLE THIS PROCESS\n"));
   EXPECT_TRUE(Traced(":notepad\n"));
 }
@@ -326,8 +298,8 @@ TEST_F(Icc, ProcessNamesAndCommandLine) {
 
 TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   Pipe go, results, bye;
-  const pid_t child = Fork([&] {  // the sender; made before the parent's IPC state exists
-    go.Take();
+  const pid_t child = forked([&] {  // the sender; made before the parent's IPC state exists
+    go.take();
     const IpcInit init = Init();
     IpcHandle *h = nullptr;
     int rc[14] = {ipcCreate(&init), ipcRequestService("IPCTEST", "TOPIC", &h)};
@@ -339,7 +311,7 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
       rc[3 + i] = ipcSend(h, m.data(), static_cast<int>(m.size()));
     }
     (void)!::write(results.fd[1], rc, sizeof rc);
-    bye.Take();
+    bye.take();
     ipcDeleteService(&h);
     ipcDelete();
     return 0;
@@ -350,9 +322,9 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   IpcHandle *h = nullptr;
   ASSERT_EQ(0, ipcProvideService("IPCTEST", "TOPIC", &h));
   EXPECT_EQ(kNotConnected, h->serviceStatus);
-  go.Put();
+  go.put();
   pollfd results_in{results.fd[0], POLLIN, 0};
-  ASSERT_TRUE(Eventually([&] { return ::poll(&results_in, 1, 0) == 1; }));  // pumping serves the pokes
+  ASSERT_TRUE(eventually([&] { return ::poll(&results_in, 1, 0) == 1; }));  // pumping serves the pokes
   int rc[14];
   ASSERT_EQ(static_cast<ssize_t>(sizeof rc), ::read(results.fd[0], rc, sizeof rc));
   // Create, request, 4001 bytes refused, 4000 bytes, nine messages, the eleventh poke refused.
@@ -382,9 +354,9 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   EXPECT_EQ(2, waited_);
 
   // The partner goes: status 1, and gets answer -21.
-  bye.Put();
-  ExitStatus(child);
-  EXPECT_TRUE(Eventually([&] { return h->serviceStatus == kClosed; }));
+  bye.put();
+  exitStatus(child);
+  EXPECT_TRUE(eventually([&] { return h->serviceStatus == kClosed; }));
   EXPECT_EQ(kErrNoPartner, Get(h, 4096, 1));
   EXPECT_EQ(1, waited_);
   ipcDeleteService(&h);
@@ -465,7 +437,7 @@ TEST_F(Ipc, AClientServiceAgainstAPeer) {
   EXPECT_EQ(kErrGeneral, ipcSend(h, "no", 2));  // refused poke
 
   DdeDisconnect(peerConv);  // the partner closes
-  EXPECT_TRUE(Eventually([&] { return h->serviceStatus == kClosed; }));
+  EXPECT_TRUE(eventually([&] { return h->serviceStatus == kClosed; }));
   EXPECT_EQ(kErrNoPartner, ipcSend(h, "hi", 2));
   ipcDeleteService(&h);
   ipcDelete();

@@ -9,72 +9,24 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "link_fixtures.h"
+#include "frames.h"
 #include "platform/windows.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace qlm::testing;
-using Bytes = std::vector<std::uint8_t>;
+using namespace qlm::test;
 
-// ---- frames, written out field by field ----------------------------------------
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes Le32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-          static_cast<std::uint8_t>(v >> 24)};
-}
-Bytes Text(const char *s) { return Bytes(s, s + std::strlen(s)); }
-Bytes Name9(const char *n) {
-  Bytes b = Text(n);
-  b.resize(9, 0);
-  return b;
-}
-Bytes Connect(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance) {
-  return Cat({Le32(1), Name9(service), Name9(topic), {0, 0}, Le32(pid), Le32(instance)});
-}
-Bytes Reply(std::uint32_t accepted) { return Cat({Le32(2), Le32(accepted)}); }
-// A POKE of `data` whose length field says `length`.
-Bytes Poke(const char *item, const char *data, std::uint32_t length) {
-  return Cat({Le32(3), Le32(CF_TEXT), Name9(item), {0, 0, 0}, Le32(length), Text(data)});
-}
-Bytes Ack(std::uint32_t status) { return Cat({Le32(4), Le32(status)}); }
-Bytes Execute(const char *command) {
-  return Cat({Le32(5), Le32(static_cast<std::uint32_t>(std::strlen(command))), Text(command)});
-}
-
-// ---- raw sockets and names ---------------------------------------------------------
-
-// A socket connected to (or listening at) `path`.
-int Socket(const std::string &path, bool listen) {
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strcpy(a.sun_path, path.c_str());
-  const auto *sa = reinterpret_cast<sockaddr *>(&a);
-  EXPECT_TRUE(listen ? ::bind(fd, sa, sizeof a) == 0 && ::listen(fd, 4) == 0 : ::connect(fd, sa, sizeof a) == 0)
-      << path;
-  return fd;
-}
-
-void Send(int fd, const Bytes &b) { ASSERT_EQ(static_cast<ssize_t>(b.size()), ::send(fd, b.data(), b.size(), 0)); }
-
-Bytes Recv(int fd) {
-  Bytes b(8192);
-  const ssize_t n = ::recv(fd, b.data(), b.size(), 0);
-  b.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return b;
-}
+// A raw peer's send; a failed one fails the test.
+void Send(int fd, const Buf &b) { ASSERT_EQ(static_cast<ssize_t>(b.size()), ::send(fd, b.data(), b.size(), 0)); }
+Buf Poke(const char *item, const char *data, std::uint32_t length) { return pokeFrame(item, text(data), length); }
 
 // The name of a handle, in upper case.
 std::string Name(HSZ h) {
@@ -103,8 +55,8 @@ struct Recorder {
   int rawPeer = -1;         // when set, CONFIRM notes whether the CONNECT_REPLY is already there
   bool replyFirst = false;  // what it noted
   // What the events waiting now were; forgotten afterwards.
-  std::string Take() {
-    Drain();
+  std::string take() {
+    drain();
     return std::exchange(seen, "");
   }
 };
@@ -175,46 +127,46 @@ TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
   EXPECT_EQ(0u, eps[0].find("SRV1." + std::to_string(::getpid()) + "."));
 
   // Accepted: XTYP_CONNECT (topic, service), CONNECT_REPLY 1, then CONFIRM.
-  const int peer = Socket(dir_ / eps[0], false);
+  const int peer = rawSocket(dir_ / eps[0], false);
   rec.rawPeer = peer;
   const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
-  Send(peer, Connect("srv1", "Topic", self, 7));
-  EXPECT_EQ("connect TOPIC SRV1 ;confirm TOPIC SRV1 ;", rec.Take());
+  Send(peer, connectFrame("srv1", "Topic", self, 7));
+  EXPECT_EQ("connect TOPIC SRV1 ;confirm TOPIC SRV1 ;", rec.take());
   EXPECT_TRUE(rec.replyFirst);
   const HCONV conv = rec.conv;
   EXPECT_EQ(std::to_string(self) + ".7", Partner(conv));
-  EXPECT_EQ(Reply(1), Recv(peer));
+  EXPECT_EQ(replyFrame(1), receiveFrame(peer));
 
   // POKE: the callback's result becomes the ACK status (accepted, busy, refused).
   const std::pair<std::uintptr_t, std::uint32_t> answers[] = {{DDE_FACK, 0x8000}, {DDE_FBUSY, 0x4000}, {0, 0}};
   for (auto [result, status] : answers) {
     rec.pokeResult = result;
     Send(peer, Poke("TOPIC", "hello", 5));
-    EXPECT_EQ("poke TOPIC TOPIC hello;", rec.Take());
+    EXPECT_EQ("poke TOPIC TOPIC hello;", rec.take());
     EXPECT_EQ(conv, rec.conv);
-    EXPECT_EQ(Ack(status), Recv(peer));
+    EXPECT_EQ(ackFrame(status), receiveFrame(peer));
   }
 
   // EXECUTE carries the command; a POKE whose length field lies is refused unheard.
   rec.pokeResult = DDE_FACK;
-  Send(peer, Execute("[go]"));
+  Send(peer, executeFrame("[go]"));
   Send(peer, Poke("TOPIC", "hello", 9));
-  EXPECT_EQ("execute TOPIC  [go];", rec.Take());
-  EXPECT_EQ(Ack(0x8000), Recv(peer));
-  EXPECT_EQ(Ack(0), Recv(peer));
+  EXPECT_EQ("execute TOPIC  [go];", rec.take());
+  EXPECT_EQ(ackFrame(0x8000), receiveFrame(peer));
+  EXPECT_EQ(ackFrame(0), receiveFrame(peer));
 
   ::close(peer);  // the partner closes: XTYP_DISCONNECT for the conversation
-  EXPECT_EQ("disconnect   ;", rec.Take());
+  EXPECT_EQ("disconnect   ;", rec.take());
   EXPECT_EQ(conv, rec.conv);
 
   // Refused: CONNECT_REPLY 0, the server closes, no CONFIRM.
   rec.acceptConnect = false;
   rec.rawPeer = -1;
-  const int refused = Socket(dir_ / eps[0], false);
-  Send(refused, Connect("SRV1", "TOPIC", self, 1));
-  EXPECT_EQ("connect TOPIC SRV1 ;", rec.Take());
-  EXPECT_EQ(Reply(0), Recv(refused));
-  EXPECT_TRUE(Recv(refused).empty());  // closed
+  const int refused = rawSocket(dir_ / eps[0], false);
+  Send(refused, connectFrame("SRV1", "TOPIC", self, 1));
+  EXPECT_EQ("connect TOPIC SRV1 ;", rec.take());
+  EXPECT_EQ(replyFrame(0), receiveFrame(refused));
+  EXPECT_TRUE(receiveFrame(refused).empty());  // closed
   ::close(refused);
 
   EXPECT_NE(nullptr, DdeNameService(inst, Hsz(inst, "SRV1"), nullptr, DNS_UNREGISTER));
@@ -227,17 +179,17 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   // EXECUTE refused, POKE busy, POKE not answered in time, POKE answered after the
   // late refusal of the previous one.
   const std::string pid = std::to_string(::getpid());
-  const int listener = Socket(dir_ / ("RAW." + pid + ".3"), true);
-  std::vector<Bytes> frames;
+  const int listener = rawSocket(dir_ / ("RAW." + pid + ".3"), true);
+  std::vector<Buf> frames;
   std::thread server([&] {
     const int fd = ::accept(listener, nullptr, nullptr);
-    const std::vector<std::vector<Bytes>> answers = {{Reply(1)}, {Ack(0x8000)}, {Ack(0)},
-                                                     {Ack(0x4000)}, {}, {Ack(0), Ack(0x8000)}};
-    for (const std::vector<Bytes> &replies : answers) {
-      frames.push_back(Recv(fd));
-      for (const Bytes &a : replies) Send(fd, a);
+    const std::vector<std::vector<Buf>> answers = {{replyFrame(1)}, {ackFrame(0x8000)}, {ackFrame(0)},
+                                                     {ackFrame(0x4000)}, {}, {ackFrame(0), ackFrame(0x8000)}};
+    for (const std::vector<Buf> &replies : answers) {
+      frames.push_back(receiveFrame(fd));
+      for (const Buf &a : replies) Send(fd, a);
     }
-    Recv(fd);  // waits for the client to close
+    receiveFrame(fd);  // waits for the client to close
     ::close(fd);
   });
 
@@ -273,8 +225,8 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   EXPECT_EQ(0, disconnects);  // the instance's own disconnect is not reported to it
 
   ASSERT_EQ(6u, frames.size());
-  EXPECT_EQ(Connect("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
-  EXPECT_EQ(Execute("[x]"), frames[2]);
+  EXPECT_EQ(connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
+  EXPECT_EQ(executeFrame("[x]"), frames[2]);
   for (int i : {1, 3, 4, 5}) EXPECT_EQ(Poke("TOPIC", "abc", 3), frames[i]) << i;
   DdeUninitialize(inst);
 }
@@ -291,7 +243,7 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
     return nullptr;
   });
   const std::string pid = std::to_string(::getpid());
-  const int listener = Socket(dir_ / ("RAWA." + pid + ".4"), true);
+  const int listener = rawSocket(dir_ / ("RAWA." + pid + ".4"), true);
   const HSZ item = Hsz(inst, "T");
   const HCONV conv = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
   ASSERT_NE(nullptr, conv);
@@ -300,23 +252,23 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   DWORD ids[12] = {};
   for (DWORD &id : ids) ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, item, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id));
   const int peer = ::accept(listener, nullptr, nullptr);
-  EXPECT_EQ(32u, Recv(peer).size());  // CONNECT
-  Send(peer, Reply(1));
-  Drain();
+  EXPECT_EQ(32u, receiveFrame(peer).size());  // CONNECT
+  Send(peer, replyFrame(1));
+  drain();
   // At most 8 are sent before their ACKs come.
   int sent = 0;
   for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
   EXPECT_EQ(8, sent);
-  Send(peer, Ack(0x8000));
-  Send(peer, Ack(0));
-  Drain();
+  Send(peer, ackFrame(0x8000));
+  Send(peer, ackFrame(0));
+  drain();
   ASSERT_EQ(2u, events.size());
   EXPECT_EQ("complete " + std::to_string(ids[0]) + " 32768 ok", events[0]);
   EXPECT_EQ("complete " + std::to_string(ids[1]) + " 0 no", events[1]);
   for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
   EXPECT_EQ(10, sent);  // two more went as two ACKs came
   // No further ACK within the time limit: the conversation is ended, and said why.
-  EXPECT_TRUE(Eventually([] { return !events.empty() && events.back().rfind("disconnect", 0) == 0; }, 8000));
+  EXPECT_TRUE(eventually([] { return !events.empty() && events.back().rfind("disconnect", 0) == 0; }, 8000));
   EXPECT_EQ("disconnect " + std::to_string(kDropNoAck), events.back());
   std::uint8_t b[64];
   ::recv(peer, b, sizeof b, 0);  // the rest of what was sent, then the end
@@ -326,17 +278,17 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   // A refused reply ends a conversation opened without waiting.
   const HCONV refused = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWA." + pid + ".4").c_str()), item);
   const int peer2 = ::accept(listener, nullptr, nullptr);
-  Recv(peer2);
-  Send(peer2, Reply(0));
-  EXPECT_TRUE(Eventually([] { return events.back() == "disconnect " + std::to_string(kDropRefused); }));
+  receiveFrame(peer2);
+  Send(peer2, replyFrame(0));
+  EXPECT_TRUE(eventually([] { return events.back() == "disconnect " + std::to_string(kDropRefused); }));
   EXPECT_FALSE(DdeDisconnect(refused));  // gone already
   ::close(peer2);
   ::close(listener);
 
   // The other end: a connection that never says CONNECT is closed after its time limit.
   ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "QUIET"), nullptr, DNS_REGISTER));
-  const int silent = Socket(dir_ / Endpoints("QUIET")[0], false);
-  EXPECT_TRUE(Eventually([&] { return ::recv(silent, b, sizeof b, MSG_DONTWAIT) == 0; }, 5000));
+  const int silent = rawSocket(dir_ / Endpoints("QUIET")[0], false);
+  EXPECT_TRUE(eventually([&] { return ::recv(silent, b, sizeof b, MSG_DONTWAIT) == 0; }, 5000));
   ::close(silent);
   DdeUninitialize(inst);
 }
@@ -354,13 +306,13 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
 
   // The plain name takes the lowest instance that accepts.
   ASSERT_NE(nullptr, DdeConnect(ic, Hsz(ic, "MULTI"), Hsz(ic, "T"), nullptr));
-  EXPECT_EQ("connect T MULTI ;confirm T MULTI ;", a.Take());
-  EXPECT_EQ("", b.Take());
+  EXPECT_EQ("connect T MULTI ;confirm T MULTI ;", a.take());
+  EXPECT_EQ("", b.take());
   a.acceptConnect = false;
   const HCONV toB = DdeConnect(ic, Hsz(ic, "multi"), Hsz(ic, "T"), nullptr);
   ASSERT_NE(nullptr, toB);
-  EXPECT_EQ("connect T MULTI ;", a.Take());
-  EXPECT_EQ("connect T MULTI ;confirm T MULTI ;", b.Take());
+  EXPECT_EQ("connect T MULTI ;", a.take());
+  EXPECT_EQ("connect T MULTI ;confirm T MULTI ;", b.take());
 
   // The instance-specific name reaches that instance alone.
   b.acceptConnect = false;
@@ -369,8 +321,8 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
   EXPECT_EQ(eps[1], std::string(name));
   EXPECT_EQ(nullptr, DdeConnect(ic, Hsz(ic, name), Hsz(ic, "T"), nullptr));
   EXPECT_EQ(DMLERR_NO_CONV_ESTABLISHED, LastError(ic));
-  EXPECT_EQ("", a.Take());
-  EXPECT_EQ("connect T MULTI ;", b.Take());
+  EXPECT_EQ("", a.take());
+  EXPECT_EQ("connect T MULTI ;", b.take());
 
   // A poke between instances of one process is delivered inside the transaction's wait.
   BYTE x[] = {'x'};
@@ -379,7 +331,7 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
 
   // Ending an instance closes its conversations and endpoints.
   DdeUninitialize(ib);
-  EXPECT_EQ("disconnect   ;", c.Take());
+  EXPECT_EQ("disconnect   ;", c.take());
   EXPECT_EQ(toB, c.conv);
   EXPECT_EQ(std::vector<std::string>{eps[0]}, Endpoints("MULTI"));
   EXPECT_EQ(nullptr, DdeClientTransaction(x, 1, toB, Hsz(ic, "T"), CF_TEXT, XTYP_POKE, 5000, nullptr));
@@ -389,7 +341,7 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
 }
 
 TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
-  ::close(Socket(dir_ / "STALE.1.1", true));  // a socket file nobody listens on any more
+  ::close(rawSocket(dir_ / "STALE.1.1", true));  // a socket file nobody listens on any more
   Recorder rec;
   g_rec[0] = &rec;
   const DWORD inst = NewInstance(Record<0>);
@@ -397,7 +349,7 @@ TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
   ASSERT_EQ(2u, Endpoints("STALE").size());
   EXPECT_NE(nullptr, DdeConnect(inst, Hsz(inst, "STALE"), Hsz(inst, "T"), nullptr));
   EXPECT_EQ(1u, Endpoints("STALE").size());
-  EXPECT_FALSE(Exists(dir_ / "STALE.1.1"));
+  EXPECT_FALSE(exists(dir_ / "STALE.1.1"));
 
   EXPECT_EQ(nullptr, DdeConnect(inst, Hsz(inst, "NOBODY"), Hsz(inst, "T"), nullptr));
   EXPECT_EQ(DMLERR_NO_CONV_ESTABLISHED, LastError(inst));
@@ -449,24 +401,24 @@ TEST_F(PlatformWindow, TheLockIsTheWindowForEveryProcess) {
   ASSERT_NE(nullptr, own);
   EXPECT_EQ(own, FindWindowA(nullptr, kTitle));
   EXPECT_EQ(nullptr, CreateWindowA("class", kTitle));  // one window per title
-  EXPECT_EQ(0700u, Mode(dir_ / "windows"));
+  EXPECT_EQ(0700u, modeOf(dir_ / "windows"));
   EXPECT_TRUE(DestroyWindow(own));
   EXPECT_EQ(nullptr, FindWindowA(nullptr, kTitle));
 
   // Another process's window: seen, not ours to destroy, gone with that process.
   Pipe made, bye;
-  const pid_t child = Fork([&] {
-    made.Put(CreateWindowA(nullptr, kTitle) != nullptr ? 'y' : 'n');
-    bye.Take();
+  const pid_t child = forked([&] {
+    made.put(CreateWindowA(nullptr, kTitle) != nullptr ? 'y' : 'n');
+    bye.take();
     return 0;  // without DestroyWindow
   });
-  ASSERT_EQ('y', made.Take());
+  ASSERT_EQ('y', made.take());
   HWND other = FindWindowA(nullptr, kTitle);
   EXPECT_NE(nullptr, other);
   EXPECT_FALSE(DestroyWindow(other));
   EXPECT_EQ(nullptr, CreateWindowA(nullptr, kTitle));
-  bye.Put();
-  ExitStatus(child);
+  bye.put();
+  exitStatus(child);
   EXPECT_EQ(nullptr, FindWindowA(nullptr, kTitle));
   EXPECT_EQ(nullptr, FindWindowA(nullptr, "a/b"));
 }
@@ -476,15 +428,15 @@ TEST_F(PlatformWindow, TheLockIsTheWindowForEveryProcess) {
 TEST_F(PlatformExec, TheReadinessPipe) {
   const std::string out = dir_ / "out";
   // Signals: writes the byte, then stays (its pid is noted so the test can end it).
-  WriteFile(dir_ / "ready.sh",
+  spit(dir_ / "ready.sh",
             "#!/bin/sh\necho \"$$ $QLM_READY_FD $QLM_RUNDIR\" > \"$1\"\nprintf R >&3\nexec sleep 30\n", 0755);
   // Closes the pipe without the byte and stays: counts as ready too.
-  WriteFile(dir_ / "closes.sh", "#!/bin/sh\necho $$ > \"$1\"\nexec 3>&-\nexec sleep 30\n", 0755);
-  WriteFile(dir_ / "exits.sh", "#!/bin/sh\nexit 1\n", 0755);
-  WriteFile(dir_ / "plain.txt", "not a program\n", 0644);
+  spit(dir_ / "closes.sh", "#!/bin/sh\necho $$ > \"$1\"\nexec 3>&-\nexec sleep 30\n", 0755);
+  spit(dir_ / "exits.sh", "#!/bin/sh\nexit 1\n", 0755);
+  spit(dir_ / "plain.txt", "not a program\n", 0644);
 
   EXPECT_LE(32u, WinExec((dir_ / "ready.sh " + out).c_str(), SW_HIDE));
-  std::istringstream line(ReadFile(out));
+  std::istringstream line(slurp(out));
   pid_t pid = 0;
   std::string fd, rundir;
   line >> pid >> fd >> rundir;
@@ -493,7 +445,7 @@ TEST_F(PlatformExec, TheReadinessPipe) {
   EXPECT_EQ(nullptr, std::getenv("QLM_READY_FD"));  // the caller's environment is left alone
   EXPECT_EQ(0, kill(pid, SIGTERM));
   EXPECT_LE(32u, WinExec((dir_ / "closes.sh " + out).c_str(), SW_HIDE));
-  EXPECT_EQ(0, kill(std::atoi(ReadFile(out).c_str()), SIGTERM));
+  EXPECT_EQ(0, kill(std::atoi(slurp(out).c_str()), SIGTERM));
 
   EXPECT_EQ(kExecEndedFirst, WinExec((dir_ / "exits.sh").c_str(), SW_HIDE));
   EXPECT_EQ(2u, WinExec((dir_ / "missing").c_str(), SW_HIDE));
@@ -505,12 +457,12 @@ TEST_F(PlatformExec, ASecondServerWaitsForTheWindowOrTheLock) {
   // A second server, started while this one holds the lock; 0 when it gets `want`.
   const auto second = [](qlm::ServerLock want) {
     Pipe go;
-    const pid_t pid = Fork([&] {
+    const pid_t pid = forked([&] {
       qlm::ReleaseServerLock();  // the copy of the parent's descriptor
-      go.Take();
+      go.take();
       return qlm::AcquireServerLock("qlmrqmgr.lock", kTitle) == want ? 0 : 1;
     });
-    go.Put();
+    go.put();
     Sleep(50);  // it is waiting now (or soon)
     return pid;
   };
@@ -518,13 +470,13 @@ TEST_F(PlatformExec, ASecondServerWaitsForTheWindowOrTheLock) {
   pid_t child = second(qlm::ServerLock::OtherReady);
   HWND w = CreateWindowA(nullptr, kTitle);
   ASSERT_NE(nullptr, w);
-  EXPECT_EQ(0, ExitStatus(child));
+  EXPECT_EQ(0, exitStatus(child));
   DestroyWindow(w);
 
   // A server that ends lets the lock go without a window: the waiting one takes it.
   child = second(qlm::ServerLock::Acquired);
   qlm::ReleaseServerLock();
-  EXPECT_EQ(0, ExitStatus(child));
+  EXPECT_EQ(0, exitStatus(child));
   EXPECT_EQ(qlm::ServerLock::Acquired, qlm::AcquireServerLock("qlmrqmgr.lock", kTitle));
   qlm::ReleaseServerLock();
 }
@@ -559,7 +511,7 @@ TEST_F(PlatformRunDir, RefusesOpenForeignAndOverlongDirectories) {
   EXPECT_EQ(ENAMETOOLONG, refusal(dir_.path() + "/" + std::string(qlm::kMaxRunDirLength, 'x')));
   EXPECT_EQ(0, refusal(dir_ / "fresh/"));
   EXPECT_EQ(dir_ / "fresh", std::string(qlm::RunDirectory()));
-  EXPECT_EQ(0700u, Mode(dir_ / "fresh"));
+  EXPECT_EQ(0700u, modeOf(dir_ / "fresh"));
 }
 
 TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
@@ -568,32 +520,32 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
   const std::string base = dir_ / "quillmar";
   const std::string own = base + "/" + std::to_string(getpid());
   // Leftovers: one of a process that ended, one of a live process, one not named by a pid.
-  const pid_t gone = Fork([] { return 0; });
-  ExitStatus(gone);
+  const pid_t gone = forked([] { return 0; });
+  exitStatus(gone);
   const std::string dead = base + "/" + std::to_string(gone), live = base + "/" + std::to_string(getppid());
   for (const std::string &d : {base, dead, live, base + "/notes"}) ASSERT_EQ(0, mkdir(d.c_str(), 0700)) << d;
-  WriteFile(dead + "/REQMNGR." + std::to_string(gone) + ".1", "");
+  spit(dead + "/REQMNGR." + std::to_string(gone) + ".1", "");
 
   ASSERT_EQ(0, qlm::PrepareRunDir());
   EXPECT_EQ(own, std::string(qlm::RunDirectory()));
-  EXPECT_EQ(0700u, Mode(base));
-  EXPECT_EQ(0700u, Mode(own));
-  EXPECT_FALSE(Exists(dead));
-  EXPECT_TRUE(Exists(live));
-  EXPECT_TRUE(Exists(base + "/notes"));
+  EXPECT_EQ(0700u, modeOf(base));
+  EXPECT_EQ(0700u, modeOf(own));
+  EXPECT_FALSE(exists(dead));
+  EXPECT_TRUE(exists(live));
+  EXPECT_TRUE(exists(base + "/notes"));
 
   // The program started gets the directory in its environment; ours has none.
-  WriteFile(dir_ / "env.sh", "#!/bin/sh\necho \"$QLM_RUNDIR\" > \"$1\"\n", 0755);
+  spit(dir_ / "env.sh", "#!/bin/sh\necho \"$QLM_RUNDIR\" > \"$1\"\n", 0755);
   WinExec((dir_ / "env.sh " + dir_ / "env.out").c_str(), SW_HIDE);
-  EXPECT_TRUE(Eventually([&] { return !ReadFile(dir_ / "env.out").empty(); }));
-  EXPECT_EQ(own + "\n", ReadFile(dir_ / "env.out"));
+  EXPECT_TRUE(eventually([&] { return !slurp(dir_ / "env.out").empty(); }));
+  EXPECT_EQ(own + "\n", slurp(dir_ / "env.out"));
   EXPECT_EQ(nullptr, std::getenv("QLM_RUNDIR"));
 
   HWND w = CreateWindowA(nullptr, "W");  // files inside go with the directory
   qlm::RemoveRunDir();
   DestroyWindow(w);
-  EXPECT_FALSE(Exists(own));
-  EXPECT_TRUE(Exists(live));
+  EXPECT_FALSE(exists(own));
+  EXPECT_TRUE(exists(live));
   unsetenv("XDG_RUNTIME_DIR");
 }
 
@@ -606,7 +558,7 @@ TEST_F(PlatformRunDir, ALinkInPlaceOfTheBaseIsRefusedAndNothingBehindItIsSwept) 
   const std::string victim = dir_ / "victim", leftover = dir_ / "victim/999999";
   ASSERT_EQ(0, mkdir(victim.c_str(), 0700));
   ASSERT_EQ(0, mkdir(leftover.c_str(), 0700));
-  WriteFile(leftover + "/precious", "data");
+  spit(leftover + "/precious", "data");
   ASSERT_EQ(0, symlink(victim.c_str(), (dir_ / "quillmar").c_str()));
   for (bool foreign : {true, false}) {
     if (foreign && geteuid() != 0) continue;  // only root can give a link another owner
@@ -616,7 +568,7 @@ TEST_F(PlatformRunDir, ALinkInPlaceOfTheBaseIsRefusedAndNothingBehindItIsSwept) 
     EXPECT_EQ(nullptr, qlm::RunDirectory());
     EXPECT_EQ(EPERM, errno);
     EXPECT_EQ(-1, qlm::PrepareRunDir());
-    EXPECT_TRUE(Exists(leftover + "/precious")) << (foreign ? "foreign link" : "own link");
+    EXPECT_TRUE(exists(leftover + "/precious")) << (foreign ? "foreign link" : "own link");
   }
   // The same link as the run directory itself.
   setenv("QLM_RUNDIR", (dir_ / "quillmar").c_str(), 1);

@@ -7,8 +7,10 @@
 
 #include "interface/context_table.h"
 #include "interface/state.h"
-#include "rmil/cfrmil.h"
-#include "rmil/header.h"
+#include "interface/buffer.h"
+#include "interface/header.h"
+#include "rmil/codes.h"
+#include "test_support.h"
 
 using namespace qlm;
 using Bytes = std::vector<std::uint8_t>;
@@ -20,23 +22,17 @@ Bytes bytesOf(int from, int to) {
   return Bytes(p + from, p + to);
 }
 
-// Items of the built request as "id=value" strings, segment ends as "|".
+// Items of the built request as "id=value" strings.
 std::vector<std::string> items() {
-  rmil::Message &m = cfMessage();
   std::vector<std::string> out;
-  for (int pos = rmil::kHeaderSize; pos < m.length();) {
-    const std::uint8_t *p = m.data() + pos;
-    const int len = rmil::getI16(p);
-    const int id = rmil::getU16(p + 2);
-    out.push_back(id == rmil::kSegEnd ? "|" : std::to_string(id) + "=" + std::string(reinterpret_cast<const char *>(p + 4), len));
-    pos += 4 + len;
-  }
+  for (const test::Segment &s : test::decode(cfMessage().data(), cfMessage().length()))
+    for (const auto &[id, value] : s) out.push_back(std::to_string(id) + "=" + value);
   return out;
 }
 
 // A response placed in the library buffer, as if received.
 struct Response {
-  std::uint8_t storage[rmil::kBufSize];
+  std::uint8_t storage[wire::kBufSize];
   rmil::Message m{storage};
   Response() { m.clear(); }
   Response &item(std::uint16_t id, const std::string &v) { m.addRaw(id, v); return *this; }
@@ -93,16 +89,16 @@ TEST(Rmil, ItemThatEndsExactlyAtTheBufferEndFits) {
   cfRmilClear();
   std::string big(130, 'x');
   // Fill up to 3072 - 4 - 10 so that a 10-byte item ends exactly at 3072.
-  while (cfMessage().writePos() + 4 + 130 <= rmil::kBufSize - 14) ASSERT_EQ(cfAddItem(1, big.c_str(), 130), 0);
-  const int rest = rmil::kBufSize - cfMessage().writePos() - 4 - 14;
+  while (cfMessage().writePos() + 4 + 130 <= wire::kBufSize - 14) ASSERT_EQ(cfAddItem(1, big.c_str(), 130), 0);
+  const int rest = wire::kBufSize - cfMessage().writePos() - 4 - 14;
   ASSERT_EQ(cfAddItem(1, big.c_str(), static_cast<std::int16_t>(rest)), 0);
-  ASSERT_EQ(cfMessage().writePos(), rmil::kBufSize - 14);
+  ASSERT_EQ(cfMessage().writePos(), wire::kBufSize - 14);
   ifc().cfReturnCode = 0;
   EXPECT_EQ(cfAddItem(2, "ABCDEFGHIJK", 11), 12);  // one byte too many
   EXPECT_EQ(ifc().cfReturnCode, 20010);
-  EXPECT_EQ(cfGetRmilLength(), rmil::kBufSize - 14);
+  EXPECT_EQ(cfGetRmilLength(), wire::kBufSize - 14);
   EXPECT_EQ(cfAddItem(2, "ABCDEFGHIJ", 10), 0);
-  EXPECT_EQ(cfGetRmilLength(), rmil::kBufSize);
+  EXPECT_EQ(cfGetRmilLength(), wire::kBufSize);
   EXPECT_EQ(cfEndSegDlmt(), 12);
 }
 
@@ -209,45 +205,49 @@ class HeaderTest : public ::testing::Test {
 };
 
 TEST_F(HeaderTest, ContextRulesOfTheRequestIdentifier) {
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 104), 8);
-  EXPECT_EQ(ifc().cfReturnCode, 20080);
-  ASSERT_EQ(cfAddProjEntry(proj.c_str(), handle10("P1").c_str()), 0);
-  struct Case { std::int16_t id; int rc; int err; };
-  for (Case c : {Case{250, 8, 20050}, Case{254, 8, 20050}, Case{104, 8, 20060}, Case{352, 8, 20070},
-                 Case{558, 8, 20230}}) {
+  // Each row: the handles set on the project "Alpha" (none: not in the table), a
+  // request identifier, and the code and error number, or the items written.
+  const struct {
+    const char *handles;  // P project, A address book, M mailbox; "" not open
+    std::int16_t id;
+    int rc, error;
+    std::vector<std::string> items;
+  } cases[] = {
+      {"", 104, 8, 20080, {}},             // the project is not open
+      {"", 250, 0, 0, {"3000=250"}},       // opening it needs no context
+      {"P", 250, 8, 20050, {}},            // open already
+      {"P", 254, 8, 20050, {}},
+      {"P", 104, 8, 20060, {}},            // the address book is not open
+      {"P", 352, 8, 20070, {}},            // nor the mailbox
+      {"P", 558, 8, 20230, {}},            // nor the message system
+      {"P", 100, 0, 0, {"3000=100", "101=P1"}},  // opening an agent sends 101
+      {"P", 266, 0, 0, {"3000=266", "102=P1"}},
+      {"P", 258, 0, 0, {"3000=258"}},      // the project list has no context
+      {"PA", 104, 0, 0, {"3000=104", "102=AB"}},
+      {"PA", 100, 8, 20090, {}},           // open already
+      {"PM", 350, 8, 20100, {}},
+      {"PA", 252, 4, 20160, {}},           // closing with the address book open: a warning
+      {"PM", 252, 4, 20150, {}},
+  };
+  for (const auto &c : cases) {
+    cfClearProjTable();
     cfRmilClear();
     ifc().cfReturnCode = 0;
-    EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), c.id), c.rc) << c.id;
-    EXPECT_EQ(ifc().cfReturnCode, c.err) << c.id;
+    if (*c.handles) {
+      ASSERT_EQ(cfAddProjEntry(proj.c_str(), handle10("P1").c_str()), 0);
+    }
+    if (std::strchr(c.handles, 'A')) {
+      ASSERT_EQ(cfModProjEntry(name20("ALPHA").c_str(), kSelAdbk, handle10("AB").c_str()), 0);
+    }
+    if (std::strchr(c.handles, 'M')) {
+      ASSERT_EQ(cfModProjEntry(proj.c_str(), kSelMbox, handle10("MB").c_str()), 0);
+    }
+    EXPECT_EQ(cfAddRequestIDandHandle(c.id == 258 ? nullptr : proj.c_str(), c.id), c.rc) << c.handles << c.id;
+    EXPECT_EQ(ifc().cfReturnCode, c.error) << c.handles << c.id;
+    if (c.rc == 0) {
+      EXPECT_EQ(items(), c.items) << c.handles << c.id;
+    }
   }
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 100), 0);
-  EXPECT_EQ(items(), (std::vector<std::string>{"3000=100", "101=P1"}));
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 266), 0);
-  EXPECT_EQ(items(), (std::vector<std::string>{"3000=266", "102=P1"}));
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(nullptr, 258), 0);  // list projects: no context
-  EXPECT_EQ(items(), (std::vector<std::string>{"3000=258"}));
-
-  ASSERT_EQ(cfModProjEntry(name20("ALPHA").c_str(), kSelAdbk, handle10("AB").c_str()), 0);
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 104), 0);
-  EXPECT_EQ(items(), (std::vector<std::string>{"3000=104", "102=AB"}));
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 100), 8);
-  EXPECT_EQ(ifc().cfReturnCode, 20090);
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 252), 4);
-  EXPECT_EQ(ifc().cfReturnCode, 20160);
-  ASSERT_EQ(cfModProjEntry(proj.c_str(), kSelAdbk, handle10("").c_str()), 0);
-  ASSERT_EQ(cfModProjEntry(proj.c_str(), kSelMbox, handle10("MB").c_str()), 0);
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 252), 4);
-  EXPECT_EQ(ifc().cfReturnCode, 20150);
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestIDandHandle(proj.c_str(), 350), 8);
-  EXPECT_EQ(ifc().cfReturnCode, 20100);
 }
 
 TEST_F(HeaderTest, ReferenceFlagAndRelationItems) {
@@ -292,10 +292,10 @@ TEST_F(HeaderTest, ListQualifierPagingAndCodes) {
   cfRmilClear();
   EXPECT_EQ(cfAddRequestQualifier(qual("1", "2", "=>", "Smith", 'd').c_str()), 0);
   EXPECT_EQ(items(), (std::vector<std::string>{"131=1", "132=2", "126=Smith", "127=10013", "129=10018"}));
-  EXPECT_EQ(operatorCode("<>"), 10014);
-  EXPECT_EQ(operatorCode(">="), 10015);
-  EXPECT_EQ(operatorCode("< "), 10012);
-  EXPECT_EQ(sortOrderCode('a'), 10017);
+  EXPECT_EQ(rmil::operatorCode("<>"), 10014);
+  EXPECT_EQ(rmil::operatorCode(">="), 10015);
+  EXPECT_EQ(rmil::operatorCode("< "), 10012);
+  EXPECT_EQ(rmil::sortOrderCode('a'), 10017);
 
   std::string small = name20("P") + "00002" + "00010";
   cfRmilClear();
@@ -308,60 +308,49 @@ TEST_F(HeaderTest, ResponseHeaderChecksAndTableUpdates) {
   cfRmilClear();
   cfMessage().received(10);
   EXPECT_EQ(cfGetHeader(proj.c_str(), &code, 251), 12);  // empty buffer
-
-  Response open;
-  open.item(3001, "251").item(100, "41").item(102, "PH").item(103, "0").item(555, "x").end();
-  open.deliver();
-  ASSERT_EQ(cfGetHeader(proj.c_str(), &code, 251), 0);
-  EXPECT_EQ(code, 0);
-  ProjEntry e{};
-  ASSERT_EQ(cfGetProjEntry(name20("alpha").c_str(), &e), 1);
-  EXPECT_EQ(std::string(e.projHandle, 10), handle10("PH"));
-
-  Response stale;  // the previous request's reference
-  stale.item(3001, "101").item(100, "40").item(102, "AB").item(103, "0").end();
-  stale.deliver();
-  EXPECT_EQ(cfGetHeader(proj.c_str(), &code, 101), 12);
-  EXPECT_EQ(ifc().cfReturnCode, 20010);
-  Response wrongId;
-  wrongId.item(3001, "103").item(100, "41").item(103, "0").end();
-  wrongId.deliver();
-  EXPECT_EQ(cfGetHeader(proj.c_str(), &code, 101), 12);
-  Response failed;  // non-zero return code: no table change
-  failed.item(3001, "101").item(100, "41").item(102, "AB").item(103, "16").end();
-  failed.deliver();
-  ASSERT_EQ(cfGetHeader(proj.c_str(), &code, 101), 0);
-  EXPECT_EQ(code, 16);
-  ASSERT_EQ(cfGetProjEntry(proj.c_str(), &e), 1);
-  EXPECT_FALSE(handleSet(e.adbkHandle));
-
-  Response adbk;  // a handle longer than 10 bytes is cut at 10
-  adbk.item(3001, "101").item(100, "41").item(102, "ABCDEFGHIJKLMN").item(103, "0").end();
-  adbk.item(9983, "105").end();
-  adbk.deliver();
-  ASSERT_EQ(cfGetHeader(proj.c_str(), &code, 101), 0);
-  EXPECT_EQ(cfMessage().cursor().segNo, 2);  // left on segment 2
-  ASSERT_EQ(cfGetProjEntry(proj.c_str(), &e), 1);
-  EXPECT_EQ(std::string(e.adbkHandle, 10), "ABCDEFGHIJ");
-  EXPECT_EQ(std::string(e.projHandle, 10), handle10("PH"));
-
-  Response closed;
-  closed.item(3001, "103").item(100, "41").item(103, "0").end();
-  closed.deliver();
-  ASSERT_EQ(cfGetHeader(proj.c_str(), &code, 103), 0);
-  ASSERT_EQ(cfGetProjEntry(proj.c_str(), &e), 1);
-  EXPECT_FALSE(handleSet(e.adbkHandle));
-
-  Response del;
-  del.item(3001, "257").item(100, "41").item(103, "0").end();
-  del.deliver();
-  ASSERT_EQ(cfGetHeader(proj.c_str(), &code, 257), 0);
-  EXPECT_EQ(cfGetProjEntry(proj.c_str(), &e), 0);
-
-  Response noEnd;  // a header without its segment end never loops or overreads
-  noEnd.item(3001, "251").item(100, "41");
-  noEnd.deliver();
-  EXPECT_EQ(cfGetHeader(proj.c_str(), &code, 251), 12);
+  // In order: each response header read for `expected`, the result and code, and the
+  // project's handles in the table afterwards ("-": the project is not in it).
+  const struct {
+    std::vector<std::pair<int, std::string>> items;
+    bool ended;  // the header's segment end is there
+    std::uint16_t expected;
+    int rc, code;
+    const char *handles;  // project handle, address book handle
+  } cases[] = {
+      {{{3001, "251"}, {100, "41"}, {102, "PH"}, {103, "0"}, {555, "x"}}, true, 251, 0, 0, "PH/"},  // opened
+      {{{3001, "101"}, {100, "40"}, {102, "AB"}, {103, "0"}}, true, 101, 12, 0, "PH/"},  // the previous request's
+      {{{3001, "103"}, {100, "41"}, {103, "0"}}, true, 101, 12, 0, "PH/"},               // another response
+      {{{3001, "101"}, {100, "41"}, {102, "AB"}, {103, "16"}}, true, 101, 0, 16, "PH/"},  // failed: no change
+      {{{3001, "101"}, {100, "41"}, {102, "ABCDEFGHIJKLMN"}, {103, "0"}}, true, 101, 0, 0, "PH/ABCDEFGHIJ"},  // cut at 10
+      {{{3001, "103"}, {100, "41"}, {103, "0"}}, true, 103, 0, 0, "PH/"},                // closed
+      {{{3001, "251"}, {100, "41"}}, false, 251, 12, 0, "PH/"},  // never reads past the data
+      {{{3001, "257"}, {100, "41"}, {103, "0"}}, true, 257, 0, 0, "-"},                 // deleted
+  };
+  for (const auto &c : cases) {
+    Response r;
+    for (const auto &[id, v] : c.items) r.item(static_cast<std::uint16_t>(id), v);
+    if (c.ended) r.end().item(9983, "105").end();
+    r.deliver();
+    ifc().cfReturnCode = 0;
+    code = 99;
+    ASSERT_EQ(cfGetHeader(proj.c_str(), &code, c.expected), c.rc) << c.expected;
+    if (c.rc == 12) {
+      EXPECT_EQ(ifc().cfReturnCode, 20010);
+    }
+    if (c.rc == 0) {
+      EXPECT_EQ(code, c.code);
+    }
+    if (c.rc == 0) {
+      EXPECT_EQ(cfMessage().cursor().segNo, 2);  // left on segment 2
+    }
+    ProjEntry e{};
+    const bool found = cfGetProjEntry(name20("alpha").c_str(), &e) == 1;
+    EXPECT_EQ(found ? std::string(e.projHandle, strnlen(e.projHandle, 10)) + "/" +
+                          std::string(e.adbkHandle, strnlen(e.adbkHandle, 10))
+                    : "-",
+              c.handles)
+        << c.expected;
+  }
 }
 
 TEST(ContextTable, CaseInsensitiveLookupModifyAndDelete) {

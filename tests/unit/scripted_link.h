@@ -19,15 +19,12 @@
 #include "interface/context_table.h"
 #include "interface/exchange.h"
 #include "interface/state.h"
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 #include "records.h"
 #include "rmil/message.h"
+#include "test_support.h"
 
 namespace qlm::test {
-
-using Item = std::pair<int, std::string>;
-using Segment = std::vector<Item>;
-using Segments = std::vector<Segment>;
 
 // A reply: the header items are written by the link (3001, 100, 102, 103).
 struct Reply {
@@ -47,20 +44,6 @@ struct ScriptedLink {
   static inline int receives = 0;
   static inline int lateBy = 0;  // empty waits before a queued reply is delivered
 
-  static Segments decode(const std::uint8_t *p, int length) {
-    Segments out(1);
-    for (int pos = rmil::kHeaderSize; pos + 4 <= length;) {
-      const int len = rmil::getI16(p + pos);
-      const int id = rmil::getU16(p + pos + 2);
-      if (id == rmil::kSegEnd)
-        out.emplace_back();
-      else
-        out.back().emplace_back(id, std::string(reinterpret_cast<const char *>(p + pos + 4), len));
-      pos += 4 + len;
-    }
-    if (out.back().empty()) out.pop_back();
-    return out;
-  }
   static int send(const void *data, int length) {
     sent.push_back(decode(static_cast<const std::uint8_t *>(data), length));
     return 0;
@@ -70,13 +53,13 @@ struct ScriptedLink {
     if (replies.empty() || lateBy-- > 0) return -7;
     Reply r = std::move(replies.front());
     replies.pop_front();
-    std::uint8_t storage[rmil::kBufSize];
+    std::uint8_t storage[wire::kBufSize];
     rmil::Message m(storage);
     m.clear();
-    m.addNumber(3001, r.responseId);
-    m.addNumber(100, ifc().requestRef);
-    if (!r.handle.empty()) m.addRaw(102, r.handle);
-    m.addNumber(103, r.returnCode);
+    m.addNumber(wire::kResponseId, r.responseId);
+    m.addNumber(wire::kReference, ifc().requestRef);
+    if (!r.handle.empty()) m.addRaw(wire::kHandle, r.handle);
+    m.addNumber(wire::kReturnCode, r.returnCode);
     m.endSegment();
     for (const Segment &s : r.segments) {
       for (const Item &i : s) m.addRaw(static_cast<std::uint16_t>(i.first), i.second);
@@ -97,11 +80,8 @@ struct ScriptedLink {
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/qlmlibXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    std::filesystem::create_directory(root_ + "/bin");
-    setenv("QLM_ROOTDIR", root_.c_str(), 1);
+    std::filesystem::create_directory(root_ / "bin");
+    setenv("QLM_ROOTDIR", root_.path().c_str(), 1);
     closeTrace();
     ScriptedLink::sent.clear();
     ScriptedLink::replies.clear();
@@ -116,7 +96,6 @@ class LibraryTest : public ::testing::Test {
   }
   void TearDown() override {
     closeTrace();
-    std::filesystem::remove_all(root_);
     cfClearProjTable();
     ifc().interfaceOpen = 0;
     cfFreeBuffer();
@@ -151,8 +130,8 @@ class LibraryTest : public ::testing::Test {
     SetTrace(1);
     SetTrace(0);
   }
-  std::string traceFile() const { return root_ + "/bin/qlmc32.trc"; }
-  std::string root_;
+  std::string traceFile() const { return root_ / "bin/qlmc32.trc"; }
+  TempDir root_;
 };
 
 // "id=value" of a segment's items, for compact assertions.
@@ -184,21 +163,6 @@ inline Segment entry(int type, const char *key, Segment more = {}) {
 }
 // An error segment of a reply carrying this error number.
 inline Segment errorSegment(const char *number) { return {{9983, "40"}, {40, number}}; }
-// Qualifiers of project "Proj", from entry 1.
-inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10") {
-  auto q = inContext<QlmListQual>("Proj");
-  put(q.selectfield, select);
-  put(q.sortfield, sort);
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
-inline QlmSmallListQual smallQualifier(const char *num = "10") {
-  auto q = inContext<QlmSmallListQual>("Proj");
-  put(q.startentry, "1");
-  put(q.numentries, num);
-  return q;
-}
 // A list call with a qualifier of these keywords and numentries, counting into its argument.
 inline std::function<QlmRc(uint16_t *)> listing(QlmRc (*list)(char *, uint16_t *, char *), const char *select,
                                                 const char *sort, const char *num = "10") {

@@ -1,5 +1,4 @@
-// The library's one message buffer (3072 bytes, allocated at open) and the
-// cf* operations on it. Results: 0 success, 12 with last error 20010 (no room,
+// The library's one message buffer (allocated at open) and the cf* operations on it. Results: 0 success, 12 with last error 20010 (no room,
 // end of data) or 20020 (no buffer); readers return 1 for an item, 0 at a segment end.
 #pragma once
 #include <cstdint>
@@ -16,6 +15,7 @@ void cfFreeBuffer();
 bool cfBufferAllocated();
 
 int cfAddItem(std::uint16_t nameId, const char *value, std::int16_t width);
+int cfAddNumber(std::uint16_t nameId, long value);  // the number in decimal
 int cfAddNameID(std::int16_t nameId);
 int cfEndSegDlmt();
 

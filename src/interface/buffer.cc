@@ -1,4 +1,4 @@
-#include "rmil/cfrmil.h"
+#include "interface/buffer.h"
 
 #include <cstring>
 
@@ -14,7 +14,7 @@ constexpr const char *kMod = "cfrmil";
 std::uint8_t *g_buffer = nullptr;
 // Until the interface opens, the message works on a zeroed static area so
 // that nothing ever reads through a null buffer.
-std::uint8_t g_idle[rmil::kBufSize];
+std::uint8_t g_idle[wire::kBufSize];
 rmil::Message g_message(g_idle);
 }  // namespace
 
@@ -22,15 +22,11 @@ rmil::Message &cfMessage() { return g_message; }
 bool cfBufferAllocated() { return g_buffer != nullptr; }
 
 int cfRmilInit() {
-  QLM_TRACE_ENTRY(kMod, "cfRmilInit");
-  int rc = kRcOk;
-  if (g_buffer == nullptr && GetBuf(&g_buffer, rmil::kBufSize) != 0) rc = fail(kErrNoMemory, kRcFailed);
-  if (rc == kRcOk) {
-    g_message = rmil::Message(g_buffer);
-    g_message.clear();
-  }
-  QLM_TRACE_EXIT(kMod, "cfRmilInit", rc);
-  return rc;
+  TraceScope trace(kMod, "cfRmilInit");
+  if (g_buffer == nullptr && GetBuf(&g_buffer, wire::kBufSize) != 0) return trace.result(fail(kErrNoMemory, kRcFailed));
+  g_message = rmil::Message(g_buffer);
+  g_message.clear();
+  return kRcOk;
 }
 
 void cfRmilClear() { g_message.clear(); }
@@ -43,6 +39,10 @@ void cfFreeBuffer() {
 
 int cfAddItem(std::uint16_t nameId, const char *value, std::int16_t width) {
   return g_message.addItem(nameId, value, width) ? kRcOk : fail(kErrMalformed, kRcFailed);
+}
+
+int cfAddNumber(std::uint16_t nameId, long value) {
+  return g_message.addNumber(nameId, value) ? kRcOk : fail(kErrMalformed, kRcFailed);
 }
 
 int cfAddNameID(std::int16_t nameId) {

@@ -1,0 +1,64 @@
+// The frames of a conversation, each one SOCK_SEQPACKET packet, as both ends write
+// and read them. Integers little-endian, reserved bytes 0, names NUL-padded:
+//
+//   CONNECT        32 bytes  u32 kind; service (9); topic (9); 2 reserved; u32 pid; u32 instance
+//   CONNECT_REPLY   8 bytes  u32 kind; u32 1 accepted, 0 refused
+//   POKE       24 + L bytes  u32 kind; u32 format; item (9); 3 reserved; u32 L; L data bytes
+//   ACK             8 bytes  u32 kind; u32 status (DDE_FACK, DDE_FBUSY or 0)
+//   EXECUTE     8 + L bytes  u32 kind; u32 L; L command bytes
+//
+// encode() gives a frame's bytes; decode() takes a frame of its kind and says whether
+// it holds together (its size, and the length fields against it).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qlm::platform {
+
+using Frame = std::vector<std::uint8_t>;
+using FrameView = std::span<const std::uint8_t>;
+
+enum FrameKind : std::uint32_t { kConnect = 1, kConnectReply = 2, kPoke = 3, kAck = 4, kExecute = 5 };
+inline constexpr std::size_t kMaxName = 8;  // characters of a service, topic or item name
+
+// The kind of a frame of at least `minimum` bytes, else 0.
+std::uint32_t KindOf(FrameView f, std::size_t minimum = 4);
+
+struct ConnectFrame {
+  std::string service, topic;  // as written (the reader does not change their case)
+  std::uint32_t pid = 0, instance = 0;
+  Frame encode() const;
+  static bool decode(FrameView f, ConnectFrame *out);
+};
+
+struct ConnectReplyFrame {
+  bool accepted = false;
+  Frame encode() const;
+  static bool decode(FrameView f, ConnectReplyFrame *out);
+};
+
+// POKE and EXECUTE: a transaction of a client. Its data is a view into the frame.
+struct PokeFrame {
+  std::uint32_t format = 0;
+  std::string item;
+  FrameView data;
+  Frame encode() const;
+  static bool decode(FrameView f, PokeFrame *out);
+};
+
+struct ExecuteFrame {
+  FrameView command;
+  Frame encode() const;
+  static bool decode(FrameView f, ExecuteFrame *out);
+};
+
+struct AckFrame {
+  std::uint32_t status = 0;
+  Frame encode() const;
+  static bool decode(FrameView f, AckFrame *out);
+};
+
+}  // namespace qlm::platform

@@ -1,0 +1,25 @@
+// Byte order of the wire: every integer that the RMIL messages, the ICC messages
+// and the conversation frames carry is little-endian. The one place that knows it.
+#pragma once
+#include <cstdint>
+
+namespace qlm::wire {
+
+inline void putU16(std::uint8_t *p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline std::uint16_t getU16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+inline void putI16(std::uint8_t *p, std::int16_t v) { putU16(p, static_cast<std::uint16_t>(v)); }
+inline std::int16_t getI16(const std::uint8_t *p) { return static_cast<std::int16_t>(getU16(p)); }
+
+inline void putU32(std::uint8_t *p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint32_t getU32(const std::uint8_t *p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace qlm::wire

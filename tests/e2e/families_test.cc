@@ -1,0 +1,330 @@
+// Every family's requests through the library against the real Request Manager:
+// what the library sends is what the server reads, and what it answers is what the
+// readers take, records and lists (over several messages, walked by entry size).
+// What the server stores, computes and refuses is tested in rqmgr/, the bytes and
+// the readers in tests/unit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "installation.h"
+#include "network_app.h"
+#include "qlmc32.h"
+#include "store.h"
+
+using namespace qlm::test;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class FamiliesE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(QlmOpenCInterface(), 0u);
+    auto p = blankRecord<QlmProj>();
+    put(p.projname, "Fam");
+    ASSERT_EQ(QlmAddProj(raw(&p), nullptr), 0u);
+    auto ctx = req<QlmContextName>();
+    ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+    ASSERT_EQ(QlmOpenMbox(raw(&ctx)), 0u);
+  }
+  void TearDown() override { QlmCloseCInterface(); }
+
+  template <class R>
+  static R req() {
+    return inContext<R>("Fam");
+  }
+  static char *name(const char *n) {
+    static char field[4][20];
+    static int next = 0;
+    char *f = field[next++ % 4];
+    putField(f, 20, n);
+    return f;
+  }
+  static QlmRc relate(QlmRc (*call)(char *), const char *container, const char *member) {
+    auto a = req<QlmAssignReq>();
+    put(a.container, container);
+    put(a.member, member);
+    return call(raw(&a));
+  }
+  // The key (`width` bytes at `at`) of each entry a list call puts into an area,
+  // walked by `sizeOf` (mixed lists, "S:name"/"R:name") or by `size` (one kind).
+  static Names walk(const std::function<QlmRc(uint16_t *, char *)> &list, QlmRc (*sizeOf)(char) = nullptr,
+                    std::size_t size = 0, std::size_t at = 0, std::size_t width = 20) {
+    std::string a(200 * sizeof(QlmRecvRcptEntry), ' ');
+    uint16_t count = 0;
+    EXPECT_EQ(list(&count, a.data()), 0u);
+    Names out;
+    for (std::size_t i = 0, p = 0; i < count && p < a.size(); ++i, p += sizeOf ? sizeOf(a[p]) : size) {
+      std::string field = a.substr(p + at + (sizeOf ? 1 : 0), width);
+      field.erase(field.find_last_not_of(' ') + 1);
+      out.push_back(sizeOf ? a.substr(p, 1) + ":" + field : field);
+    }
+    return out;
+  }
+  Installation inst_;
+};
+
+}  // namespace
+
+TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
+  auto addr = req<QlmAddrReq>();
+  auto out = blankRecord<QlmAddr>();
+  for (const auto &[nick, last, city] : {std::tuple{"ada", "Lovelace", "London"}, {"grace", "Hopper", "Arlington"},
+                                        {"alan", "Turing", "Wilmslow"}}) {
+    put(addr.addr.nickname, nick);
+    put(addr.addr.lastname, last);
+    put(addr.addr.city, city);
+    out = blankRecord<QlmAddr>();
+    ASSERT_EQ(QlmAddAddr(raw(&addr), raw(&out)), 0u);
+    EXPECT_EQ(text(out.nickname) + "/" + text(out.city), std::string(nick) + "/" + city);
+  }
+  EXPECT_EQ(QlmAddAddr(raw(&addr), nullptr), 16u);  // keys are unique in the address book
+  EXPECT_EQ(explained(), "30007 An entry with that key already exists");
+  const auto addrs = [&](const char *select, const char *op, const char *value, const char *sort, const char *order) {
+    auto q = listQualifier(select, sort, "100", "Fam");
+    put(q.operator_, op);
+    put(q.selectvalue, value);
+    put(q.sortorder, order);
+    return walk([&](uint16_t *n, char *a) { return QlmListAddr(raw(&q), n, a); }, nullptr, sizeof(QlmAddr));
+  };
+  EXPECT_EQ(addrs("", "", "", "LASTNAME", "D"), (Names{"alan", "ada", "grace"}));
+  EXPECT_EQ(addrs("city", ">=", "B", "nickname", "A"), (Names{"ada", "alan"}));
+  put(addr.addr.nickname, "ada");
+  put(addr.addr.company, "Analytical Engines");
+  ASSERT_EQ(QlmReplaceAddr(raw(&addr), raw(&out)), 0u);
+  EXPECT_EQ(text(out.company), "Analytical Engines");
+  put(addr.addr.nickname, "alan");
+  ASSERT_EQ(QlmDeleteAddr(raw(&addr)), 0u);
+  EXPECT_EQ(QlmDeleteAddr(raw(&addr)), 16u);
+  EXPECT_EQ(explained(), "30006 The entry does not exist");
+
+  // Distribution lists and trading profiles with their members.
+  auto dl = req<QlmDistListReq>();
+  put(dl.distlist.name, "pioneers");
+  put(dl.distlist.description, "the first ones");
+  ASSERT_EQ(QlmAddDistList(raw(&dl), nullptr), 0u);
+  ASSERT_EQ(QlmReplaceDistList(raw(&dl), nullptr), 0u);
+  auto tp = req<QlmTradProfReq>();
+  put(tp.tradprof.name, "partners");
+  put(tp.tradprof.field145, "EDI");
+  auto tpOut = blankRecord<QlmTradProf>();
+  ASSERT_EQ(QlmAddTradProf(raw(&tp), raw(&tpOut)), 0u);
+  EXPECT_EQ(text(tpOut.field145), "EDI");
+  ASSERT_EQ(QlmReplaceTradProf(raw(&tp), nullptr), 0u);
+  ASSERT_EQ(relate(QlmAsgAddrToDistList, "pioneers", "ada"), 0u);
+  ASSERT_EQ(relate(QlmAsgAddrToDistList, "pioneers", "grace"), 0u);
+  ASSERT_EQ(relate(QlmAsgAddrToTradProf, "partners", "grace"), 0u);
+  ASSERT_EQ(relate(QlmAsgDistListToTradProf, "partners", "pioneers"), 0u);
+  auto sq = smallQualifier("10", "Fam");
+  const auto on = [&](QlmRc (*list)(char *, char *, uint16_t *, char *), const char *container, std::size_t size) {
+    return walk([&](uint16_t *n, char *a) { return list(name(container), raw(&sq), n, a); }, nullptr, size);
+  };
+  EXPECT_EQ(on(QlmListAddrsOnDistList, "pioneers", sizeof(QlmAddr)), (Names{"ada", "grace"}));
+  EXPECT_EQ(on(QlmListAddrsOnTradProf, "partners", sizeof(QlmAddr)), (Names{"grace"}));
+  EXPECT_EQ(on(QlmListDistListsOnTradProf, "partners", sizeof(QlmDistList)), (Names{"pioneers"}));
+  ASSERT_EQ(relate(QlmUsgAddrFromDistList, "pioneers", "ada"), 0u);
+  ASSERT_EQ(relate(QlmUsgAddrFromTradProf, "partners", "grace"), 0u);
+  ASSERT_EQ(relate(QlmUsgDistListFromTradProf, "partners", "pioneers"), 0u);
+  EXPECT_EQ(on(QlmListAddrsOnDistList, "pioneers", sizeof(QlmAddr)), (Names{"grace"}));
+  auto lq = listQualifier("", "description", "10", "Fam");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListDistList(raw(&lq), n, a); }, nullptr, sizeof(QlmDistList)),
+            (Names{"pioneers"}));
+  lq = listQualifier("", "", "10", "Fam");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListTradProf(raw(&lq), n, a); }, nullptr, sizeof(QlmTradProf)),
+            (Names{"partners"}));
+  for (QlmRc (*del)(char *) : {QlmDeleteDistList, QlmDeleteTradProf}) {
+    auto d = req<QlmDistListReq>();  // the key follows the context in both records
+    put(d.distlist.name, del == QlmDeleteDistList ? "pioneers" : "partners");
+    EXPECT_EQ(del(raw(&d)), 0u);
+  }
+
+  // A communication profile with the project on it, and a network logon.
+  auto cp = req<QlmCommProfReq>();
+  put(cp.commprof.profname, "dialup");
+  put(cp.commprof.field466, "Y");
+  put(cp.commprof.field821, "ATDT 555 0100");
+  auto cpOut = blankRecord<QlmCommProf>();
+  ASSERT_EQ(QlmAddCommProf(raw(&cp), raw(&cpOut)), 0u);
+  EXPECT_EQ(cpOut.field466[0], 'Y');
+  ASSERT_EQ(QlmReplaceCommProf(raw(&cp), nullptr), 0u);
+  auto pa = req<QlmProjAssignReq>();
+  put(pa.profname, "dialup");
+  auto paging = blankRecord<QlmPaging>();
+  put(paging.startentry, "1");
+  put(paging.numentries, "10");
+  const auto projects = [&] {
+    return walk([&](uint16_t *n, char *a) { return QlmListProjsOnCommProf(pa.profname, raw(&paging), n, a); },
+                nullptr, sizeof(QlmProjInfo));
+  };
+  ASSERT_EQ(QlmAsgProjToCommProf(raw(&pa)), 0u);
+  EXPECT_EQ(projects(), (Names{"Fam"}));
+  ASSERT_EQ(QlmUsgProjFromCommProf(raw(&pa)), 0u);
+  EXPECT_TRUE(projects().empty());
+  lq = listQualifier("", "", "10", "Fam");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListCommProf(raw(&lq), n, a); }, nullptr, sizeof(QlmCommProf)),
+            (Names{"dialup"}));
+  ASSERT_EQ(QlmDeleteCommProf(raw(&cp)), 0u);
+  auto lr = req<QlmVnLogonReq>();
+  put(lr.logonid, "LOGON1");
+  put(lr.mailboxid, "MBX-1");
+  put(lr.field474, "secret");
+  put(lr.field476, "primary logon");
+  auto logon = blankRecord<QlmVnLogon>();
+  ASSERT_EQ(QlmAddVnLogon(raw(&lr), raw(&logon)), 0u);
+  EXPECT_EQ(text(logon.logonid) + "/" + text(logon.field476), "LOGON1/primary logon");
+  ASSERT_EQ(QlmReplaceVnLogon(raw(&lr), nullptr), 0u);
+  lq = listQualifier("mailboxid", "", "5", "Fam");
+  put(lq.selectvalue, "MBX-1");
+  const auto logons = [&] {
+    return walk([&](uint16_t *n, char *a) { return QlmListVnLogon(raw(&lq), n, a); }, nullptr, sizeof(QlmVnLogon), 0,
+                sizeof(QlmVnLogon::logonid));
+  };
+  EXPECT_EQ(logons(), (Names{"LOGON1"}));
+  ASSERT_EQ(QlmDeleteVnLogon(raw(&lr)), 0u);
+  EXPECT_TRUE(logons().empty());
+}
+
+TEST_F(FamiliesE2E, ListOf65535AddressesArrivesWholeAndInOrder) {
+  constexpr int kCount = 65535;
+  {
+    // Seed the address book straight into the database (adding them one request
+    // at a time would only measure the disk's flushes).
+    qlm::rqmgr::Store store(inst_.store());
+    qlm::rqmgr::Store::Transaction txn(store, true);
+    const auto project = store.find(qlm::rqmgr::kInstallation, 451, "Fam");
+    ASSERT_TRUE(project.has_value());
+    const std::string stamp = qlm::rqmgr::Store::now();
+    for (int i = 0; i < kCount; ++i) {
+      char nick[16];
+      std::snprintf(nick, sizeof nick, "n%05d", i);
+      store.add(project->id, 105, nick, {{111, "City"}}, stamp);
+    }
+    txn.commit();
+  }
+  std::vector<QlmAddr> all(kCount + 1);
+  blankRecord(raw(all.data()), static_cast<int>(all.size() * sizeof(QlmAddr)));
+  std::memset(&all[kCount], '#', sizeof(QlmAddr));
+  auto q = listQualifier("", "nickname", "65535", "Fam");
+  uint16_t count = 0;
+  ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
+  ASSERT_EQ(count, kCount);
+  bool ordered = true;
+  for (int i = 0; i < kCount && ordered; ++i) {
+    char nick[16];
+    std::snprintf(nick, sizeof nick, "n%05d", i);
+    ordered = text(all[i].nickname) == nick && text(all[i].city) == "City";
+  }
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(all[kCount].nickname[0], '#');  // nothing past the area
+}
+
+TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
+  auto so = req<QlmSendOrdrReq>();
+  auto ro = req<QlmRecvOrdrReq>();
+  const std::string d(79, 'd');
+  put(so.sendordr.description, d.c_str());
+  put(ro.recvordr.description, d.c_str());
+  for (int i = 100; i < 140; ++i) {  // enough for several messages
+    put(so.sendordr.name, ("S" + std::to_string(i)).c_str());
+    ASSERT_EQ(QlmAddSendOrdr(raw(&so), nullptr), 0u);
+    put(ro.recvordr.name, ("R" + std::to_string(i)).c_str());
+    ASSERT_EQ(QlmAddRecvOrdr(raw(&ro), nullptr), 0u);
+  }
+  auto q = listQualifier("", "", "100", "Fam");
+  const auto shelf = [&] {
+    return walk([&](uint16_t *n, char *a) { return QlmListOrdrsOnOrdrShlf(raw(&q), n, a); }, QlmSizeOfOrdr);
+  };
+  Names names = shelf();
+  ASSERT_EQ(names.size(), 80u);
+  EXPECT_EQ(names[0] + names[39] + names[40] + names[79], "R:R100R:R139S:S100S:S139");
+  put(q.startentry, "39");
+  put(q.numentries, "4");
+  EXPECT_EQ(shelf(), (Names{"R:R138", "R:R139", "S:S100", "S:S101"}));
+  EXPECT_EQ(QlmAddSendOrdr(raw(&so), nullptr), 16u);
+  EXPECT_EQ(explained(), "30007 An entry with that key already exists");
+  // Replace sends its own layout; the answer comes back in the order record's.
+  auto rep = req<QlmSendOrdrReplaceReq>();
+  put(rep.name, "S100");
+  put(rep.field781, "/data/out/payments.txt");
+  auto out = blankRecord<QlmSendOrdr>();
+  ASSERT_EQ(QlmReplaceSendOrdr(raw(&rep), raw(&out)), 0u);
+  EXPECT_EQ(text(out.name) + "/" + text(out.field781), "S100//data/out/payments.txt");
+  auto rrep = req<QlmRecvOrdrReplaceReq>();
+  put(rrep.name, "R100");
+  ASSERT_EQ(QlmReplaceRecvOrdr(raw(&rrep), nullptr), 0u);
+  auto lq = listQualifier("", "name", "2", "Fam");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListSendOrdr(raw(&lq), n, a); }, nullptr, 500, 1),
+            (Names{"S100", "S101"}));
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListRecvOrdr(raw(&lq), n, a); }, nullptr, 348, 1),
+            (Names{"R100", "R101"}));
+
+  // Receipts: those of one send order, and the receipt shelf with both sizes side by side.
+  auto sr = req<QlmSendRcptReq>();
+  for (const auto &[rcpt, order] : {std::pair{"X-1", "S100"}, {"X-2", "S101"}, {"X-3", "S100"}}) {
+    put(sr.sendrcpt.name, rcpt);
+    put(sr.sendrcpt.ordername, order);
+    ASSERT_EQ(QlmAddSendRcpt(raw(&sr), nullptr), 0u);
+  }
+  auto rr = req<QlmRecvRcptReq>();
+  put(rr.recvrcpt.name, "Y-1");
+  ASSERT_EQ(QlmAddRecvRcpt(raw(&rr), nullptr), 0u);
+  auto sq = smallQualifier("100", "Fam");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListSendRcptsOnSendOrdr(name("S100"), raw(&sq), n, a); },
+                 QlmSizeOfRcpt),
+            (Names{"S:X-1", "S:X-3"}));
+  const auto receipts = [&] {
+    return walk([&](uint16_t *n, char *a) { return QlmListRcptsOnRcptShlf(raw(&sq), n, a); }, QlmSizeOfRcpt);
+  };
+  EXPECT_EQ(receipts(), (Names{"S:X-1", "S:X-2", "S:X-3", "R:Y-1"}));
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListSendRcpt(raw(&lq), n, a); }, nullptr, 317, 1),
+            (Names{"X-1", "X-2"}));
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListRecvRcpt(raw(&lq), n, a); }, nullptr, 725, 1),
+            (Names{"Y-1"}));
+
+  // Drop boxes and the orders of one (a mixed list beside the drop box list).
+  auto box = req<QlmDropBoxReq>();
+  for (const char *n : {"NIGHTLY", "WEEKLY"}) {
+    put(box.name, n);
+    ASSERT_EQ(QlmAddDropBox(raw(&box), nullptr), 0u);
+  }
+  ASSERT_EQ(QlmReplaceDropBox(raw(&box), nullptr), 0u);
+  ASSERT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "S101"), 0u);
+  ASSERT_EQ(relate(QlmAsgRecvOrdrToDropBox, "NIGHTLY", "R102"), 0u);
+  ASSERT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "S102"), 0u);
+  EXPECT_EQ(relate(QlmAsgSendOrdrToDropBox, "NIGHTLY", "R103"), 16u);  // a receive order
+  EXPECT_EQ(explained(), "30009 The member is not in the address book or mailbox");
+  auto bq = listQualifier("", "NAME", "5", "Fam");
+  put(bq.sortorder, "D");
+  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListDropBox(raw(&bq), n, a); }, nullptr, sizeof(QlmDropBox)),
+            (Names{"WEEKLY", "NIGHTLY"}));
+  const auto onBox = [&](const char *b) {
+    return walk([&](uint16_t *n, char *a) { return QlmListOrdrsOnDropBox(name(b), raw(&sq), n, a); }, QlmSizeOfOrdr);
+  };
+  EXPECT_EQ(onBox("NIGHTLY"), (Names{"R:R102", "S:S101", "S:S102"}));
+  EXPECT_TRUE(onBox("WEEKLY").empty());
+  ASSERT_EQ(relate(QlmUsgSendOrdrFromDropBox, "NIGHTLY", "S101"), 0u);
+  ASSERT_EQ(relate(QlmUsgRecvOrdrFromDropBox, "NIGHTLY", "R102"), 0u);
+  EXPECT_EQ(onBox("NIGHTLY"), (Names{"S:S102"}));
+  auto boxDel = req<QlmDropBoxDeleteReq>();
+  put(boxDel.name, "WEEKLY");
+  ASSERT_EQ(QlmDeleteDropBox(raw(&boxDel)), 0u);
+
+  // Deletes: an order of each kind, then the shelves empty what is left.
+  auto del = req<QlmOrdrDeleteReq>();
+  put(del.name, "S139");
+  ASSERT_EQ(QlmDeleteSendOrdr(raw(&del)), 0u);
+  put(del.name, "R139");
+  ASSERT_EQ(QlmDeleteRecvOrdr(raw(&del)), 0u);
+  auto shelfReq = req<QlmShlfReq>();
+  ASSERT_EQ(QlmDeleteOrdrShlf(raw(&shelfReq)), 0u);
+  ASSERT_EQ(QlmDeleteRcptShlf(raw(&shelfReq)), 0u);
+  put(q.startentry, "1");
+  EXPECT_TRUE(shelf().empty());
+  EXPECT_TRUE(receipts().empty());
+}
