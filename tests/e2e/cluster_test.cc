@@ -41,6 +41,15 @@ std::string secondRoot(const Installation &inst) {
   return root;
 }
 
+// Opens `project` (which exists) and its address book.
+QlmRc openBook(const char *project) {
+  auto open = blankRecord<QlmProjOpen>();
+  put(open.context, project);
+  auto ctx = inContext<QlmContextName>(project);
+  if (const QlmRc rc = QlmOpenProj(raw(&open), nullptr); rc != 0) return rc;
+  return QlmOpenAdbk(raw(&ctx));
+}
+
 QlmRc addAddress(const std::string &nick, const std::string &city, std::string *echoed) {
   auto r = inContext<QlmAddrReq>("Shared");
   put(r.addr.nickname, nick.c_str());
@@ -57,11 +66,7 @@ QlmRc addAddress(const std::string &nick, const std::string &city, std::string *
 int work(int i, const std::string &exchange, std::ofstream &out) {
   NetApp me("P" + std::to_string(i), "L" + std::to_string(i), "MB" + std::to_string(i));
   if (me.openAll() != 0) return 2;
-  auto shared = blankRecord<QlmProjOpen>();
-  put(shared.context, "Shared");
-  if (QlmOpenProj(raw(&shared), nullptr) != 0) return 3;
-  auto ctx = inContext<QlmContextName>("Shared");
-  if (QlmOpenAdbk(raw(&ctx)) != 0) return 4;
+  if (openBook("Shared") != 0) return 3;
   std::string echoed;
   for (int k = 0; k < kOwn; ++k) {  // its own addresses, added, replaced and put on the list
     const std::string nick = "a" + std::to_string(i) + "-" + std::to_string(k);
@@ -180,11 +185,7 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
 
   // The address book holds every address once, with its last value, all on the list.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
-  auto open = blankRecord<QlmProjOpen>();
-  put(open.context, "Shared");
-  ASSERT_EQ(QlmOpenProj(raw(&open), nullptr), 0u);
-  auto ctx = inContext<QlmContextName>("Shared");
-  ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+  ASSERT_EQ(openBook("Shared"), 0u);
   auto q = inContext<QlmListQual>("Shared");
   put(q.startentry, "1");
   put(q.numentries, "5000");
@@ -252,10 +253,7 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
     for (int k = 0; k < 100000 && !fs::exists(stop); ++k) {
       if (!open) {
         QlmCloseCInterface();
-        auto o = blankRecord<QlmProjOpen>();
-        put(o.context, "Busy");
-        auto c = inContext<QlmContextName>("Busy");
-        open = QlmOpenCInterface() == 0 && QlmOpenProj(raw(&o), nullptr) == 0 && QlmOpenAdbk(raw(&c)) == 0;
+        open = QlmOpenCInterface() == 0 && openBook("Busy") == 0;
         if (!open) {
           usleep(50 * 1000);
           --k;
@@ -289,9 +287,7 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
   ASSERT_GT(ackedLines(), before + 2) << "the application never got through again";
   setenv("QLM_RUNDIR", inst.newRunDir("check").c_str(), 1);  // a Request Manager of its own
   ASSERT_EQ(QlmOpenCInterface(), 0u);
-  auto busy = blankRecord<QlmProjOpen>();
-  put(busy.context, "Busy");
-  ASSERT_EQ(QlmOpenProj(raw(&busy), nullptr), 0u);
+  ASSERT_EQ(openBook("Busy"), 0u);
   auto del = blankRecord<QlmProj>();
   put(del.projname, "Busy");
   EXPECT_EQ(QlmDeleteProj(raw(&del)), 16u) << "a project open in the other application was deleted";
@@ -308,10 +304,7 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
 
   // Every acknowledged address is there.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
-  auto o = blankRecord<QlmProjOpen>();
-  put(o.context, "Busy");
-  ASSERT_EQ(QlmOpenProj(raw(&o), nullptr), 0u);
-  ASSERT_EQ(QlmOpenAdbk(raw(&ctx)), 0u);
+  ASSERT_EQ(openBook("Busy"), 0u);
   std::set<std::string> there;
   for (uint16_t count = 1000; count == 1000;) {  // page by page
     auto q = inContext<QlmListQual>("Busy");
