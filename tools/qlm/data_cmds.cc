@@ -363,59 +363,48 @@ bool SqliteOnly(const Installation &in, const char *command) {
 
 }  // namespace
 
-int Backup(const Args &args) {
-  Parsed p;
-  if (!ParseArgs(args, {}, {}, p, "backup")) return 2;
-  if (p.operands.size() != 1) {
-    std::fputs("Usage: qlm backup FILE\n", stderr);
-    return 2;
-  }
-  Installation in;
-  if (!NeedInstallation(in, "backup") || !SqliteOnly(in, "backup")) return 1;
-  if (!Exists(in.store)) {
-    std::fprintf(stderr, "qlm backup: there is no database at %s\n", in.store.c_str());
-    return 1;
-  }
-  const std::string file = p.operands[0];
-  if (Exists(file)) {
-    std::fprintf(stderr, "qlm backup: %s exists already\n", file.c_str());
-    return 1;
-  }
-  std::string error;
-  if (!CopyDatabase(in.store, file, "backing up", error) ||
-      !CopyBodies(in.dataDir + "/messages", file + ".messages", error)) {
-    std::fprintf(stderr, "qlm backup: %s\n", error.c_str());
-    return 1;
-  }
-  std::fprintf(stderr, "qlm backup: %s copied to %s\n", in.store.c_str(), file.c_str());
-  return 0;
-}
+namespace {
 
-int Restore(const Args &args) {
+// qlm backup (the installation's database and message bodies into FILE and
+// FILE.messages/, which must not exist yet) and qlm restore (the other way; the
+// installation's database is made when missing).
+int CopyCommand(const Args &args, const char *command, bool restoring) {
   Parsed p;
-  if (!ParseArgs(args, {}, {}, p, "restore")) return 2;
+  if (!ParseArgs(args, {}, {}, p, command)) return 2;
   if (p.operands.size() != 1) {
-    std::fputs("Usage: qlm restore FILE\n", stderr);
+    std::fprintf(stderr, "Usage: qlm %s FILE\n", command);
     return 2;
   }
   Installation in;
-  if (!NeedInstallation(in, "restore") || !SqliteOnly(in, "restore")) return 1;
+  if (!NeedInstallation(in, command) || !SqliteOnly(in, command)) return 1;
   const std::string file = p.operands[0];
-  if (!Exists(file)) {
-    std::fprintf(stderr, "qlm restore: there is no %s\n", file.c_str());
+  const std::string &from = restoring ? file : in.store;
+  if (!Exists(from)) {
+    std::fprintf(stderr, "qlm %s: there is no %s\n", command, from.c_str());
+    return 1;
+  }
+  if (!restoring && Exists(file)) {
+    std::fprintf(stderr, "qlm %s: %s exists already\n", command, file.c_str());
     return 1;
   }
   std::error_code ec;
   fs::create_directories(in.dataDir, ec);
   ::chmod(in.dataDir.c_str(), 0700);
+  const std::string bodies = in.dataDir + "/messages", copiedBodies = file + ".messages";
   std::string error;
-  if (!CopyDatabase(file, in.store, "restoring", error) ||
-      !CopyBodies(file + ".messages", in.dataDir + "/messages", error)) {
-    std::fprintf(stderr, "qlm restore: %s\n", error.c_str());
+  if (!CopyDatabase(from, restoring ? in.store : file, restoring ? "restoring" : "backing up", error) ||
+      !CopyBodies(restoring ? copiedBodies : bodies, restoring ? bodies : copiedBodies, error)) {
+    std::fprintf(stderr, "qlm %s: %s\n", command, error.c_str());
     return 1;
   }
-  std::fprintf(stderr, "qlm restore: %s restored from %s\n", in.store.c_str(), file.c_str());
+  std::fprintf(stderr, "qlm %s: %s copied to %s\n", command, from.c_str(), (restoring ? in.store : file).c_str());
   return 0;
 }
+
+}  // namespace
+
+int Backup(const Args &args) { return CopyCommand(args, "backup", false); }
+
+int Restore(const Args &args) { return CopyCommand(args, "restore", true); }
 
 }  // namespace qlm::admin
