@@ -33,11 +33,15 @@ def main():
     name, section = lines[0].lstrip("% ").split()[:2]
     roff = ['.TH %s %s "" "qlmc32 %s" "Quillmar"' % (name.upper(), section, version)]
     para = []
+    section = [""]
 
     def flush():
         if para:
+            text = inline(" ".join(para))
+            if section[0] == "NAME":  # "name - what it is", as whatis and apropos read it
+                text = text.replace(" - ", " \\- ", 1)
             roff.append(".PP")
-            roff.append(inline(" ".join(para)))
+            roff.append(text)
             para.clear()
 
     i = 1
@@ -45,7 +49,8 @@ def main():
         line = lines[i]
         if line.startswith("# "):
             flush()
-            roff.append(".SH " + line[2:].upper())
+            section[0] = line[2:].upper()
+            roff.append(".SH " + section[0])
         elif line.startswith("@help "):
             flush()
             args = line.split()[1:]
