@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# qlm export then import into an empty data home gives back every entry, field,
+# A Request Manager run as a service outlives the closes of its applications, and
+# qlm status and stop find it. qlm export then import into an empty data home
+# gives back every entry, field,
 # assignment and counter exactly (JSON Lines and CSV, with bytes that need quoting
 # or escaping), and a Request Manager serves the imported data; qlm backup while an
 # application writes, then qlm restore, keeps every write acknowledged before the
@@ -13,6 +15,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 export HOME=$base XDG_DATA_HOME= XDG_STATE_HOME= XDG_RUNTIME_DIR= QLM_ROOTDIR=$base/root
 unset QLM_DATA_HOME QLM_RUNDIR QLM_STORE
 "$qlm" init "$QLM_ROOTDIR" >/dev/null
+mkdir -m 700 "$base/svc"
+QLM_RUNDIR=$base/svc "$QLM_ROOTDIR/bin/qlmrqmgr" --service 2>"$base/svc.log" &
+service=$!
+for i in $(seq 100); do grep -q "started as a service" "$base/svc.log" && break; sleep 0.1; done
+for run in 1 2; do QLM_RUNDIR=$base/svc timeout 20 "$hello" >/dev/null || fail "an application of the service"; done
+kill -0 $service || fail "the service ended with its application: $(cat "$base/svc.log")"
+QLM_RUNDIR=$base/svc "$qlm" status | grep -q "Request Manager $service (service)" || fail "qlm status does not show the service"
+QLM_RUNDIR=$base/svc "$qlm" stop $service | grep -q "$service .* ended" || fail "qlm stop did not end the service"
 "$daybook" >"$base/day1.txt" || fail "daybook: $(cat "$base/day1.txt")"
 # Values that JSON must escape and CSV must quote, and bytes above 127.
 printf '%s\n' \
