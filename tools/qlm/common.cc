@@ -1,4 +1,5 @@
 // What qlm's subcommands share (qlm.h).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,6 +87,11 @@ std::string DefaultErrorTexts() {
 
 std::string DefaultIni() {
   return FirstThere({ExeDir() + QLM_REL_ROOT "/quillmar.ini", std::string(QLM_SOURCE_DIR "/data/quillmar.ini")});
+}
+
+bool Exists(const std::string &path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool Parsed::has(const std::string &name) const {

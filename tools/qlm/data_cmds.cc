@@ -28,11 +28,6 @@ using rqmgr::Store;
 using rqmgr::StoreError;
 using rqmgr::Use;
 
-bool Exists(const std::string &p) {
-  struct stat st{};
-  return ::stat(p.c_str(), &st) == 0;
-}
-
 bool FormatOf(const Parsed &p, const char *command, Format &f) {
   const std::string v = p.get("format", "jsonl");
   if (v == "jsonl" || v == "json") f = Format::Jsonl;

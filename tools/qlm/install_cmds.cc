@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -32,11 +33,6 @@ bool IsDir(const std::string &p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool Exists(const std::string &p) {
-  struct stat st{};
-  return ::lstat(p.c_str(), &st) == 0;
-}
-
 bool MakeDirs(const std::string &dir, mode_t mode) {
   for (std::size_t s = dir.find('/', 1);; s = dir.find('/', s + 1)) {
     const std::string part = s == std::string::npos ? dir : dir.substr(0, s);
@@ -46,10 +42,8 @@ bool MakeDirs(const std::string &dir, mode_t mode) {
 }
 
 bool CopyFile(const std::string &from, const std::string &to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << in.rdbuf();
-  return in.good() || in.eof() ? out.good() : false;
+  std::error_code ec;
+  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
 }
 
 std::string Trim(std::string s) {
@@ -330,8 +324,8 @@ int Doctor(const Args &args) {
       }
       int status;
       ::waitpid(pid, &status, 0);
-      std::string rm = "rm -rf '" + runDir + "'";
-      if (std::system(rm.c_str()) != 0) r.note("could not remove " + runDir);
+      std::error_code ec;
+      if (std::filesystem::remove_all(runDir, ec) == static_cast<std::uintmax_t>(-1)) r.note("could not remove " + runDir);
     }
   }
   if (r.problems == 0)

@@ -56,6 +56,9 @@ std::string DefaultServer();
 std::string DefaultErrorTexts();
 std::string DefaultIni();
 
+// Whether something (a link too, whatever it points to) is at `path`.
+bool Exists(const std::string &path);
+
 // The options of a subcommand: "--name value" or "--name=value" for those listed
 // in `withValue`, flags otherwise; the rest are operands. false (and a message) for
 // an option not in `known`.
