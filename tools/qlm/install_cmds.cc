@@ -290,6 +290,14 @@ int Doctor(const Args &args) {
   } else {
     r.note("no database yet at " + in.store + ": the first Request Manager makes it");
   }
+  // Where applications make their run directories: it must be this user's alone.
+  const char *xdg = std::getenv("XDG_RUNTIME_DIR");
+  const std::string runBase = xdg != nullptr && *xdg != '\0' ? std::string(xdg) + "/quillmar"
+                                                              : "/tmp/quillmar-" + std::to_string(geteuid());
+  if (struct stat st{}; ::lstat(runBase.c_str(), &st) == 0 &&
+                        (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0))
+    r.problem("the base of the run directories " + runBase + " is not a private directory of yours",
+              "remove it (rm -r " + runBase + "); the next application makes it anew, mode 0700");
   if (const std::string last = LastStartFailure(); !last.empty())
     r.note("the last failed start in " + StateLogFile() + ": " + last);
 
