@@ -26,9 +26,8 @@ const Command kCommands[] = {
      "Checks the installation root (QLM_ROOTDIR or /etc/quillmar/6.1/RootDir, or --root),\n"
      "its server program, error texts and quillmar.ini, this user's data home and data\n"
      "directory, the database, the base of the run directories, the Request Manager's log\n"
-     "of failed starts, then starts a\n"
-     "Request Manager in the foreground in a private run directory and opens the\n"
-     "interface through the library. Each problem is named with what to do about it.\n"
+     "of failed starts, then starts a Request Manager in the foreground in a private run\n"
+     "directory and opens the interface through the library. Each problem is named with what to do about it.\n"
      "Exit status 0 when all is well, 1 when a problem was found.\n",
      Doctor},
     {"explain", "the texts of an error number (library or Request Manager)",
