@@ -34,7 +34,8 @@ objdump -p "$libdir/libqlmc32.so" | grep -q "SONAME *libqlmc32.so.6$" || fail "S
 for f in man/man1/qlm.1 man/man1/qlmrqmgr.1 man/man3/qlmc32.3 bash-completion/completions/qlm; do
   [ -s "$prefix/share/$f" ] || fail "no $f"
 done
-[ -s "$prefix/lib/systemd/user/qlmrqmgr.service" ] || fail "no systemd user unit"
+grep -q "^ExecStart=$prefix/libexec/quillmar/qlmrqmgr --service" "$prefix/lib/systemd/user/qlmrqmgr.service" ||
+  fail "the systemd user unit does not start the installed server"
 "$prefix/bin/qlm" --version | grep -q "6.1.0" || fail "qlm --version"
 
 # A program of one's own: pkg-config, and find_package shared and static.
