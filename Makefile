@@ -6,27 +6,36 @@ FUZZ_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?=
+# What an installation needs (the library, the server, qlm, the man pages), and the demo.
+RUNTIME_TARGETS = qlmc32 qlmc32_static qlmrqmgr qlm qlm_man
+DEMO_TARGETS    = qlmrqmgr qlm qlm_daybook
 
-.PHONY: all deps build check sanitize fuzz fuzz-build demo demo-cluster install clean bench
+.PHONY: all deps deps-build configure build check sanitize fuzz fuzz-build demo demo-cluster install clean bench
 
 all: build
 
+# The packages to build and test (deps), or only to build (deps-build).
 deps:
-	@tools/deps.sh
+	@tools/deps.sh check
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+deps-build:
+	@tools/deps.sh build
 
-build: deps $(BUILD)/CMakeCache.txt
+$(BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+
+configure: deps-build $(BUILD)/CMakeCache.txt
+
+build: deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 check: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 sanitize: deps
 	cmake -S . -B $(ASAN) -DQLM_SANITIZE=ON -DQLM_BUILD_BENCH=OFF >/dev/null
 	cmake --build $(ASAN) -j $(JOBS)
-	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # libFuzzer targets, built by clang with the sanitizers in a build directory of their
 # own; each runs FUZZ_SECONDS (FUZZ_TARGETS: a subset of request reader frame).
@@ -37,7 +46,12 @@ fuzz-build: deps
 fuzz: fuzz-build
 	tools/fuzz.sh $(FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
-demo: build
+# Only what the demo runs is built; the compiler's output goes to a log, shown when
+# the build fails.
+demo: configure
+	@echo "Building the Request Manager, qlm and the sample application (log: $(BUILD)/demo-build.log) ..."
+	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS) >$(BUILD)/demo-build.log 2>&1 \
+	  || { tail -40 $(BUILD)/demo-build.log; echo "The build failed; the whole log: $(BUILD)/demo-build.log"; exit 1; }
 	@tools/demo.sh $(BUILD)
 
 # Two installations sharing one PostgreSQL database in a throwaway cluster.
@@ -47,7 +61,8 @@ demo-cluster: build
 bench: build
 	$(BUILD)/bench/qlm_bench
 
-install: build
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUNTIME_TARGETS)
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:

@@ -348,10 +348,12 @@ static void mailboxDay(void) {
 /* ------------------------------------------------------------------------- */
 /* The network                                                               */
 
-/* A file of the installation's exchange directory, where relative file names of
- * sends and receives point: "<root>/exchange/<name>". */
+/* A file of the exchange directory, where relative file names of sends and
+ * receives point: "<data home>/exchange/<name>". The data home is the root of an
+ * installation of one's own (as the demo's), or QLM_DATA_HOME when set. */
 static void exchangePath(char *path, size_t size, const char *name) {
-  const char *root = getenv("QLM_ROOTDIR");
+  const char *home = getenv("QLM_DATA_HOME");
+  const char *root = home != NULL && *home != '\0' ? home : getenv("QLM_ROOTDIR");
   snprintf(path, size, "%s/exchange/%s", root ? root : ".", name);
 }
 

@@ -67,6 +67,15 @@
 #ifndef QLMC32_H
 #define QLMC32_H
 
+/* The version of this header and of the library built from it: 6.1.0. The
+ * shared object is libqlmc32.so.6 (file libqlmc32.so.6.1.0), the pkg-config and
+ * CMake package version is the same; the major number changes only with the ABI. */
+#define QLMC32_VERSION_MAJOR 6
+#define QLMC32_VERSION_MINOR 1
+#define QLMC32_VERSION_PATCH 0
+#define QLMC32_VERSION_STRING "6.1.0"
+#define QLMC32_VERSION (QLMC32_VERSION_MAJOR * 10000 + QLMC32_VERSION_MINOR * 100 + QLMC32_VERSION_PATCH)
+
 #include <stddef.h>
 #include <stdint.h>
 

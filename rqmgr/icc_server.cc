@@ -377,6 +377,10 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
 void IccServer::serve(Client &c, const Message &request) {
   const int key = c.key;
   Answer a = service_.handle(key, request.data(), request.size());
+  if (a.shutdown && asService_) {
+    log_("client " + std::to_string(key) + ": shutdown request: running as a service, not ending");
+    return;
+  }
   if (a.shutdown) {
     log_("client " + std::to_string(key) + ": shutdown request: ending");
     stopping_ = true;

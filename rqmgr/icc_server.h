@@ -61,6 +61,8 @@ class IccServer {
   static void requestStop();
   // Ends run() once process `pid` has ended and no client is left.
   void watchOwner(pid_t pid);
+  // As a service, the shutdown request is logged and does not end run().
+  void setService(bool on) { asService_ = on; }
 
   std::size_t clientCount() const { return clients_.size(); }
 
@@ -125,6 +127,7 @@ class IccServer {
   std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
   std::deque<Event> queue_;
   pid_t owner_ = 0;
+  bool asService_ = false;
   UniqueFd ownerFd_;                      // a pidfd of the owner, when the system has them
 };
 

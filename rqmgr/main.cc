@@ -11,8 +11,12 @@
 // no client is left.
 //
 // Log: one line per start, end, client connect and disconnect and per failure,
-// written to stderr and appended to <root>/data/qlmrqmgr.log. Exit status 0 after a
-// normal end, 1 when the start failed.
+// written to stderr and appended to <data home>/data/qlmrqmgr.log (datahome.h: the
+// root, or a per-user directory for a shared installation); lines written before
+// that log is known, or when it cannot be written, go to the state log
+// ($XDG_STATE_HOME/quillmar/qlmrqmgr.log) instead, so that a failed start is
+// found even when the data directory is the problem. Exit status 0 after a
+// normal end, 1 when the start failed, 2 on a wrong argument (options.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,8 +33,11 @@
 #include "common/config.h"
 #include "common/memory.h"
 #include "common/paths.h"
+#include "common/datahome.h"
 #include "errortext.h"
 #include "icc_server.h"
+#include "location.h"
+#include "options.h"
 #include "transfer.h"
 #include "platform/unique_fd.h"
 #include "platform/windows.h"
@@ -44,7 +51,23 @@ using qlm::wire::kRequestManagerTitle;
 
 std::string gLogFile;  // empty until the data directory is known
 
-void logLine(const std::string &text) {
+// Appends a line to a log file, private to the user and never through a link put
+// in its place; false when it cannot.
+bool appendTo(const std::string &file, const std::string &line) {
+  const qlm::UniqueFd fd(open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  return fd.valid() && write(fd.get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+// The state log, its directories made (0700) when missing.
+void appendToStateLog(const std::string &line) {
+  const std::string file = qlm::StateLogFile();
+  if (file.empty()) return;
+  for (std::size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
+    mkdir(file.substr(0, slash).c_str(), 0700);
+  appendTo(file, line);
+}
+
+void writeLine(const std::string &text, bool alsoStateLog) {
   char stamp[32];
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -52,13 +75,14 @@ void logLine(const std::string &text) {
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
   const std::string line = std::string(stamp) + " qlmrqmgr[" + std::to_string(getpid()) + "]: " + text + "\n";
   std::fputs(line.c_str(), stderr);
-  if (gLogFile.empty()) return;
-  // Private to the user, appended to, and never through a link put in its place.
-  const qlm::UniqueFd fd(open(gLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!fd.valid()) return;
-  ssize_t ignored = write(fd.get(), line.data(), line.size());
-  (void)ignored;
+  if (gLogFile.empty() || !appendTo(gLogFile, line) || alsoStateLog) appendToStateLog(line);
 }
+
+void logLine(const std::string &text) { writeLine(text, false); }
+
+// A failed start: logged, and always in the state log too, where `qlm doctor` and
+// the library's QLM_DEBUG lines send the user.
+void startFailed(const std::string &text) { writeLine(text + " (start failed)", true); }
 
 // The application this server was started for (QLM_OWNER_PID), or 0.
 pid_t ownerPid() {
@@ -73,10 +97,10 @@ void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
 
 // The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
 // (a positive number; anything else keeps the default), and <root>/exchange.
-qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
+qlm::rqmgr::NetworkConfig networkConfig(const std::string &root, const std::string &home) {
   qlm::rqmgr::NetworkConfig net;
-  net.exchangeDir = root + "exchange";
-  net.messagesDir = root + "data/messages";
+  net.exchangeDir = home + "exchange";
+  net.messagesDir = home + "data/messages";
   if (char *v = qlm::ReadINIFile((root + "quillmar.ini").c_str(), "Network", "MaxMessageBytes")) {
     char *end = nullptr;
     const long long n = std::strtoll(v, &end, 10);
@@ -87,37 +111,41 @@ qlm::rqmgr::NetworkConfig networkConfig(const std::string &root) {
   return net;
 }
 
-// Where the store is: QLM_STORE when set ("postgresql:<connection string>", or
-// "sqlite"), else section [Store] of quillmar.ini (Backend=postgresql with
-// Conninfo=<connection string>, or Backend=sqlite), else the SQLite file
-// <root>/data/quillmar.db.
-std::string storeLocation(const std::string &root, const std::string &dataDir) {
-  const std::string sqlite = dataDir + "/quillmar.db";
-  if (const char *env = std::getenv("QLM_STORE"); env != nullptr && *env != '\0')
-    return std::string(env) == "sqlite" ? sqlite : env;
-  const std::string ini = root + "quillmar.ini";
-  std::string backend, conninfo;
-  for (auto [key, out] : {std::pair{"Backend", &backend}, {"Conninfo", &conninfo}})
-    if (char *v = qlm::ReadINIFile(ini.c_str(), "Store", key)) {
-      *out = v;
-      qlm::FreeBuf(&v);
-    }
-  while (!backend.empty() && (backend.back() == '\r' || backend.back() == ' ')) backend.pop_back();
-  if (backend == "postgresql") return std::string(qlm::rqmgr::kPostgresPrefix) + conninfo;
-  if (!backend.empty() && backend != "sqlite") logLine("quillmar.ini: Backend=" + backend + " is not known; SQLite stands");
-  return sqlite;
-}
-
 bool makeDir(const std::string &dir) {
   if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  logLine("cannot create " + dir + ": " + std::strerror(errno));
+  startFailed("cannot create " + dir + ": " + std::strerror(errno));
   return false;
+}
+
+// The data home and the directories above it, made (0700) when missing: a
+// per-user data home may not exist yet.
+bool makeDataHome(const std::string &home) {
+  for (std::size_t slash = home.find('/', 1); slash != std::string::npos; slash = home.find('/', slash + 1))
+    if (!makeDir(home.substr(0, slash))) return false;
+  return true;
+}
+
+// The mark of a Request Manager that runs as a service in its run directory: an
+// application that finds it closes its conversation without the shutdown request.
+std::string serviceMark() {
+  const char *runDir = qlm::RunDirectory();
+  return runDir != nullptr ? std::string(runDir) + "/" + qlm::wire::kServiceMark : std::string();
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
   using namespace qlm::rqmgr;
+  const ServerOptions options = ParseOptions(argc, argv);
+  switch (options.action) {
+    case ServerOptions::Help: PrintUsage(stdout); return 0;
+    case ServerOptions::Version: PrintVersion(stdout); return 0;
+    case ServerOptions::Wrong:
+      std::fprintf(stderr, "qlmrqmgr: unknown argument %s\n", options.wrong.c_str());
+      PrintUsage(stderr);
+      return 2;
+    case ServerOptions::Serve: break;
+  }
   std::signal(SIGPIPE, SIG_IGN);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
 
@@ -128,7 +156,7 @@ int main() {
       std::fprintf(stderr, "qlmrqmgr: a Request Manager is already running for this run directory; not starting another\n");
       return 0;
     case qlm::ServerLock::Failed:
-      logLine(std::string("cannot take the server lock in the run directory: ") + std::strerror(errno));
+      startFailed(std::string("cannot take the server lock in the run directory: ") + std::strerror(errno));
       return 1;
   }
 
@@ -136,18 +164,21 @@ int main() {
   {
     char root[qlm::kPathMax];
     char textFile[qlm::kPathMax];
-    if (qlm::GetRootDir(root, 1) != qlm::kPathOk || qlm::GetErrorTextFileName(textFile, 0) != qlm::kPathOk) {
-      logLine("the installation root is not known (QLM_ROOTDIR or /etc/quillmar/6.1/RootDir)");
+    if (const int rc = qlm::GetRootDir(root, 1); rc != qlm::kPathOk || qlm::GetErrorTextFileName(textFile, 0) != qlm::kPathOk) {
+      startFailed(rc == qlm::kPathTooLong ? "the installation root (QLM_ROOTDIR) is longer than 39 characters"
+                  : rc == qlm::kPathBadColon ? "the installation root (QLM_ROOTDIR) holds a colon"
+                  : "the installation root is not known (set QLM_ROOTDIR, or /etc/quillmar/6.1/RootDir)");
       qlm::ReleaseServerLock();
       return 1;
     }
-    const std::string dataDir = std::string(root) + "data";
-    if (!makeDir(dataDir)) {
+    const std::string home = qlm::DataHome(root);
+    const std::string dataDir = home + "data";
+    if (!makeDataHome(home) || !makeDir(dataDir)) {
       qlm::ReleaseServerLock();
       return 1;
     }
     gLogFile = dataDir + "/qlmrqmgr.log";
-    const NetworkConfig network = networkConfig(root);
+    const NetworkConfig network = networkConfig(root, home);
     if (!makeDir(network.exchangeDir) || !makeDir(network.messagesDir)) {
       qlm::ReleaseServerLock();
       return 1;
@@ -158,7 +189,7 @@ int main() {
 
     std::unique_ptr<Store> store;
     try {
-      store = std::make_unique<Store>(storeLocation(root, dataDir));
+      store = std::make_unique<Store>(StoreLocation(root, dataDir, logLine));
       if (store->dialect() == Dialect::Sqlite) {  // bodies that a Request Manager killed mid-way left behind
         Store::Transaction txn(*store, false);
         const int swept = MessageBodies(network.messagesDir).sweep(
@@ -167,7 +198,7 @@ int main() {
         if (swept > 0) logLine("removed " + std::to_string(swept) + " message bodies that no message names");
       }
     } catch (const StoreError &e) {
-      logLine(std::string("cannot open the database: ") + e.what());
+      startFailed(std::string("cannot open the database: ") + e.what());
       store.reset();
       qlm::ReleaseServerLock();
       return 1;
@@ -182,16 +213,20 @@ int main() {
 
     Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
-    if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
+    if (const pid_t owner = ownerPid(); owner > 0 && !options.service) icc.watchOwner(owner);
+    icc.setService(options.service);
     HWND window = nullptr;
     if (icc.start()) window = CreateWindowA(nullptr, kRequestManagerTitle);
     if (window == nullptr) {
-      logLine("cannot start: services or window not available");
+      startFailed("cannot start: services or window not available");
     } else {
       qlm::SignalReady();
       const char *runDir = qlm::RunDirectory();
-      logLine("started: database " + store->describe() + ", run directory " + (runDir ? runDir : "?"));
+      if (options.service) appendTo(serviceMark(), std::to_string(getpid()) + "\n");
+      logLine(std::string(options.service ? "started as a service" : "started") + ": database " + store->describe() +
+              ", run directory " + (runDir ? runDir : "?"));
       icc.run();
+      if (options.service) unlink(serviceMark().c_str());
       DestroyWindow(window);
       status = 0;
     }

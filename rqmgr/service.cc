@@ -13,6 +13,7 @@
 #include "records/mailbox.h"
 #include "catalog.h"
 #include "password.h"
+#include "request_names.h"
 #include "records/sessions.h"
 #include "service_internal.h"
 
@@ -256,6 +257,13 @@ const Route *findRoute(int request, long relation, bool *known) {
   return other;
 }
 
+// A request for the log: its identifier and what it does.
+std::string requestText(int request) {
+  for (const Route &r : kRoutes)
+    if (r.request == request) return "request " + std::to_string(request) + " (" + RouteWords(r) + ")";
+  return "request " + std::to_string(request);
+}
+
 }  // namespace
 
 const Family *familyOf(std::uint16_t kind) {
@@ -302,7 +310,7 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
         std::this_thread::sleep_for(std::chrono::milliseconds(attempt * (1 + std::rand() % 5)));
         continue;
       }
-      log_("client " + std::to_string(client) + ": request " + std::to_string(req.id) + ": database failure: " + x.what());
+      log_("client " + std::to_string(client) + ": " + requestText(req.id) + ": database failure: " + x.what());
       e = Err::Database;
       break;
     }
@@ -313,7 +321,7 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
 }
 
 void Service::logRefusal(int client, int request, Err e) const {
-  log_("client " + std::to_string(client) + ": request " + std::to_string(request) + " refused: " +
+  log_("client " + std::to_string(client) + ": " + requestText(request) + " refused: " +
        std::to_string(static_cast<int>(e)) + " " + builtInMessage(static_cast<int>(e)));
 }
 

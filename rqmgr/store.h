@@ -154,6 +154,8 @@ class Store {
 
   Dialect dialect() const { return db_->dialect(); }
   std::string describe() const { return db_->describe(); }
+  // The connection itself, for the administration command's export and import.
+  Db &db() { return *db_; }
 
   // One transaction. `write`: it may write.
   void begin(bool write);

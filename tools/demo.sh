@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
-# Lays out an installation root under the build directory and runs the sample
-# application against the real Request Manager.
+# Lays out an installation root under the build directory with `qlm init` and runs
+# the sample application against the real Request Manager. The demo's data stays
+# under its root (build/root/data), since that root is the user's own.
 set -eu
 build=${1:-build}
 root="$(cd "$build" && pwd)/root"
-# Private to the user: the database and the log live under data/.
-(umask 077 && mkdir -p "$root/bin" "$root/shared" "$root/data")
-chmod 700 "$root/data"
-ln -sf "$(cd "$build" && pwd)/rqmgr/qlmrqmgr" "$root/bin/qlmrqmgr"
-cp data/errortxt.fil "$root/shared/errortxt.fil"
-[ -f "$root/quillmar.ini" ] || cp data/quillmar.ini "$root/quillmar.ini"
+"$build/tools/qlm/qlm" init "$root" >/dev/null
 # The installation root may hold at most 39 characters: use a short link when needed.
 if [ ${#root} -gt 38 ]; then
   link="/tmp/qlm-demo-$(id -u)"

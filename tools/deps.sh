@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Makes sure the Debian packages needed to build and test are installed.
-# As root it installs what is missing; otherwise it names the packages in one line.
+# Makes sure the packages needed are there: `deps.sh build` for building the
+# library, the server and qlm (make demo, make install), `deps.sh check` for the
+# tests and benchmarks too (make check).
+# On Debian and Ubuntu (dpkg-query) it installs what is missing when run as root,
+# and otherwise names the packages in one line. On any other system it only
+# advises and lets CMake judge what is there.
 # PostgreSQL (the shared store of several machines) is optional: without it the
 # Request Manager is built for SQLite only and the PostgreSQL tests are skipped.
 set -eu
-pkgs="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev pkg-config clang libclang-rt-14-dev"
+mode=${1:-check}
+pkgs="cmake g++ make libsqlite3-dev pkg-config python3"
+[ "$mode" = check ] && pkgs="$pkgs libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
 optional="libpq-dev postgresql"
+if ! command -v dpkg-query >/dev/null 2>&1; then
+  [ "$mode" = check ] && tests=", GoogleTest with GoogleMock (and Google Benchmark)" || tests=""
+  echo "Note: not a Debian system; make sure CMake >= 3.25, a C++20 compiler, SQLite 3 with its headers," \
+       "pkg-config, Python 3$tests are installed (libpq for PostgreSQL). CMake says what it misses." >&2
+  exit 0
+fi
 missingOf() {
   local p out=""
   for p in "$@"; do

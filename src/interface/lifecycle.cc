@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/config.h"
+#include "common/debug.h"
 #include "common/memory.h"
 #include "common/paths.h"
 #include "common/trace.h"
@@ -12,6 +13,7 @@
 #include "interface/exchange.h"
 #include "interface/state.h"
 #include "link/icc.h"
+#include "platform/service_mark.h"
 #include "platform/windows.h"
 #include "qlmc32.h"
 #include "interface/buffer.h"
@@ -38,10 +40,22 @@ int open() {
   if (ifc().interfaceOpen) return fail(kErrAlreadyOpen, kRcRefused);
   SetupLongJump();
   char root[kPathMax] = {};
-  if (GetRootDir(root, 1) != kPathOk) return fail(kErrNoRootDir, kRcRefused);
+  if (const int rc = GetRootDir(root, 1); rc != kPathOk) {
+    DebugLine("open: the installation root: %s",
+              rc == kPathTooLong    ? "QLM_ROOTDIR holds more than 39 characters (use a shorter path or a link)"
+              : rc == kPathBadColon ? "QLM_ROOTDIR holds a colon"
+                                    : "QLM_ROOTDIR is not set and /etc/quillmar/6.1/RootDir cannot be read");
+    return fail(kErrNoRootDir, kRcRefused);
+  }
   readTraceSetting(root);
-  if (cfGetErrorFileName() != 0) return fail(kErrMalformed, kRcFailed);
-  if (icc::iccStart() != 0) return fail(kErrNoLink, kRcFailed);
+  if (cfGetErrorFileName() != 0) {
+    DebugLine("open: the error text file of %s: its name cannot be made", root);
+    return fail(kErrMalformed, kRcFailed);
+  }
+  if (const int rc = icc::iccStart(); rc != 0) {
+    DebugLine("open: the link to the Request Manager of %s failed (%d)", root, rc);
+    return fail(kErrNoLink, kRcFailed);
+  }
   ifc().linkStarted = 1;
   cfLinkStarted();
   if (int rc = cfRmilInit(); rc != kRcOk) return rc;
@@ -72,13 +86,25 @@ void endLinkAndWait() {
   if (gone) RemoveRunDir();  // the application's own run directory, once the server has gone
 }
 
+// A Request Manager that runs as a service is left running: the conversation ends
+// without the shutdown request.
+void leaveService() {
+  icc::iccEnd();
+  ifc().linkStarted = 0;
+  cfFreeBuffer();
+}
+
 // Process detach: a library unloaded (or a process ending) with the link started
 // shuts the Request Manager down like a close, and the interface counts as closed.
 __attribute__((destructor)) void unload() {
   if (!ifc().linkStarted) return;
   TraceScope trace(kModDll, "DllMain");
-  cfShutdownRM();
-  endLinkAndWait();
+  if (ServiceRuns()) {
+    leaveService();
+  } else {
+    cfShutdownRM();
+    endLinkAndWait();
+  }
   ifc().interfaceOpen = 0;
   cfClearProjTable();
   trace.result(1);
@@ -88,8 +114,12 @@ int closeInterface() {
   if (!ifc().interfaceOpen) return fail(kErrNotOpen, kRcRefused);
   // A shutdown request that fails while the Request Manager runs fails the close; once
   // it has gone, nothing is left to shut down.
-  if (const int rc = cfShutdownRM(); rc != kRcOk && icc::iccIsRMActive() == 0) return rc;
-  endLinkAndWait();
+  if (ServiceRuns()) {
+    leaveService();
+  } else {
+    if (const int rc = cfShutdownRM(); rc != kRcOk && icc::iccIsRMActive() == 0) return rc;
+    endLinkAndWait();
+  }
   ifc().interfaceOpen = 0;
   std::memset(ifc().errorFileName, 0, sizeof ifc().errorFileName);
   cfClearProjTable();

@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "common/debug.h"
 #include "common/paths.h"
 #include "common/trace.h"
 #include "link/ipc.h"
@@ -155,12 +156,15 @@ int iccStart() {
     ipc::ipcDelete();
   } else if ((rc = ipc::ipcRequestService(wire::kControlService, wire::kControlTopic, &s.control)) != 0 ||
              (rc = ipc::ipcRequestService(wire::kDataService, wire::kCourier, &s.data)) != 0) {
+    DebugLine("open: connecting to the Request Manager's services in the run directory %s failed (%d)",
+              KnownRunDirectory() != nullptr ? KnownRunDirectory() : "?", rc);
     if (rc == ipc::kErrNoServer)
       QLM_TRACE(kMod, "Req Manager not running!");
     else
       QLM_TRACE(kMod, "Error from ipcRequestService!");
     Cleanup();
   } else if ((rc = OnlyFromTheServer()) != 0 || (rc = Handshake()) != 0) {
+    DebugLine("open: the Request Manager did not accept this application (%d)", rc);
     Cleanup();
   }
   QLM_TRACE_EXIT(kMod, "iccStart", rc);

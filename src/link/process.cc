@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/debug.h"
 #include "common/memory.h"
 #include "common/trace.h"
 #include "link/ipc.h"
@@ -26,6 +27,18 @@ constexpr KnownProgram kPrograms[] = {
     {wire::kRequestManager, wire::kRequestManagerTitle},
     {wire::kSessionStatus, wire::kSessionStatusTitle},
 };
+// The QLM_DEBUG line of a failed start, by WinExec's code.
+void DebugStartFailure(UINT rc, const char *dir, const char *name) {
+  if (!DebugOn()) return;
+  const char *why = rc == 2    ? "the program is not there (is the installation root complete? `qlm init` lays one out)"
+                    : rc == 3  ? "its directory, or the run directory, is missing or not usable"
+                    : rc == 5  ? "permission denied (the program is not executable, or the run directory is not yours)"
+                    : rc == kExecEndedFirst ? "it ended during its start"
+                                            : "it could not be started";
+  DebugLine("open: starting the Request Manager %s%s: %s (code %u)", dir, name, why, static_cast<unsigned>(rc));
+  if (rc == kExecEndedFirst) DebugServerLog(30);
+}
+
 }  // namespace
 
 int IsRunning(const char *name) {
@@ -66,6 +79,7 @@ int StartProcess(const char *name, const char *directory, const char *args) {
   FreeBuf(&line);
   int rc = 0;
   if (rcWinExec < kFirstSuccess) {
+    DebugStartFailure(rcWinExec, dir, name);
     QLM_TRACE(kMod, "Unable to start process!");
     QLM_TRACE_INT(kMod, "rcWinExec", rcWinExec);
     rc = kStartFailed;

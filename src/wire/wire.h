@@ -91,6 +91,9 @@ inline constexpr char kDataService[] = "REQMNGR";      // requests
 inline constexpr char kRequestManager[] = "qlmrqmgr";
 inline constexpr char kRequestManagerTitle[] = "Quillmar - Request Manager";
 inline constexpr char kServerLock[] = "qlmrqmgr.lock";
+// In the run directory while its Request Manager runs as a service (qlmrqmgr --service):
+// applications then end their conversation without the shutdown request.
+inline constexpr char kServiceMark[] = "qlmrqmgr.service";
 inline constexpr char kSessionStatus[] = "qlmvnph";
 inline constexpr char kSessionStatusTitle[] = "Quillmar Session Status";
 

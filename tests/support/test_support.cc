@@ -16,6 +16,16 @@
 
 namespace qlm::test {
 
+namespace {
+// The Request Managers that tests start log their failed starts (and lines whose
+// data directory a test has removed) in the state directory: a directory of the
+// tests', never the user's own ~/.local/state.
+[[maybe_unused]] const bool kTestStateHome = [] {
+  const std::string dir = std::filesystem::temp_directory_path() / ("qlm-test-state-" + std::to_string(::geteuid()));
+  return ::setenv("XDG_STATE_HOME", dir.c_str(), 1) == 0;
+}();
+}  // namespace
+
 std::string slurp(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
