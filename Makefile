@@ -2,12 +2,13 @@
 BUILD    ?= build
 ASAN     ?= build-asan
 FUZZ     ?= build-fuzz
+WIN      ?= build-windows
 FUZZ_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build check sanitize fuzz fuzz-build demo demo-cluster install clean bench
+.PHONY: all deps build check sanitize fuzz fuzz-build demo demo-cluster install clean bench windows windows-check
 
 all: build
 
@@ -44,6 +45,15 @@ demo: build
 demo-cluster: build
 	@tools/demo-cluster.sh $(BUILD)
 
+# The Windows build (docs/windows.md): qlmc32.dll, qlmrqmgr.exe and the sample,
+# cross-built by mingw-w64; windows-check runs its tests under Wine.
+windows:
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQLM_BUILD_TESTS=OFF -DQLM_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(WIN) -j $(JOBS)
+
+windows-check: windows
+	tools/windows-check.sh $(WIN)
+
 bench: build
 	$(BUILD)/bench/qlm_bench
 
@@ -51,4 +61,4 @@ install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(WIN)

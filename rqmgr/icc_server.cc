@@ -1,8 +1,10 @@
 #include "icc_server.h"
 
+#include <unistd.h>
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/syscall.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -74,10 +76,12 @@ void IccServer::watchOwner(pid_t pid) {
 // of its pid has ended.
 bool IccServer::ownerGone() {
   if (owner_ <= 0) return false;
+#ifdef SYS_pidfd_open
   if (ownerFd_.valid()) {
     pollfd p{ownerFd_.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
   }
+#endif
   return ProcessEnded(owner_);
 }
 

@@ -6,7 +6,7 @@
 // the error texts <root>/shared/errortxt.fil; the services REQMNGRI/RMICC and
 // REQMNGR/COURIER; the window "Quillmar - Request Manager"; the ready byte. The way
 // out is the reverse: window, services, database, lock. It ends on the shutdown
-// request, on SIGTERM, SIGINT or SIGHUP, or, when started for an application
+// request, on a request of the system to end (qlm::OnEndRequest), or, when started for an application
 // (QLM_OWNER_PID, set by the library's start), once that application has ended and
 // no client is left.
 //
@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +31,7 @@
 #include "errortext.h"
 #include "icc_server.h"
 #include "transfer.h"
+#include "platform/files.h"
 #include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
@@ -68,8 +68,6 @@ pid_t ownerPid() {
   const long pid = std::strtol(v, &end, 10);
   return *end == '\0' && pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
-
-void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
 
 // The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
 // (a positive number; anything else keeps the default), and <root>/exchange.
@@ -118,8 +116,7 @@ bool makeDir(const std::string &dir) {
 
 int main() {
   using namespace qlm::rqmgr;
-  std::signal(SIGPIPE, SIG_IGN);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
+  qlm::OnEndRequest(&IccServer::requestStop);
 
   switch (qlm::AcquireServerLock(qlm::wire::kServerLock, kRequestManagerTitle)) {
     case qlm::ServerLock::Acquired:
@@ -184,7 +181,7 @@ int main() {
     IccServer icc(service, logLine);
     if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
     HWND window = nullptr;
-    if (icc.start()) window = CreateWindowA(nullptr, kRequestManagerTitle);
+    if (icc.start()) window = CreateWindowA("STATIC", kRequestManagerTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr) {
       logLine("cannot start: services or window not available");
     } else {
