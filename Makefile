@@ -3,6 +3,7 @@ BUILD    ?= build
 ASAN     ?= build-asan
 FUZZ     ?= build-fuzz
 WIN      ?= build-windows
+WINDOWS_TESTS ?= -DQLM_BUILD_TESTS=OFF
 FUZZ_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
@@ -48,11 +49,12 @@ demo-cluster: build
 # The Windows build (docs/windows.md): qlmc32.dll, qlmrqmgr.exe and the sample,
 # cross-built by mingw-w64; windows-check runs its tests under Wine.
 windows:
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQLM_BUILD_TESTS=OFF -DQLM_BUILD_BENCH=OFF >/dev/null
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQLM_BUILD_BENCH=ON $(WINDOWS_TESTS) >/dev/null
 	cmake --build $(WIN) -j $(JOBS)
 
+windows-check: WINDOWS_TESTS = -DQLM_BUILD_TESTS=ON
 windows-check: windows
-	tools/windows-check.sh $(WIN)
+	tools/windows-check.sh $(WIN) $(BUILD)
 
 bench: build
 	$(BUILD)/bench/qlm_bench
