@@ -49,6 +49,7 @@ demo-cluster: build
 # The Windows build (docs/windows.md): qlmc32.dll, qlmrqmgr.exe and the sample,
 # cross-built by mingw-w64; windows-check runs its tests under Wine.
 windows:
+	@tools/deps.sh windows
 	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQLM_BUILD_BENCH=ON $(WINDOWS_TESTS) >/dev/null
 	cmake --build $(WIN) -j $(JOBS)
 

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Makes sure the Debian packages needed to build and test are installed.
+# Makes sure the Debian packages needed to build and test are installed (with the
+# argument "windows": those of the Windows build).
 # As root it installs what is missing; otherwise it names the packages in one line.
 # PostgreSQL (the shared store of several machines) is optional: without it the
 # Request Manager is built for SQLite only and the PostgreSQL tests are skipped.
 set -eu
 pkgs="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev pkg-config clang libclang-rt-14-dev"
 optional="libpq-dev postgresql"
+# `tools/deps.sh windows`: what the Windows build and its checks under Wine need
+# (make windows, make windows-check; GoogleTest's source comes with libgtest-dev).
+if [ "${1:-}" = windows ]; then
+  pkgs="cmake make libgtest-dev g++-mingw-w64-x86-64 wine wine64"
+  optional=""
+fi
 missingOf() {
   local p out=""
   for p in "$@"; do
