@@ -123,6 +123,15 @@ void IccServer::stop() {
 void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
   IccServer *s = gServer;
   if (s == nullptr) return;
+#ifdef _WIN32
+  // DDEML tells nothing when a partner's process ends: its clients are dropped here.
+  for (auto it = s->clients_.begin(); it != s->clients_.end();) {
+    const int key = it->first;
+    const DWORD pid = it->second.partner.pid;
+    ++it;
+    if (ProcessEnded(static_cast<long>(pid))) s->forget(key, "dropped: its process has ended", true);
+  }
+#endif
   if (gStopRequested) {
     s->log_("termination signal: ending");
     s->stopping_ = true;

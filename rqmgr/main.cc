@@ -6,9 +6,9 @@
 // the error texts <root>/shared/errortxt.fil; the services REQMNGRI/RMICC and
 // REQMNGR/COURIER; the window "Quillmar - Request Manager"; the ready byte. The way
 // out is the reverse: window, services, database, lock. It ends on the shutdown
-// request, on a request of the system to end (qlm::OnEndRequest), or, when started for an application
-// (QLM_OWNER_PID, set by the library's start), once that application has ended and
-// no client is left.
+// request, on a request of the system to end (qlm::OnEndRequest), or, when started
+// for an application (qlm::StarterProcess), once that application has ended and no
+// client is left.
 //
 // Log: one line per start, end, client connect and disconnect and per failure,
 // written to stderr and appended to <root>/data/qlmrqmgr.log. Exit status 0 after a
@@ -58,15 +58,6 @@ void logLine(const std::string &text) {
   if (!fd.valid()) return;
   ssize_t ignored = write(fd.get(), line.data(), line.size());
   (void)ignored;
-}
-
-// The application this server was started for (QLM_OWNER_PID), or 0.
-pid_t ownerPid() {
-  const char *v = std::getenv("QLM_OWNER_PID");
-  if (v == nullptr || *v == '\0') return 0;
-  char *end = nullptr;
-  const long pid = std::strtol(v, &end, 10);
-  return *end == '\0' && pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
 // The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
@@ -179,7 +170,7 @@ int main() {
 
     Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
-    if (const pid_t owner = ownerPid(); owner > 0) icc.watchOwner(owner);
+    if (const long owner = qlm::StarterProcess(); owner > 0) icc.watchOwner(static_cast<pid_t>(owner));
     HWND window = nullptr;
     if (icc.start()) window = CreateWindowA("STATIC", kRequestManagerTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr) {

@@ -5,7 +5,8 @@
 #   2. the Windows tests (tests/windows) pass;
 #   3. the sample's day runs against qlmrqmgr.exe through the real DDEML: adds,
 #      lists, an explained error, the close, and the server ends;
-#   4. the round trip (bench/roundtrip.c) of the Windows build, beside the Linux
+#   4. a server whose application is killed ends by itself;
+#   5. the round trip (bench/roundtrip.c) of the Windows build, beside the Linux
 #      build's when that one is built.
 # Wine runs in a prefix of its own in a temporary directory, with the null display
 # driver; everything it started is ended at the end.
@@ -58,6 +59,18 @@ for _ in $(seq 50); do
 done
 tail -n 1 "$tmp/data/qlmrqmgr.log" | grep -q 'qlmrqmgr\[[0-9]*\]: ended$' || { cat "$tmp/data/qlmrqmgr.log"; fail "the server did not end"; }
 echo "$(grep -c '^  ok' "$tmp/day.out") steps ok; the server ended"
+
+echo "== a killed application leaves no server behind"
+: >"$tmp/data/qlmrqmgr.log"
+(cd "$tmp/bin" && QLM_ROOTDIR="$root" exec wine qlm_roundtrip.exe 100000000 >/dev/null 2>&1) &
+app=$!
+for _ in $(seq 100); do grep -q 'connected' "$tmp/data/qlmrqmgr.log" && break; sleep 0.2; done
+kill -9 "$app"
+wait "$app" 2>/dev/null || true
+for _ in $(seq 50); do tail -n 1 "$tmp/data/qlmrqmgr.log" | grep -q ': ended$' && break; sleep 0.2; done
+grep -q 'has ended: ending' "$tmp/data/qlmrqmgr.log" && tail -n 1 "$tmp/data/qlmrqmgr.log" | grep -q ': ended$' ||
+  { cat "$tmp/data/qlmrqmgr.log"; fail "the server did not end after its application was killed"; }
+echo "the server ended"
 
 echo "== round trip"
 (cd "$tmp/bin" && QLM_ROOTDIR="$root" timeout 300 wine qlm_roundtrip.exe 2000 2>/dev/null) | sed 's/^/Windows (Wine, DDEML): /'

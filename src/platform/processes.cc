@@ -1,6 +1,7 @@
 // Processes as the Request Manager sees them: when one started, and the requests to
 // end. See ProcessStartMark and OnEndRequest in platform/windows.h.
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -28,6 +29,14 @@ std::string ProcessStartMark(long pid) {
     if (at != std::string::npos) ++at;
   }
   return at == std::string::npos ? std::string() : line.substr(at, line.find(' ', at) - at);
+}
+
+long StarterProcess() {
+  const char *v = std::getenv("QLM_OWNER_PID");
+  if (v == nullptr || *v == '\0') return 0;
+  char *end = nullptr;
+  const long pid = std::strtol(v, &end, 10);
+  return *end == '\0' && pid > 0 && pid < 0x7FFFFFFF ? pid : 0;
 }
 
 void OnEndRequest(void (*stop)()) {

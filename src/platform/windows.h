@@ -399,6 +399,11 @@ bool ProcessEnded(long pid);
 // Windows: its creation time). Empty when it cannot be learned.
 std::string ProcessStartMark(long pid);
 
+// Server side: the application this server was started for, or 0: $QLM_OWNER_PID,
+// which WinExec sets (POSIX); on Windows, where WinExec passes nothing, the process
+// that started this one.
+long StarterProcess();
+
 // Server side: has `stop` called when the user or the system asks the program to end
 // (POSIX: SIGTERM, SIGINT or SIGHUP, and SIGPIPE is ignored; Windows: a console
 // control event). `stop` runs in a signal handler or another thread: it may only set

@@ -6,6 +6,8 @@
 
 #include "platform/windows.h"
 
+#include <tlhelp32.h>
+
 namespace qlm {
 namespace {
 
@@ -69,6 +71,19 @@ std::string ProcessStartMark(long pid) {
   CloseHandle(h);
   if (!known) return {};
   return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime);
+}
+
+long StarterProcess() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32 e{};
+  e.dwSize = sizeof e;
+  long parent = 0;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Process32First(snap, &e); more; more = Process32Next(snap, &e))
+    if (e.th32ProcessID == self) parent = static_cast<long>(e.th32ParentProcessID);
+  CloseHandle(snap);
+  return parent;
 }
 
 namespace {
