@@ -324,11 +324,14 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 //   cannot be made), 5 access denied (or the run directory is refused), 11 not an
 //   executable, 12 the program ended before it was ready. 16 is not used.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
-inline constexpr DWORD kReadyWaitMs = 10000;
 inline constexpr UINT kExecEndedFirst = 12;
 
 void Sleep(DWORD dwMilliseconds);
 #endif  // _WIN32
+
+// How long a start waits for the program to be ready (POSIX), and a second server
+// for the first one's window (both builds).
+inline constexpr DWORD kReadyWaitMs = 10000;
 
 // ---------------------------------------------------------------------------
 // Helpers of the transport (for Windows: platform/win32/windows.h says how they

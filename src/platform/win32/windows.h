@@ -24,4 +24,3 @@ inline constexpr ULONG_PTR kDropNotReading = 1;
 inline constexpr ULONG_PTR kDropNoAck = 2;
 inline constexpr ULONG_PTR kDropNoReply = 3;
 inline constexpr ULONG_PTR kDropRefused = 4;
-inline constexpr DWORD kReadyWaitMs = 10000;  // how long a second server waits for the first one's window
