@@ -1,7 +1,6 @@
 // The session-wide parts of the platform layer on Windows: the server lock (a named
 // mutex), whether a process has ended, and the run directory, which Windows does not
 // need (windows and DDE services are found in the desktop session).
-#include <cstdlib>
 #include <string>
 
 #include "platform/windows.h"
@@ -97,15 +96,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 void OnEndRequest(void (*stop)()) {
   g_stop = stop;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-
-DWORD WaitUnitMs() {
-  static const DWORD unit = [] {
-    const char *v = std::getenv("QLM_WAIT_SCALE_MS");
-    const long ms = v != nullptr ? std::strtol(v, nullptr, 10) : 0;
-    return ms > 0 ? static_cast<DWORD>(ms) : 1000u;
-  }();
-  return unit;
 }
 
 }  // namespace qlm
