@@ -47,8 +47,10 @@ int main(int argc, char **argv) {
   for (i = 0; i < 64; i++) QlmListProj((char *)&paging, &found, NULL);
   start = seconds();
   for (i = 0; i < count && rc == 0; i++) rc = QlmListProj((char *)&paging, &found, NULL);
-  if (rc == 0) printf("round trip (list of projects): %.1f us over %d requests\n", (seconds() - start) * 1e6 / count, count);
-  else fprintf(stderr, "qlm_roundtrip: request %d failed (%u)\n", i, (unsigned)rc);
+  if (rc == 0)
+    printf("round trip (list of projects): %.1f us over %d requests\n", (seconds() - start) * 1e6 / count, count);
+  else
+    fprintf(stderr, "qlm_roundtrip: request %d failed (%u)\n", i, (unsigned)rc);
   QlmCloseCInterface();
   return rc == 0 ? 0 : 1;
 }

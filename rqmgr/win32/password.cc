@@ -4,7 +4,8 @@
 // checks as wrong.
 #include "password.h"
 
-#include <windows.h>
+#include <windows.h>  // first: <bcrypt.h> needs its types
+
 #include <bcrypt.h>
 
 #include <cstdio>
@@ -35,10 +36,10 @@ std::string derive(std::string_view password, const std::string &salt, unsigned 
   BCRYPT_ALG_HANDLE alg = nullptr;
   if (BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG) != 0) return {};
   unsigned char out[kHashBytes];
-  const NTSTATUS st = BCryptDeriveKeyPBKDF2(
-      alg, reinterpret_cast<PUCHAR>(const_cast<char *>(password.data())), static_cast<ULONG>(password.size()),
-      reinterpret_cast<PUCHAR>(const_cast<char *>(salt.data())), static_cast<ULONG>(salt.size()), rounds, out,
-      sizeof out, 0);
+  const NTSTATUS st = BCryptDeriveKeyPBKDF2(alg, reinterpret_cast<PUCHAR>(const_cast<char *>(password.data())),
+                                            static_cast<ULONG>(password.size()),
+                                            reinterpret_cast<PUCHAR>(const_cast<char *>(salt.data())),
+                                            static_cast<ULONG>(salt.size()), rounds, out, sizeof out, 0);
   BCryptCloseAlgorithmProvider(alg, 0);
   if (st != 0) return {};
   return kPrefix + std::to_string(rounds) + "$" + salt + "$" + hex(out, sizeof out);

@@ -67,7 +67,7 @@ TEST(Win32Backend, ConnectsToTheServiceOfTheNamedProcessAlone) {
   EXPECT_EQ(server.pi.dwProcessId, pid);
   EXPECT_EQ(0u, instance);
   DdeDisconnect(conv);
-  EXPECT_EQ(nullptr, connect(GetCurrentProcessId()));  // the service runs, but not in that process
+  EXPECT_EQ(nullptr, connect(GetCurrentProcessId()));            // the service runs, but not in that process
   HSZ bad = DdeCreateStringHandleA(inst, kService, CP_WINANSI);  // no pid in the name
   EXPECT_EQ(nullptr, qlm::ConnectNoWait(inst, bad, topic));
   EXPECT_FALSE(qlm::ConversationPartner(nullptr, &pid, nullptr));
@@ -116,8 +116,8 @@ TEST(Win32Backend, PasswordsCheckAgainstTheirHashAlone) {
   std::string flipped = h;
   flipped.back() = flipped.back() == '0' ? '1' : '0';
   EXPECT_FALSE(qlm::rqmgr::checkPassword("secret", flipped));
-  for (const char *bad : {"", "$y$j9T$salt$hash", "$pbkdf2-sha256$", "$pbkdf2-sha256$x$ab$cd",
-                          "$pbkdf2-sha256$0$ab$cd", "$pbkdf2-sha256$99999999$ab$cd", "$pbkdf2-sha256$10$ab"})
+  for (const char *bad : {"", "$y$j9T$salt$hash", "$pbkdf2-sha256$", "$pbkdf2-sha256$x$ab$cd", "$pbkdf2-sha256$0$ab$cd",
+                          "$pbkdf2-sha256$99999999$ab$cd", "$pbkdf2-sha256$10$ab"})
     EXPECT_FALSE(qlm::rqmgr::checkPassword("secret", bad)) << bad;
 }
 

@@ -59,7 +59,8 @@ HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
   char name[256];
   std::string service;
   DWORD pid = 0;
-  if (DdeQueryStringA(idInst, hszService, name, sizeof name, CP_WINANSI) == 0 || !SplitInstanceName(name, &service, &pid))
+  if (DdeQueryStringA(idInst, hszService, name, sizeof name, CP_WINANSI) == 0 ||
+      !SplitInstanceName(name, &service, &pid))
     return nullptr;
   HSZ plain = DdeCreateStringHandleA(idInst, service.c_str(), CP_WINANSI);
   HCONV found = DdeConnect(idInst, plain, hszTopic, nullptr);
@@ -70,8 +71,10 @@ HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
     // with the instance (DdeDisconnectList would end that one too).
     if (HCONVLIST list = DdeConnectList(idInst, plain, hszTopic, nullptr, nullptr); list != nullptr) {
       for (HCONV c = DdeQueryNextServer(list, nullptr); c != nullptr; c = DdeQueryNextServer(list, c)) {
-        if (found == nullptr && PartnerProcess(c) == pid) found = c;
-        else DdeDisconnect(c);
+        if (found == nullptr && PartnerProcess(c) == pid)
+          found = c;
+        else
+          DdeDisconnect(c);
       }
     }
   }

@@ -14,7 +14,8 @@
 //   - WinExec waits until the started program first waits for input (up to 30 s);
 //     a server is ready once it pumps messages, and SignalReady has nothing to do.
 #pragma once
-#include <windows.h>
+#include <windows.h>  // first: <ddeml.h> needs its types
+
 #include <ddeml.h>
 
 #include <cstddef>
