@@ -5,7 +5,8 @@
 #   2. the Windows tests (tests/windows) pass;
 #   3. the sample's day runs against qlmrqmgr.exe through the real DDEML: adds,
 #      lists, an explained error, the close, and the server ends;
-#   4. a server whose application is killed ends by itself;
+#   4. FreeLibrary of the DLL with the interface open shuts the server down (DllMain),
+#      and a server whose application is killed ends by itself;
 #   5. the round trip (bench/roundtrip.c) of the Windows build, beside the Linux
 #      build's when that one is built.
 # Wine runs in a prefix of its own in a temporary directory, with the null display
@@ -59,6 +60,13 @@ for _ in $(seq 50); do
 done
 tail -n 1 "$tmp/data/qlmrqmgr.log" | grep -q 'qlmrqmgr\[[0-9]*\]: ended$' || { cat "$tmp/data/qlmrqmgr.log"; fail "the server did not end"; }
 echo "$(grep -c '^  ok' "$tmp/day.out") steps ok; the server ended"
+
+echo "== the DLL unloaded with the interface open"
+: >"$tmp/data/qlmrqmgr.log"
+cp "$win/tests/windows/qlm_unload_test.exe" "$tmp/bin/"
+(cd "$tmp/bin" && timeout 120 wine qlm_unload_test.exe qlmc32.dll 2>/dev/null) || fail "the unload failed (status $?)"
+grep -q 'shutdown request: ending' "$tmp/data/qlmrqmgr.log" || { cat "$tmp/data/qlmrqmgr.log"; fail "no shutdown at the unload"; }
+echo "FreeLibrary shut the server down"
 
 echo "== a killed application leaves no server behind"
 : >"$tmp/data/qlmrqmgr.log"
