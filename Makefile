@@ -2,6 +2,8 @@
 BUILD    ?= build
 ASAN     ?= build-asan
 FUZZ     ?= build-fuzz
+WIN      ?= build-windows
+WINDOWS_TESTS ?= -DQLM_BUILD_TESTS=OFF
 FUZZ_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
@@ -10,7 +12,7 @@ CMAKE_FLAGS ?=
 RUNTIME_TARGETS = qlmc32 qlmc32_static qlmrqmgr qlm qlm_man
 DEMO_TARGETS    = qlmrqmgr qlm qlm_daybook
 
-.PHONY: all deps deps-build configure build check sanitize fuzz fuzz-build demo demo-cluster install clean bench
+.PHONY: all deps deps-build configure build check sanitize fuzz fuzz-build demo demo-cluster install clean bench windows windows-check
 
 all: build
 
@@ -58,6 +60,17 @@ demo: configure
 demo-cluster: build
 	@tools/demo-cluster.sh $(BUILD)
 
+# The Windows build (docs/windows.md): qlmc32.dll, qlmrqmgr.exe and the sample,
+# cross-built by mingw-w64; windows-check runs its tests under Wine.
+windows:
+	@tools/deps.sh windows
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQLM_BUILD_BENCH=ON $(WINDOWS_TESTS) >/dev/null
+	cmake --build $(WIN) -j $(JOBS)
+
+windows-check: WINDOWS_TESTS = -DQLM_BUILD_TESTS=ON
+windows-check: windows
+	tools/windows-check.sh $(WIN) $(BUILD)
+
 bench: build
 	$(BUILD)/bench/qlm_bench
 
@@ -66,4 +79,4 @@ install: configure
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(WIN)

@@ -16,6 +16,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#define makeDir(path) _mkdir(path)
+#else
+#define makeDir(path) mkdir((path), 0700)
+#endif
 
 #include "qlmc32.h"
 
@@ -497,9 +503,9 @@ static void networkDay(void) {
   writeExchangeFile("payroll.txt", "Salaries of the month.\n");
   writeExchangeFile("reply.txt", "Dear daybook,\nthe letter arrived.\n");
   exchangePath(inbox, sizeof inbox, "inbox");
-  mkdir(inbox, 0700);
+  makeDir(inbox);
   exchangePath(inbox, sizeof inbox, "statements");
-  mkdir(inbox, 0700);
+  makeDir(inbox);
 
   step("Daybook: mailbox opened again (receipts are listed from it)", QlmOpenMbox((char *)&c));
   step("Daybook: message system opened", QlmOpenMsys((char *)&c));

@@ -82,9 +82,17 @@
 /* The result of every request function. */
 typedef uint32_t QlmRc;
 
-/* Marks the exported functions; the library is built with hidden visibility. */
+/* Marks the exported functions; the library is built with hidden visibility. On
+   Windows: exported from qlmc32.dll, imported by its users (QLM_STATIC: linked with
+   the static library instead). */
 #ifndef QLM_API
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(_WIN32) && defined(QLM_BUILDING_LIBRARY)
+#define QLM_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(QLM_STATIC)
+#define QLM_API __declspec(dllimport)
+#elif defined(_WIN32)
+#define QLM_API
+#elif defined(__GNUC__) || defined(__clang__)
 #define QLM_API __attribute__((visibility("default")))
 #else
 #define QLM_API

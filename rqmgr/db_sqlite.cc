@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "db.h"
+#include "platform/files.h"
 #include "process.h"
 
 namespace qlm::rqmgr {

@@ -1,8 +1,10 @@
 #include "icc_server.h"
 
+#include <unistd.h>
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/syscall.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -74,10 +76,12 @@ void IccServer::watchOwner(pid_t pid) {
 // of its pid has ended.
 bool IccServer::ownerGone() {
   if (owner_ <= 0) return false;
+#ifdef SYS_pidfd_open
   if (ownerFd_.valid()) {
     pollfd p{ownerFd_.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
   }
+#endif
   return ProcessEnded(owner_);
 }
 
@@ -119,6 +123,15 @@ void IccServer::stop() {
 void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
   IccServer *s = gServer;
   if (s == nullptr) return;
+#ifdef _WIN32
+  // DDEML tells nothing when a partner's process ends: its clients are dropped here.
+  for (auto it = s->clients_.begin(); it != s->clients_.end();) {
+    const int key = it->first;
+    const DWORD pid = it->second.partner.pid;
+    ++it;
+    if (ProcessEnded(static_cast<long>(pid))) s->forget(key, "dropped: its process has ended", true);
+  }
+#endif
   if (gStopRequested) {
     s->log_("termination signal: ending");
     s->stopping_ = true;

@@ -6,9 +6,9 @@
 // the error texts <root>/shared/errortxt.fil; the services REQMNGRI/RMICC and
 // REQMNGR/COURIER; the window "Quillmar - Request Manager"; the ready byte. The way
 // out is the reverse: window, services, database, lock. It ends on the shutdown
-// request, on SIGTERM, SIGINT or SIGHUP, or, when started for an application
-// (QLM_OWNER_PID, set by the library's start), once that application has ended and
-// no client is left.
+// request, on a request of the system to end (qlm::OnEndRequest), or, when started
+// for an application (qlm::StarterProcess), once that application has ended and no
+// client is left.
 //
 // Log: one line per start, end, client connect and disconnect and per failure,
 // written to stderr and appended to <data home>/data/qlmrqmgr.log (datahome.h: the
@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +38,7 @@
 #include "location.h"
 #include "options.h"
 #include "transfer.h"
+#include "platform/files.h"
 #include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
@@ -83,17 +83,6 @@ void logLine(const std::string &text) { writeLine(text, false); }
 // A failed start: logged, and always in the state log too, where `qlm doctor` and
 // the library's QLM_DEBUG lines send the user.
 void startFailed(const std::string &text) { writeLine(text + " (start failed)", true); }
-
-// The application this server was started for (QLM_OWNER_PID), or 0.
-pid_t ownerPid() {
-  const char *v = std::getenv("QLM_OWNER_PID");
-  if (v == nullptr || *v == '\0') return 0;
-  char *end = nullptr;
-  const long pid = std::strtol(v, &end, 10);
-  return *end == '\0' && pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : 0;
-}
-
-void onSignal(int) { qlm::rqmgr::IccServer::requestStop(); }
 
 // The network's settings: section [Network] of quillmar.ini, key MaxMessageBytes
 // (a positive number; anything else keeps the default), and <root>/exchange.
@@ -146,8 +135,7 @@ int main(int argc, char **argv) {
       return 2;
     case ServerOptions::Serve: break;
   }
-  std::signal(SIGPIPE, SIG_IGN);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, onSignal);
+  qlm::OnEndRequest(&IccServer::requestStop);
 
   switch (qlm::AcquireServerLock(qlm::wire::kServerLock, kRequestManagerTitle)) {
     case qlm::ServerLock::Acquired:
@@ -213,10 +201,11 @@ int main(int argc, char **argv) {
 
     Service service(*store, texts, "errortxt.fil", logLine, network);
     IccServer icc(service, logLine);
-    if (const pid_t owner = ownerPid(); owner > 0 && !options.service) icc.watchOwner(owner);
+    if (const long owner = qlm::StarterProcess(); owner > 0 && !options.service)
+      icc.watchOwner(static_cast<pid_t>(owner));
     icc.setService(options.service);
     HWND window = nullptr;
-    if (icc.start()) window = CreateWindowA(nullptr, kRequestManagerTitle);
+    if (icc.start()) window = CreateWindowA("STATIC", kRequestManagerTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (window == nullptr) {
       startFailed("cannot start: services or window not available");
     } else {

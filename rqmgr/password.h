@@ -1,5 +1,6 @@
 // Passwords of network logons: stored only as salted hashes (yescrypt, through
-// the system's crypt library), never as sent.
+// the system's crypt library; on Windows PBKDF2, rqmgr/win32/password.cc), never
+// as sent.
 #pragma once
 #include <string>
 #include <string_view>

@@ -3,9 +3,8 @@
 // A Request Manager writes marks into the shared database (projects it holds open,
 // sessions it holds active); another one decides whether a mark still counts by
 // asking whether its process runs. A pid alone may be reused after its process
-// ended, so a session mark carries a token "<pid>:<start time>" (the start time in
-// clock ticks after boot, from /proc/<pid>/stat), which a new process with the same
-// pid does not match.
+// ended, so a session mark carries a token "<pid>:<start>" (qlm::ProcessStartMark),
+// which a new process with the same pid does not match.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -12,6 +12,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace qlm::rqmgr {
 
 namespace {
@@ -103,10 +105,7 @@ bool TargetFile::commit() {
     ::unlink(temp_.c_str());
     return false;
   }
-  const int dir = ::open(directoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool flushed = dir >= 0 && fsync(dir) == 0;
-  if (dir >= 0) ::close(dir);
-  return flushed;
+  return SyncDirectory(directoryOf(path_));
 }
 
 bool copyFile(SourceFile &in, TargetFile &out, std::int64_t limit, std::int64_t *copied) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes sure the packages needed are there: `deps.sh build` for building the
 # library, the server and qlm (make demo, make install), `deps.sh check` for the
-# tests and benchmarks too (make check).
+# tests and benchmarks too (make check), `deps.sh windows` for the Windows build
+# and its checks under Wine (make windows, make windows-check; GoogleTest's source
+# comes with libgtest-dev).
 # On Debian and Ubuntu (dpkg-query) it installs what is missing when run as root,
 # and otherwise names the packages in one line. On any other system it only
 # advises and lets CMake judge what is there.
@@ -17,6 +19,10 @@ if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "Note: not a Debian system; make sure CMake >= 3.25, a C++20 compiler, SQLite 3 with its headers," \
        "pkg-config, Python 3$tests are installed (libpq for PostgreSQL). CMake says what it misses." >&2
   exit 0
+fi
+if [ "$mode" = windows ]; then
+  pkgs="cmake make libgtest-dev g++-mingw-w64-x86-64 wine wine64"
+  optional=""
 fi
 missingOf() {
   local p out=""

@@ -1,14 +1,12 @@
 // The data home of an installation for this user (datahome.h).
 #include "common/datahome.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <utility>
 
 #include "common/config.h"
 #include "common/memory.h"
+#include "platform/files.h"
 
 namespace qlm {
 namespace {
@@ -53,7 +51,7 @@ std::string IniSetting(const std::string &root) {
 
 bool OwnDataDir(const std::string &root) {
   struct stat st{};
-  return ::stat((root + "data").c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+  return ::stat((root + "data").c_str(), &st) == 0 && S_ISDIR(st.st_mode) && OwnedByUser(st);
 }
 
 // The data home and the rule that gave it.

@@ -96,7 +96,10 @@ void leaveService() {
 
 // Process detach: a library unloaded (or a process ending) with the link started
 // shuts the Request Manager down like a close, and the interface counts as closed.
-__attribute__((destructor)) void unload() {
+#ifndef _WIN32
+__attribute__((destructor))
+#endif
+void unload() {
   if (!ifc().linkStarted) return;
   TraceScope trace(kModDll, "DllMain");
   if (ServiceRuns()) {
@@ -128,6 +131,18 @@ int closeInterface() {
 }  // namespace
 
 }  // namespace qlm
+
+#ifdef _WIN32
+// The unload path on Windows, without an ELF destructor. FreeLibrary: the shutdown
+// above runs under the loader lock; it only exchanges window messages with the
+// Request Manager on this thread (DDEML starts and waits for no thread and loads no
+// library), and its waits are bounded, so the lock holds nothing it needs. Process
+// end: nothing; the other threads are gone, and the Request Manager ends on its own.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) qlm::unload();
+  return TRUE;
+}
+#endif
 
 extern "C" QLM_API QlmRc QlmOpenCInterface(void) {
   const int rc = qlm::open();

@@ -45,6 +45,7 @@
 #define REG_SZ 1UL
 #endif
 
+#ifndef _WIN32  // Windows: the real registry of <windows.h>
 // Opens the key `subKey` directly below `key`; *out is the new key, or null on failure.
 LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, HKEY *out);
 // Reads value `name` of `key`. *cbData: in the size of `data`, out the bytes of the
@@ -53,3 +54,4 @@ LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, H
 LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data,
                       DWORD *cbData);
 LONG RegCloseKey(HKEY key);
+#endif

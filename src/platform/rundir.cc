@@ -151,13 +151,4 @@ void RemoveRunDir() {
   if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) RemoveTree(dir);
 }
 
-DWORD WaitUnitMs() {
-  static const DWORD unit = [] {
-    const char *v = std::getenv("QLM_WAIT_SCALE_MS");
-    const long ms = v != nullptr ? std::strtol(v, nullptr, 10) : 0;
-    return ms > 0 ? static_cast<DWORD>(ms) : 1000u;
-  }();
-  return unit;
-}
-
 }  // namespace qlm

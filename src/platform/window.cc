@@ -49,7 +49,7 @@ bool LockHeld(int fd) {
 }
 }  // namespace qlm::platform
 
-HWND CreateWindowA(LPCSTR, LPCSTR lpWindowName) {
+HWND CreateWindowA(LPCSTR, LPCSTR lpWindowName, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
   if (!ValidTitle(lpWindowName)) return nullptr;
   const std::string dir = WindowsDir(true);
   if (dir.empty()) return nullptr;

@@ -3,8 +3,8 @@
 // pump and thread timers, window titles, the hidden program start. The wire, the
 // files and the order of events are those of the project's transport contract
 // (docs/link.md summarises the choices made here); this header states what each
-// call promises. A Windows build uses <windows.h> and
-// <ddeml.h> instead and leaves out the POSIX-only helpers at the end.
+// call promises. A Windows build uses the real <windows.h> and <ddeml.h> instead
+// (platform/win32/windows.h); the helpers at the end exist in both builds.
 //
 // Threads: every call of this layer is made from one thread, the one that pumps
 // messages. There are no locks. A child made by fork inherits the layer's state (and
@@ -19,9 +19,13 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/win_types.h"
 
+#ifdef _WIN32
+#include "platform/win32/windows.h"
+#else
 // ---------------------------------------------------------------------------
 // Basic types (DWORD, BYTE, LONG, HKEY, REGSAM come from win_types.h).
 typedef unsigned int UINT;
@@ -35,6 +39,7 @@ typedef const char *LPCSTR;
 typedef char *LPSTR;
 typedef BYTE *LPBYTE;
 typedef DWORD *LPDWORD;
+typedef void *LPVOID;
 
 #ifndef TRUE
 #define TRUE 1
@@ -49,6 +54,7 @@ typedef struct HCONV__ *HCONV;        // one conversation
 typedef struct HDDEDATA__ *HDDEDATA;  // a block of data; also the callback's result
 typedef struct HWND__ *HWND;          // a top-level window
 typedef struct HINSTANCE__ *HINSTANCE;
+typedef struct HMENU__ *HMENU;
 typedef struct CONVCONTEXT *PCONVCONTEXT;  // not used; pass null
 
 struct POINT {
@@ -291,8 +297,10 @@ inline constexpr ULONG_PTR kDropHandshake = 5;      // no CONNECT within kHandsh
 // The window "exists" while this holds an open-file-description write lock on
 // <rundir>/windows/<title>. Null when the title is empty or holds '/', the run
 // directory is refused, or a window of that title exists already (one per title and
-// run directory). lpClassName is not used.
-HWND CreateWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+// run directory). The other arguments are not used; callers pass the class "STATIC"
+// and zeros, which make a hidden window on Windows.
+HWND CreateWindowA(LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
+                   int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 // Releases the lock: the window is gone for every process. FALSE for an unknown handle.
 BOOL DestroyWindow(HWND hWnd);
 // Non-null while some open file description (of any process, this one included) holds
@@ -316,13 +324,21 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 //   cannot be made), 5 access denied (or the run directory is refused), 11 not an
 //   executable, 12 the program ended before it was ready. 16 is not used.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
-inline constexpr DWORD kReadyWaitMs = 10000;
-inline constexpr UINT kExecEndedFirst = 12;
 
 void Sleep(DWORD dwMilliseconds);
+#endif  // _WIN32
+
+// WinExec's code of a program that ended before it was ready (POSIX; Windows's
+// WinExec never answers it, its 12 being a program for another version of the system).
+inline constexpr UINT kExecEndedFirst = 12;
+
+// How long a start waits for the program to be ready (POSIX), and a second server
+// for the first one's window (both builds).
+inline constexpr DWORD kReadyWaitMs = 10000;
 
 // ---------------------------------------------------------------------------
-// POSIX-only helpers of the transport.
+// Helpers of the transport (for Windows: platform/win32/windows.h says how they
+// differ there).
 
 namespace qlm {
 
@@ -383,6 +399,22 @@ void ReleaseServerLock();
 // Whether process `pid` has ended: there is no such process (any more), or it is a
 // zombie that nobody reaped yet. A process of another user has not ended.
 bool ProcessEnded(long pid);
+
+// When process `pid` started, as text that a later process with the same pid does
+// not repeat (POSIX: its start in clock ticks after boot, from /proc/<pid>/stat;
+// Windows: its creation time). Empty when it cannot be learned.
+std::string ProcessStartMark(long pid);
+
+// Server side: the application this server was started for, or 0: $QLM_OWNER_PID,
+// which WinExec sets (POSIX); on Windows, where WinExec passes nothing, the process
+// that started this one.
+long StarterProcess();
+
+// Server side: has `stop` called when the user or the system asks the program to end
+// (POSIX: SIGTERM, SIGINT or SIGHUP, and SIGPIPE is ignored; Windows: a console
+// control event). `stop` runs in a signal handler or another thread: it may only set
+// a flag.
+void OnEndRequest(void (*stop)());
 
 // One second of the waiting loops, in ms: 1000, or $QLM_WAIT_SCALE_MS (a test aid,
 // read once at the first call) when it holds a positive number.

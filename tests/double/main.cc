@@ -329,7 +329,7 @@ int main() {
     HSZ h = DdeCreateStringHandleA(g_inst, service, CP_WINANSI);
     if (DdeNameService(g_inst, h, nullptr, DNS_REGISTER) == nullptr) Finish(1);
   }
-  g_window = CreateWindowA("QlmRequestManager", wire::kRequestManagerTitle);
+  g_window = CreateWindowA("STATIC", wire::kRequestManagerTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   if (g_window == nullptr) Finish(1);
   qlm::SignalReady();
 

@@ -176,7 +176,7 @@ TEST_F(Icc, NoProgramOrNoServicesMeansNoLink) {
   qlm::SetTrace(0);
 
   // A window without services: -20 after the own service was registered and removed again.
-  HWND w = CreateWindowA(nullptr, qlm::wire::kRequestManagerTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kRequestManagerTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(icc::kErrNoServer, icc::iccStart());
   EXPECT_EQ(0, ipcState().maxServices);
@@ -283,7 +283,7 @@ TEST_F(Icc, ProcessNamesAndCommandLine) {
   EXPECT_EQ(qlm::process::kStartFailed, qlm::process::StartProcess("missing", (root_ / "bin").c_str(), ""));
 
   EXPECT_EQ(0, qlm::process::IsRunning("qlmvnph"));
-  HWND w = CreateWindowA(nullptr, qlm::wire::kSessionStatusTitle);
+  HWND w = CreateWindowA(nullptr, qlm::wire::kSessionStatusTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(1, qlm::process::IsRunning("qlmvnph"));
   EXPECT_EQ(0, qlm::process::IsRunning("qlmrqmgr"));
   DestroyWindow(w);

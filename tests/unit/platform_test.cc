@@ -397,10 +397,10 @@ TEST_F(PlatformPump, TimersAndTheQuitMessage) {
 
 TEST_F(PlatformWindow, TheLockIsTheWindowForEveryProcess) {
   EXPECT_EQ(nullptr, FindWindowA(nullptr, kTitle));
-  HWND own = CreateWindowA("class", kTitle);
+  HWND own = CreateWindowA("class", kTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, own);
   EXPECT_EQ(own, FindWindowA(nullptr, kTitle));
-  EXPECT_EQ(nullptr, CreateWindowA("class", kTitle));  // one window per title
+  EXPECT_EQ(nullptr, CreateWindowA("class", kTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));  // one window per title
   EXPECT_EQ(0700u, modeOf(dir_ / "windows"));
   EXPECT_TRUE(DestroyWindow(own));
   EXPECT_EQ(nullptr, FindWindowA(nullptr, kTitle));
@@ -408,7 +408,7 @@ TEST_F(PlatformWindow, TheLockIsTheWindowForEveryProcess) {
   // Another process's window: seen, not ours to destroy, gone with that process.
   Pipe made, bye;
   const pid_t child = forked([&] {
-    made.put(CreateWindowA(nullptr, kTitle) != nullptr ? 'y' : 'n');
+    made.put(CreateWindowA(nullptr, kTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr) != nullptr ? 'y' : 'n');
     bye.take();
     return 0;  // without DestroyWindow
   });
@@ -416,7 +416,7 @@ TEST_F(PlatformWindow, TheLockIsTheWindowForEveryProcess) {
   HWND other = FindWindowA(nullptr, kTitle);
   EXPECT_NE(nullptr, other);
   EXPECT_FALSE(DestroyWindow(other));
-  EXPECT_EQ(nullptr, CreateWindowA(nullptr, kTitle));
+  EXPECT_EQ(nullptr, CreateWindowA(nullptr, kTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
   bye.put();
   exitStatus(child);
   EXPECT_EQ(nullptr, FindWindowA(nullptr, kTitle));
@@ -468,7 +468,7 @@ TEST_F(PlatformExec, ASecondServerWaitsForTheWindowOrTheLock) {
   };
   ASSERT_EQ(qlm::ServerLock::Acquired, qlm::AcquireServerLock("qlmrqmgr.lock", kTitle));
   pid_t child = second(qlm::ServerLock::OtherReady);
-  HWND w = CreateWindowA(nullptr, kTitle);
+  HWND w = CreateWindowA(nullptr, kTitle, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(0, exitStatus(child));
   DestroyWindow(w);
@@ -499,7 +499,7 @@ TEST_F(PlatformRunDir, RefusesOpenForeignAndOverlongDirectories) {
   EXPECT_EQ(nullptr, DdeNameService(inst, Hsz(inst, "SRV"), nullptr, DNS_REGISTER));
   EXPECT_EQ(DMLERR_SYS_ERROR, LastError(inst));
   EXPECT_EQ(nullptr, DdeConnect(inst, Hsz(inst, "SRV"), Hsz(inst, "T"), nullptr));
-  EXPECT_EQ(nullptr, CreateWindowA(nullptr, "W"));
+  EXPECT_EQ(nullptr, CreateWindowA(nullptr, "W", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(nullptr, FindWindowA(nullptr, "W"));
   EXPECT_EQ(5u, WinExec("/bin/true", SW_HIDE));
   DdeUninitialize(inst);
@@ -541,7 +541,7 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
   EXPECT_EQ(own + "\n", slurp(dir_ / "env.out"));
   EXPECT_EQ(nullptr, std::getenv("QLM_RUNDIR"));
 
-  HWND w = CreateWindowA(nullptr, "W");  // files inside go with the directory
+  HWND w = CreateWindowA(nullptr, "W", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);  // files inside go with the directory
   qlm::RemoveRunDir();
   DestroyWindow(w);
   EXPECT_FALSE(exists(own));
