@@ -263,7 +263,13 @@ int iccProcessCmd(const void *, int) {
 
 int iccIsRMActive() {
   QLM_TRACE_ENTRY(kMod, "iccIsRMActive");
-  const int rc = process::IsRunning(wire::kRequestManager) > 0 ? 0 : 1;
+  // While the link's conversations with the Request Manager are open, it runs: they
+  // close when it ends (and a wait for its answer ends with them). Its window is
+  // looked for, a system call, only without them.
+  const IccState &s = icc();
+  const bool linked = s.control != nullptr && s.data != nullptr && s.control->serviceStatus == ipc::kConnected &&
+                      s.data->serviceStatus == ipc::kConnected;
+  const int rc = linked || process::IsRunning(wire::kRequestManager) > 0 ? 0 : 1;
   QLM_TRACE_EXIT(kMod, "iccIsRMActive", rc);
   return rc;
 }

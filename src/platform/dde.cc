@@ -81,7 +81,7 @@ struct Conv {
   std::uint32_t ackStatus = 0;
   std::deque<OutFrame> out;  // frames the socket did not take yet
   std::size_t outBytes = 0;
-  std::deque<InFlight> inflight;
+  std::vector<InFlight> inflight;  // oldest first (a vector: its room is reused)
 };
 
 // A conversation the layer ended itself: its instance hears XTYP_DISCONNECT with the
@@ -153,8 +153,9 @@ bool Flush(Conv &c) {
 
 enum class Queued { Ok, TooBig, Overflow, Broken };
 
-// Queues a frame behind the others of the conversation and sends what the socket takes.
-Queued Enqueue(Conv &c, Frame bytes, DWORD txn = 0, bool async = false) {
+// Queues a frame behind the others of the conversation and sends what the socket
+// takes. The bytes are copied only when they must wait.
+Queued Enqueue(Conv &c, FrameView bytes, DWORD txn = 0, bool async = false) {
   if (c.out.size() >= kMaxQueuedFrames || c.outBytes + bytes.size() > kMaxQueuedBytes) return Queued::Overflow;
   if (c.out.empty() && c.fd.valid() && c.phase == Phase::Open && (txn == 0 || Unacked(c) < kMaxUnacked)) {
     ssize_t r;
@@ -168,7 +169,7 @@ Queued Enqueue(Conv &c, Frame bytes, DWORD txn = 0, bool async = false) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) return Queued::Broken;
   }
   c.outBytes += bytes.size();
-  c.out.push_back({std::move(bytes), txn, async});
+  c.out.push_back({Frame(bytes.begin(), bytes.end()), txn, async});
   return Queued::Ok;
 }
 
@@ -180,16 +181,17 @@ void SendNow(int fd, const Frame &f) {
   while (r < 0 && errno == EINTR);
 }
 
-// One packet, without waiting. 1 read, 0 the partner closed (or sent a frame far
-// larger than any valid one, which ends the conversation), -1 nothing there.
-int RecvFrame(int fd, Frame *out) {
+// One packet, without waiting, in a buffer that the next call reuses. 1 read, 0 the
+// partner closed (or sent a frame far larger than any valid one, which ends the
+// conversation), -1 nothing there.
+int RecvFrame(int fd, FrameView *out) {
   static std::uint8_t scratch[kMaxFrame];
   ssize_t n;
   do n = ::recv(fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
   if (n == 0 || static_cast<std::size_t>(n) > sizeof scratch) return 0;  // frames are never empty
-  out->assign(scratch, scratch + n);
+  *out = FrameView(scratch, static_cast<std::size_t>(n));
   return 1;
 }
 
@@ -255,7 +257,9 @@ void PartnerClosed(std::uintptr_t id) {
 void SendAck(std::uintptr_t id, std::uint32_t status) {
   Conv *c = FindConv(id);
   if (c == nullptr) return;
-  const Queued q = Enqueue(*c, AckFrame{status}.encode());
+  static Frame &ack = *new Frame;  // never destroyed, like the rest of the layer's state
+  AckFrame{status}.encode(&ack);
+  const Queued q = Enqueue(*c, ack);
   if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
 }
 
@@ -268,7 +272,7 @@ std::uint32_t AckStatus(HDDEDATA r) {
 
 // Server side: the CONNECT frame of a newly accepted connection. A CONNECT must name
 // the listener's service and the connecting process's own pid.
-void OnConnectFrame(std::uintptr_t id, const Frame &f, const std::string &listenerService) {
+void OnConnectFrame(std::uintptr_t id, FrameView f, const std::string &listenerService) {
   Conv *c = FindConv(id);
   ConnectFrame connect;
   if (!ConnectFrame::decode(f, &connect) || Upper(connect.service.c_str()) != listenerService ||
@@ -299,7 +303,7 @@ void OnConnectFrame(std::uintptr_t id, const Frame &f, const std::string &listen
 }
 
 // Server side: one POKE or EXECUTE of an open conversation; its ACK.
-void OnServerFrame(std::uintptr_t id, const Frame &f) {
+void OnServerFrame(std::uintptr_t id, FrameView f) {
   Conv *c = FindConv(id);
   const DWORD inst = c->inst;
   const std::string topic = c->topic;
@@ -328,7 +332,7 @@ void OnServerFrame(std::uintptr_t id, const Frame &f) {
 }
 
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
-void OnClientFrame(std::uintptr_t id, const Frame &f) {
+void OnClientFrame(std::uintptr_t id, FrameView f) {
   Conv *c = FindConv(id);
   if (c->phase == Phase::AwaitReply) {
     ConnectReplyFrame reply;
@@ -344,7 +348,7 @@ void OnClientFrame(std::uintptr_t id, const Frame &f) {
   AckFrame ack;
   if (!AckFrame::decode(f, &ack) || c->inflight.empty()) return;  // an ACK of nothing: dropped
   const InFlight t = c->inflight.front();
-  c->inflight.pop_front();
+  c->inflight.erase(c->inflight.begin());
   if (t.stale) {
   } else if (!t.async) {
     if (t.txn == c->waitingTxn) {
@@ -378,7 +382,7 @@ void OnConvReady(std::uintptr_t id, short revents) {
   if (c == nullptr || !c->fd.valid()) return;
   if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
   if ((revents & ~POLLOUT) == 0) return;
-  Frame f;
+  FrameView f;
   const int r = RecvFrame(c->fd.get(), &f);
   if (r < 0) return;
   if (r == 0) return PartnerClosed(id);
@@ -613,11 +617,12 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   return nullptr;
 }
 
-// The frame of a transaction: a POKE of `item` (the topic when none), or an EXECUTE.
-Frame TransactionFrame(const Conv &c, UINT wType, UINT wFmt, HSZ hszItem, FrameView payload) {
-  if (wType == XTYP_EXECUTE) return ExecuteFrame{payload}.encode();
+// The frame of a transaction, in `out`: a POKE of `item` (the topic when none), or an
+// EXECUTE.
+void TransactionFrame(const Conv &c, UINT wType, UINT wFmt, HSZ hszItem, FrameView payload, Frame *out) {
+  if (wType == XTYP_EXECUTE) return ExecuteFrame{payload}.encode(out);
   const std::string *item = AtomName(hszItem);
-  return PokeFrame{wFmt, item != nullptr ? Upper(item->c_str()) : c.topic, payload}.encode();
+  PokeFrame{wFmt, item != nullptr ? Upper(item->c_str()) : c.topic, payload}.encode(out);
 }
 
 }  // namespace
@@ -711,13 +716,16 @@ BOOL DdeDisconnect(HCONV hConv) {
 HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszItem, UINT wFmt,
                               UINT wType, DWORD dwTimeout, LPDWORD pdwResult) {
   const std::uintptr_t id = ConvId(hConv);
-  std::vector<std::uint8_t> payload;
-  if (cbData == 0xFFFFFFFF) {
-    HDDEDATA h = reinterpret_cast<HDDEDATA>(pData);
-    if (const std::vector<BYTE> *bytes = DataBytes(h)) payload = *bytes;
-    DeleteData(h);
+  // A data handle passed in is the call's: it goes when the call ends.
+  struct Owned {
+    HDDEDATA h;
+    ~Owned() { DeleteData(h); }
+  } owned{cbData == 0xFFFFFFFF ? reinterpret_cast<HDDEDATA>(pData) : nullptr};
+  FrameView payload;
+  if (owned.h != nullptr) {
+    if (const std::vector<BYTE> *bytes = DataBytes(owned.h)) payload = *bytes;
   } else if (pData != nullptr) {
-    payload.assign(pData, pData + cbData);
+    payload = FrameView(pData, cbData);
   }
   if (pdwResult != nullptr) *pdwResult = 0;
   Conv *c = FindConv(id);
@@ -737,11 +745,12 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   if (c->waitingTxn != 0) return fail(DMLERR_REENTRANCY);
   if (wType != XTYP_POKE && wType != XTYP_EXECUTE) return fail(DMLERR_INVALIDPARAMETER);
 
-  Frame frame = TransactionFrame(*c, wType, wFmt, hszItem, payload);
+  static Frame &frame = *new Frame;  // never destroyed, like the rest of the layer's state
+  TransactionFrame(*c, wType, wFmt, hszItem, payload, &frame);
   if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);
   if (g_nextTxn == 0) g_nextTxn = 1;  // 0 names no transaction
   const DWORD txn = g_nextTxn++;
-  switch (Enqueue(*c, std::move(frame), txn, async)) {
+  switch (Enqueue(*c, frame, txn, async)) {
     case Queued::Ok: break;
     case Queued::TooBig: return fail(DMLERR_MEMORY_ERROR);
     case Queued::Overflow:

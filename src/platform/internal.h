@@ -52,7 +52,8 @@ bool ParseInstanceName(const std::string &s, std::string *service, DWORD *pid, D
 
 // ---- data objects (data.cc) ---------------------------------------------------------
 
-HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt);
+// A data object of `offset` zero bytes, then the `n` bytes at `p` (zeros when null).
+HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt, std::size_t offset = 0);
 void DeleteData(HDDEDATA h);
 // The bytes of a data object; null for a handle that is not one.
 const std::vector<BYTE> *DataBytes(HDDEDATA h);
