@@ -11,7 +11,8 @@
 //   lib_allocs         heap allocations of the benchmark's process (library)
 //   server_allocs      heap allocations of the Request Manager
 //   switches           context switches of the benchmark and its Request Manager
-//   server_cpu_us      processor time of the Request Manager
+//   lib_cpu_us, server_cpu_us   processor time of the benchmark (the library's
+//                      side) and of the Request Manager
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <unistd.h>
@@ -110,10 +111,10 @@ void BM_RequestPath(benchmark::State &state) {
   lib.reserve(1000), raw.reserve(1000), ratio.reserve(1000);
   std::uint64_t ownAllocs = 0, serverAllocs = 0, requests = 0;
   long switches = 0;
-  double serverCpu = 0;
+  double serverCpu = 0, ownCpu = 0;
   for (auto _ : state) {
     const long switches0 = Switches(getpid()) + Switches(server);
-    const double cpu0 = CpuMicros(server);
+    const double cpu0 = CpuMicros(server), ownCpu0 = CpuMicros(getpid());
     const std::uint64_t own0 = qlm::bench::ownCounts().allocations.load(), server0 = s.server->allocations();
     const auto t0 = Clock::now();
     for (int i = 0; i < kBatch; ++i) request();
@@ -121,6 +122,7 @@ void BM_RequestPath(benchmark::State &state) {
     ownAllocs += qlm::bench::ownCounts().allocations.load() - own0;
     switches += Switches(getpid()) + Switches(server) - switches0;
     serverCpu += CpuMicros(server) - cpu0;
+    ownCpu += CpuMicros(getpid()) - ownCpu0;
     serverAllocs += s.server->allocations() - server0;
     requests += kBatch;
     for (int i = 0; i < kBatch; ++i) peer.pingPong(kRawBytes);
@@ -138,6 +140,7 @@ void BM_RequestPath(benchmark::State &state) {
   state.counters["server_allocs"] = static_cast<double>(serverAllocs) / static_cast<double>(requests);
   state.counters["switches"] = static_cast<double>(switches) / static_cast<double>(requests);
   state.counters["server_cpu_us"] = serverCpu / static_cast<double>(requests);
+  state.counters["lib_cpu_us"] = ownCpu / static_cast<double>(requests);
 }
 
 }  // namespace

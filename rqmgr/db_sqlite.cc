@@ -84,9 +84,14 @@ class SqliteDb final : public Db {
   }
   void exec(const std::string &sql) override;
   void begin(bool write) override;
-  void commit() override { exec("COMMIT"); }
+  void commit() override { runPrepared("COMMIT"); }
   void rollback() noexcept override {
-    if (db_ != nullptr && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (db_ == nullptr || sqlite3_get_autocommit(db_)) return;
+    try {
+      runPrepared("ROLLBACK");
+    } catch (const StoreError &) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // the last resort, as before
+    }
   }
   bool readOnly() const override { return readOnly_; }
   int schemaVersion() override {
@@ -107,6 +112,13 @@ class SqliteDb final : public Db {
   std::string describe() const override { return path_; }
 
  private:
+  // A statement without parameters or rows, prepared once (the transaction's own
+  // statements: parsing them for every request cost more than running them).
+  void runPrepared(const char *sql) {
+    Stmt &s = prepare(sql);
+    Use u(s);
+    s.run();
+  }
   std::unique_ptr<Stmt> make(const char *sql) {
     sqlite3_stmt *s = nullptr;
     if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
@@ -211,7 +223,7 @@ void SqliteDb::begin(bool write) {
   if (ino_ != 0 && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_))
     throw StoreError("the database file " + path_ + " was removed or replaced while the Request Manager ran");
   if (write && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_);
-  exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+  runPrepared(write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ bool IccServer::start() {
     log_("cannot create the DDE instance");
     return false;
   }
+  BatchAcks(inst_);  // a request answered at once: its answer and its ACK wake the client once
   control_ = DdeCreateStringHandleA(inst_, wire::kControlService, CP_WINANSI);
   controlTopic_ = DdeCreateStringHandleA(inst_, wire::kControlTopic, CP_WINANSI);
   data_ = DdeCreateStringHandleA(inst_, wire::kDataService, CP_WINANSI);

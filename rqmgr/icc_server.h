@@ -39,6 +39,9 @@
 namespace qlm::rqmgr {
 
 inline constexpr std::size_t kAnswerWindow = 8;         // answers unacknowledged per client
+// The transport reads batched ACKs at once only while its own window is full: a
+// smaller window here would wait for ACKs that are read along (qlm::BatchAcks).
+static_assert(kAnswerWindow == kMaxUnacked);
 inline constexpr std::size_t kMaxWaitingRequests = 16;  // requests waiting per client
 inline constexpr int kMaxWarnings = 8;                   // log lines about one conversation's garbage
 inline constexpr const char kServerVersion[] = "QLMRQMGR 6.1.0";

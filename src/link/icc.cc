@@ -263,15 +263,18 @@ int iccProcessCmd(const void *, int) {
 
 int iccIsRMActive() {
   QLM_TRACE_ENTRY(kMod, "iccIsRMActive");
-  // While the link's conversations with the Request Manager are open, it runs: they
-  // close when it ends (and a wait for its answer ends with them). Its window is
-  // looked for, a system call, only without them.
+  const int rc = process::IsRunning(wire::kRequestManager) > 0 ? 0 : 1;
+  QLM_TRACE_EXIT(kMod, "iccIsRMActive", rc);
+  return rc;
+}
+
+int iccPeerActive() {
+  // The conversations close when the Request Manager ends, and a wait for its answer
+  // ends with them; its window (a system call) is looked for only without them.
   const IccState &s = icc();
   const bool linked = s.control != nullptr && s.data != nullptr && s.control->serviceStatus == ipc::kConnected &&
                       s.data->serviceStatus == ipc::kConnected;
-  const int rc = linked || process::IsRunning(wire::kRequestManager) > 0 ? 0 : 1;
-  QLM_TRACE_EXIT(kMod, "iccIsRMActive", rc);
-  return rc;
+  return linked ? 0 : iccIsRMActive();
 }
 
 std::int16_t ClientKey() { return icc().clientKey; }

@@ -41,6 +41,7 @@ struct Instance {
   PFNCALLBACK callback;
   UINT lastError = DMLERR_NO_ERROR;
   std::vector<Listener> listeners;
+  bool batchAcks = false;  // qlm::BatchAcks
 };
 
 enum class Phase { AwaitConnect, AwaitReply, Open };
@@ -98,6 +99,12 @@ struct Notice {
 std::map<DWORD, Instance> &g_instances = *new std::map<DWORD, Instance>;  // by idInst (= the number)
 std::map<std::uintptr_t, Conv> &g_convs = *new std::map<std::uintptr_t, Conv>;
 std::vector<Notice> &g_notices = *new std::vector<Notice>;
+// ACKs held until the process next waits (qlm::BatchAcks), in the order of their frames.
+struct HeldAck {
+  std::uintptr_t conv;
+  std::uint32_t status;
+};
+std::vector<HeldAck> &g_heldAcks = *new std::vector<HeldAck>;
 std::uintptr_t g_nextId = 1;
 DWORD g_counter = 0;
 DWORD g_nextTxn = 1;
@@ -263,6 +270,12 @@ void SendAck(std::uintptr_t id, std::uint32_t status) {
   if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
 }
 
+// The held ACKs go out (those of conversations still there), before the pump waits.
+void SendHeldAcks() {
+  for (std::size_t i = 0; i < g_heldAcks.size(); ++i) SendAck(g_heldAcks[i].conv, g_heldAcks[i].status);
+  g_heldAcks.clear();
+}
+
 std::uint32_t AckStatus(HDDEDATA r) {
   const auto v = reinterpret_cast<std::uintptr_t>(r);
   if (v & DDE_FACK) return DDE_FACK;
@@ -302,24 +315,30 @@ void OnConnectFrame(std::uintptr_t id, FrameView f, const std::string &listenerS
   Callback(inst, XTYP_CONNECT_CONFIRM, 0, id, topic, service, nullptr, same);
 }
 
-// Server side: one POKE or EXECUTE of an open conversation; its ACK.
+// Server side: one POKE or EXECUTE of an open conversation; its ACK, sent now or,
+// for an instance that batches its ACKs, held until the process waits.
 void OnServerFrame(std::uintptr_t id, FrameView f) {
   Conv *c = FindConv(id);
   const DWORD inst = c->inst;
   const std::string topic = c->topic;
   const ULONG_PTR same = SameInstance(*c);
+  auto ack = [id, inst](std::uint32_t status) {
+    const Instance *i = FindInstance(inst);
+    if (i != nullptr && i->batchAcks) return g_heldAcks.push_back({id, status});
+    SendAck(id, status);
+  };
   HDDEDATA data = nullptr, r = nullptr;
   switch (KindOf(f)) {
     case kPoke: {
       PokeFrame poke;
-      if (!PokeFrame::decode(f, &poke)) return SendAck(id, 0);
+      if (!PokeFrame::decode(f, &poke)) return ack(0);
       data = NewData(poke.data.data(), poke.data.size(), poke.format);
       r = Callback(inst, XTYP_POKE, poke.format, id, topic, poke.item, data, same);
       break;
     }
     case kExecute: {
       ExecuteFrame execute;
-      if (!ExecuteFrame::decode(f, &execute)) return SendAck(id, 0);
+      if (!ExecuteFrame::decode(f, &execute)) return ack(0);
       data = NewData(execute.command.data(), execute.command.size(), 0);
       r = Callback(inst, XTYP_EXECUTE, 0, id, topic, "", data, same);
       break;
@@ -328,7 +347,7 @@ void OnServerFrame(std::uintptr_t id, FrameView f) {
       return;  // any other frame from a client has no meaning and is dropped
   }
   DeleteData(data);
-  SendAck(id, AckStatus(r));
+  ack(AckStatus(r));
 }
 
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
@@ -366,14 +385,47 @@ void OnClientFrame(std::uintptr_t id, FrameView f) {
   if (!Flush(*c)) Drop(id, kDropPartnerClosed);  // a transaction held back may go now
 }
 
-// What a conversation's socket is watched for: frames, and room for its queue while
-// it has frames the partner may take now.
+// Whether the ACKs a conversation of this side's transactions receives are read along
+// with the process's next event instead of waking it (qlm::BatchAcks): nothing waits
+// for them now (no synchronous transaction, no frame held back by the window).
+bool AcksReadAlong(const Conv &c) {
+  if (c.server || c.phase != Phase::Open || c.waitingTxn != 0 || !c.out.empty() || Unacked(c) >= kMaxUnacked)
+    return false;
+  const Instance *i = FindInstance(c.inst);
+  return i != nullptr && i->batchAcks;
+}
+
+// What a conversation's socket is watched for: frames (only its end while its ACKs
+// are read along), and room for its queue while it has frames the partner may take now.
 short ConvEvents(std::uintptr_t id) {
   const Conv *c = FindConv(id);
   if (c == nullptr || !c->fd.valid()) return 0;
+  if (AcksReadAlong(*c)) return POLLRDHUP;
   const bool sending =
       !c->out.empty() && c->phase == Phase::Open && (c->out.front().txn == 0 || Unacked(*c) < kMaxUnacked);
   return static_cast<short>(POLLIN | (sending ? POLLOUT : 0));
+}
+
+// Whether the pump delivers the conversation with every wake-up: its ACKs are read
+// along and some are outstanding.
+bool ReadAlong(std::uintptr_t id) {
+  const Conv *c = FindConv(id);
+  return c != nullptr && c->fd.valid() && !c->inflight.empty() && AcksReadAlong(*c);
+}
+
+// The ACKs that arrived on a conversation whose ACKs are read along, until none is
+// outstanding; `toEnd`: its socket showed its end, which is read too (a bounded
+// number of frames either way: a partner may keep sending).
+void ReadAcks(std::uintptr_t id, bool toEnd) {
+  for (std::size_t n = 0; n <= kMaxUnacked * 2; ++n) {
+    Conv *c = FindConv(id);
+    if (c == nullptr || !c->fd.valid() || (c->inflight.empty() && !toEnd)) return;
+    FrameView f;
+    const int r = RecvFrame(c->fd.get(), &f);
+    if (r < 0) return;
+    if (r == 0) return PartnerClosed(id);
+    OnClientFrame(id, f);
+  }
 }
 
 // Queued frames the socket takes now, one frame, or the end of the conversation.
@@ -382,6 +434,7 @@ void OnConvReady(std::uintptr_t id, short revents) {
   if (c == nullptr || !c->fd.valid()) return;
   if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
   if ((revents & ~POLLOUT) == 0) return;
+  if (AcksReadAlong(*c)) return ReadAcks(id, (revents & ~POLLIN) != 0);
   FrameView f;
   const int r = RecvFrame(c->fd.get(), &f);
   if (r < 0) return;
@@ -396,7 +449,8 @@ std::uintptr_t AddConv(Conv conv) {
   const std::uintptr_t id = g_nextId++;
   const int fd = conv.fd.get();
   Conv &c = g_convs.emplace(id, std::move(conv)).first->second;
-  c.watch = Watch({fd, [id] { return ConvEvents(id); }, nullptr, [id](short r) { OnConvReady(id, r); }});
+  c.watch = Watch({fd, [id] { return ConvEvents(id); }, nullptr, [id](short r) { OnConvReady(id, r); },
+                   [id] { return ReadAlong(id); }});
   return id;
 }
 
@@ -541,12 +595,18 @@ void OnTimeLimits() {
     for (Listener &l : inst.listeners)
       if (l.pausedUntil != Clock::time_point{} && l.pausedUntil <= now) l.pausedUntil = {};
   std::vector<std::pair<std::uintptr_t, ULONG_PTR>> expired;
+  auto ackLate = [now](const Conv &c) {
+    return !c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now;
+  };
   for (auto &[id, c] : g_convs) {
     if (c.deadline <= now) expired.push_back({id, c.server ? kDropHandshake : kDropNoReply});
-    else if (!c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now)
-      expired.push_back({id, kDropNoAck});
+    else if (ackLate(c)) expired.push_back({id, kDropNoAck});
   }
-  for (auto [id, reason] : expired) Drop(id, reason);
+  for (auto [id, reason] : expired) {
+    if (reason == kDropNoAck) ReadAcks(id, false);  // ACKs read along may be there already
+    const Conv *c = FindConv(id);
+    if (c != nullptr && (reason != kDropNoAck || ackLate(*c))) Drop(id, reason);
+  }
   std::vector<Notice> notices;
   notices.swap(g_notices);
   for (const Notice &n : notices) Callback(n.inst, XTYP_DISCONNECT, 0, n.conv, "", "", nullptr, n.same, n.reason);
@@ -554,7 +614,7 @@ void OnTimeLimits() {
 
 // The layer's time limits, watched from the first instance on.
 void WatchTimeLimits() {
-  static const WatchId watch = Watch({-1, nullptr, NextDeadline, [](short) { OnTimeLimits(); }});
+  static const WatchId watch = Watch({-1, nullptr, NextDeadline, [](short) { OnTimeLimits(); }, nullptr});
   (void)watch;
 }
 
@@ -636,6 +696,7 @@ using namespace qlm::platform;
 UINT DdeInitializeA(DWORD *pidInst, PFNCALLBACK pfnCallback, DWORD, DWORD) {
   if (pidInst == nullptr || *pidInst != 0 || pfnCallback == nullptr) return DMLERR_INVALIDPARAMETER;
   WatchTimeLimits();
+  BeforeWait(SendHeldAcks);
   const DWORD n = ++g_counter;
   g_instances[n] = Instance{n, pfnCallback, DMLERR_NO_ERROR, {}};
   *pidInst = n;
@@ -698,7 +759,7 @@ HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ, UINT afCmd) {
   const DWORD number = inst->number;
   const std::uintptr_t lid = l.id;
   l.watch = Watch({l.fd.get(), [number, lid] { return ListenerEvents(number, lid); }, nullptr,
-                   [number, lid](short) { OnListenerReady(number, lid); }});
+                   [number, lid](short) { OnListenerReady(number, lid); }, nullptr});
   inst->listeners.push_back(std::move(l));
   return ok;
 }
@@ -802,6 +863,13 @@ namespace qlm {
 
 HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
   return Connect(idInst, hszService, hszTopic, false);
+}
+
+BOOL BatchAcks(DWORD idInst) {
+  Instance *i = FindInstance(idInst);
+  if (i == nullptr) return FALSE;
+  i->batchAcks = true;
+  return TRUE;
 }
 
 BOOL ConversationPartner(HCONV hConv, DWORD *pid, DWORD *instance) {

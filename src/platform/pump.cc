@@ -65,6 +65,7 @@ std::size_t g_nextReady = 0;
 // The poll set, kept between calls so that a wait allocates nothing.
 std::vector<WatchId> &g_polled = *new std::vector<WatchId>;
 std::vector<pollfd> &g_fds = *new std::vector<pollfd>;
+void (*g_beforeWait)() = nullptr;
 
 // The next event that the last ppoll found, of a watcher that is still there.
 bool NextReady(MSG *m) {
@@ -103,6 +104,7 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       return true;
     }
     if (NextReady(m)) return true;
+    if (g_beforeWait != nullptr) g_beforeWait();
     g_polled.clear();
     g_fds.clear();
     for (const auto &[id, w] : g_watchers)
@@ -128,11 +130,15 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
     if (n > 0) {
       g_ready.clear();
       g_nextReady = 0;
-      const std::size_t first = g_roundRobin;
+      for (std::size_t j = 0; j < g_fds.size(); ++j)
+        if (g_fds[j].revents == 0)
+          if (const Watcher &w = g_watchers.at(g_polled[j]); w.along && w.along())
+            g_ready.push_back({g_polled[j], POLLIN});
+      const std::size_t alongs = g_ready.size(), first = g_roundRobin;
       for (std::size_t i = 0; i < g_fds.size(); ++i) {
         const std::size_t j = (first + i) % g_fds.size();
         if (g_fds[j].revents == 0) continue;
-        if (g_ready.empty()) g_roundRobin = j + 1;  // the next wake-up begins after this one
+        if (g_ready.size() == alongs) g_roundRobin = j + 1;  // the next wake-up begins after this one
         g_ready.push_back({g_polled[j], g_fds[j].revents});
       }
       if (NextReady(m)) return true;
@@ -150,6 +156,8 @@ WatchId Watch(Watcher w) {
 }
 
 void Unwatch(WatchId id) { g_watchers.erase(id); }
+
+void BeforeWait(void (*hook)()) { g_beforeWait = hook; }
 
 bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline) {
   while (!done()) {
