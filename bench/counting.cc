@@ -70,28 +70,31 @@ std::uint64_t SharedCounts::flushes() const { return counts_->flushes.load(); }
 
 }  // namespace qlm::bench
 
+// The replacements are exported whatever the build's default visibility.
+#define QLM_EXPORT __attribute__((visibility("default")))
+
 extern "C" {
 
-void *malloc(size_t n) {
+QLM_EXPORT void *malloc(size_t n) {
   qlm::bench::Allocated();
   return __libc_malloc(n);
 }
-void *calloc(size_t n, size_t size) {
+QLM_EXPORT void *calloc(size_t n, size_t size) {
   qlm::bench::Allocated();
   return __libc_calloc(n, size);
 }
-void *realloc(void *p, size_t n) {
+QLM_EXPORT void *realloc(void *p, size_t n) {
   qlm::bench::Allocated();
   return __libc_realloc(p, n);
 }
-void free(void *p) { __libc_free(p); }
+QLM_EXPORT void free(void *p) { __libc_free(p); }
 
 #ifdef QLM_COUNT_SHARED
-int fsync(int fd) {
+QLM_EXPORT int fsync(int fd) {
   qlm::bench::Current()->flushes.fetch_add(1, std::memory_order_relaxed);
   return static_cast<int>(::syscall(SYS_fsync, fd));
 }
-int fdatasync(int fd) {
+QLM_EXPORT int fdatasync(int fd) {
   qlm::bench::Current()->flushes.fetch_add(1, std::memory_order_relaxed);
   return static_cast<int>(::syscall(SYS_fdatasync, fd));
 }

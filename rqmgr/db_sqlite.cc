@@ -109,6 +109,11 @@ class SqliteDb final : public Db {
   const std::string &owner() override { return processToken(); }
   bool alive(const std::string &owner) override { return tokenAlive(owner); }
   void schemaLock(bool) override {}
+  void idle() override {
+    if (walPages_ == 0 || !sqlite3_get_autocommit(db_)) return;
+    walPages_ = 0;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
   std::string describe() const override { return path_; }
 
  private:
@@ -132,6 +137,7 @@ class SqliteDb final : public Db {
   std::string path_;
   bool readOnly_ = false;
   std::string readOnlyWhy_;
+  int walPages_ = 0;  // pages in the journal since the last copy (idle())
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   std::unordered_map<const char *, std::unique_ptr<Stmt>> literal_;
@@ -202,6 +208,15 @@ void SqliteDb::open(int busyTimeoutMs) {
   try {
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     if (!readOnly_) exec("PRAGMA journal_mode=WAL");
+    // The journal is copied into the database when the server is idle, not by the
+    // commit that fills it (which would flush the file twice more for that request).
+    sqlite3_wal_hook(
+        db_,
+        [](void *self, sqlite3 *, const char *, int pages) {
+          static_cast<SqliteDb *>(self)->walPages_ = pages;
+          return SQLITE_OK;
+        },
+        this);
     exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
   } catch (...) {
     close();

@@ -120,6 +120,7 @@ void IccServer::stop() {
 void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
   IccServer *s = gServer;
   if (s == nullptr) return;
+  s->service_.idle();
   if (gStopRequested) {
     s->log_("termination signal: ending");
     s->stopping_ = true;
@@ -298,7 +299,12 @@ void IccServer::onPoke(const Event &e) {
   if (isCmd == 0) {
     Client *c = clientOf(p);
     if (c == nullptr) return warn(e.conv, "instance " + partnerText(p) + ": request before Init ignored");
-    if (c->outbox.empty() && c->unacked == 0) return serve(*c, Message(m + icc::kHeader, m + n));
+    if (c->outbox.empty() && c->unacked == 0) {
+      // A request that may take long is acknowledged before it is served; one
+      // answered at once has its ACK sent with the answer (BatchAcks).
+      if (Service::mayWait(m + icc::kHeader, n - icc::kHeader)) SendHeldAcks();
+      return serve(*c, Message(m + icc::kHeader, m + n));
+    }
     if (c->requests.size() >= kMaxWaitingRequests)
       return forget(c->key, "dropped: it sends requests faster than it takes their answers", true);
     c->requests.emplace_back(m + icc::kHeader, m + n);

@@ -74,6 +74,14 @@ void Store::commit() {
   inTxn_ = false;
 }
 
+void Store::idle() noexcept {
+  if (inTxn_) return;
+  try {
+    db_->idle();
+  } catch (const StoreError &) {
+  }
+}
+
 void Store::rollback() {
   if (!inTxn_) return;
   inTxn_ = false;

@@ -271,7 +271,7 @@ void SendAck(std::uintptr_t id, std::uint32_t status) {
 }
 
 // The held ACKs go out (those of conversations still there), before the pump waits.
-void SendHeldAcks() {
+void SendAcksHeld() {
   for (std::size_t i = 0; i < g_heldAcks.size(); ++i) SendAck(g_heldAcks[i].conv, g_heldAcks[i].status);
   g_heldAcks.clear();
 }
@@ -696,7 +696,7 @@ using namespace qlm::platform;
 UINT DdeInitializeA(DWORD *pidInst, PFNCALLBACK pfnCallback, DWORD, DWORD) {
   if (pidInst == nullptr || *pidInst != 0 || pfnCallback == nullptr) return DMLERR_INVALIDPARAMETER;
   WatchTimeLimits();
-  BeforeWait(SendHeldAcks);
+  BeforeWait(SendAcksHeld);
   const DWORD n = ++g_counter;
   g_instances[n] = Instance{n, pfnCallback, DMLERR_NO_ERROR, {}};
   *pidInst = n;
@@ -864,6 +864,8 @@ namespace qlm {
 HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
   return Connect(idInst, hszService, hszTopic, false);
 }
+
+void SendHeldAcks() { SendAcksHeld(); }
 
 BOOL BatchAcks(DWORD idInst) {
   Instance *i = FindInstance(idInst);

@@ -364,6 +364,9 @@ HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic);
 // their time limit is due; XTYP_XACT_COMPLETE comes then. So neither side wakes for
 // an ACK alone. FALSE for an unknown instance.
 BOOL BatchAcks(DWORD idInst);
+// Sends the ACKs that BatchAcks holds now: before work that may take long, so that
+// the requests' senders do not wait for it to see their ACKs.
+void SendHeldAcks();
 
 // The partner of a conversation: its process id and instance number (from its CONNECT
 // frame, or from the endpoint's name for a conversation this process opened).
