@@ -107,8 +107,9 @@ class IccServer {
   void onData(const Partner &p, const std::uint8_t *m, std::size_t n);
   void onComplete(const Event &e);
   void onDisconnect(const Event &e);
-  void serve(Client &c, const Message &request);
+  void serve(Client &c, const std::uint8_t *request, std::size_t length);
   bool feed(Client &c);
+  bool hand(Client &c, const Message &m);
   void forget(int key, const std::string &why, bool hangUp = false);
   int newKey() const;
   Client *clientOf(const Partner &p);
@@ -126,7 +127,13 @@ class IccServer {
   std::map<HCONV, Event> convs_;          // accepted conversations: partner and channel
   std::map<int, Client> clients_;         // by ClientKey
   std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
-  std::deque<Event> queue_;
+  // Events in arrival order from queueHead_ on; the room of the vector, and of the
+  // data of up to kSpareData events, is kept for the next ones (no allocation for a
+  // request once the server has run a while).
+  std::vector<Event> queue_;
+  std::size_t queueHead_ = 0;
+  std::vector<std::vector<std::uint8_t>> spareData_;
+  Message answer_;  // an answer on its way to the transport
   pid_t owner_ = 0;
   UniqueFd ownerFd_;                      // a pidfd of the owner, when the system has them
 };

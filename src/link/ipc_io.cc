@@ -23,7 +23,8 @@ bool PartnerConnected(const IpcService *s) {
 
 // Pumps messages until the ring of `s` holds a message, `waitTime` seconds (two
 // timer ticks each) have passed, or the partner connected when the wait began has
-// gone (no message can come then). -6 on a quit message, else 0.
+// gone (no message can come then; the events already there, such as the ends of
+// that process's other conversations, are delivered too). -6 on a quit message, else 0.
 int Wait(const IpcService *s, int waitTime) {
   IpcState &st = ipcState();
   const bool partner = PartnerConnected(s);
@@ -33,6 +34,7 @@ int Wait(const IpcService *s, int waitTime) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   } while (s->msgCount == 0 && st.ticks / 2 < waitTime && (!partner || PartnerConnected(s)));
+  if (partner && !PartnerConnected(s)) ipcDeliverPending();
   return 0;
 }
 
