@@ -17,7 +17,13 @@ namespace qlm::bench {
 
 Installed::Installed() {
   unsetenv("QLM_DOUBLE_SCRIPT");
-  if (QlmOpenCInterface() != 0) throw std::runtime_error("the interface does not open");
+  const std::string counts = inst.root() + "/counts";
+  server = std::make_unique<SharedCounts>(counts);
+  setenv("QLM_COUNT_FILE", counts.c_str(), 1);
+  setenv("LD_PRELOAD", QLM_COUNTING_PATH, 1);  // for the Request Manager the open starts
+  const int opened = QlmOpenCInterface();
+  unsetenv("LD_PRELOAD");
+  if (opened != 0) throw std::runtime_error("the interface does not open");
 }
 
 Installed &session() {

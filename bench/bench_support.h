@@ -4,14 +4,19 @@
 
 #include <string>
 
+#include <memory>
+
+#include "counting.h"
 #include "installation.h"
 
 namespace qlm::bench {
 
 // The benchmarks' one installation, with the interface open and so its real
-// Request Manager running; it lives until the process ends.
+// Request Manager running, its allocations and flushes counted (counting.h); it
+// lives until the process ends.
 struct Installed {
   test::Installation inst;
+  std::unique_ptr<SharedCounts> server;  // the Request Manager's counters
   Installed();
   const std::string &root() const { return inst.root(); }
 };
@@ -30,6 +35,7 @@ class RawPeer {
   void pingPong(int requestBytes);
   // A request of `requestBytes` answered by `replies` packets back to back.
   void stream(int requestBytes, int replies);
+  pid_t pid() const { return child_; }
 
  private:
   int fd_ = -1;

@@ -103,6 +103,10 @@ class Db {
   // Held while the schema is made or upgraded, so that Request Managers starting
   // together do it once (outside transactions; SQLite's write lock does it alone).
   virtual void schemaLock(bool take) = 0;
+  // Work put off from the requests, done when the server has time (its timer): SQLite
+  // copies the journal's committed pages into the database file here, so that a
+  // request that writes flushes the journal once and never waits for that copy.
+  virtual void idle() {}
   // Where the engine keeps the data, for the log.
   virtual std::string describe() const = 0;
 };

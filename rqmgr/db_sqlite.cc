@@ -85,9 +85,14 @@ class SqliteDb final : public Db {
   }
   void exec(const std::string &sql) override;
   void begin(bool write) override;
-  void commit() override { exec("COMMIT"); }
+  void commit() override { runPrepared("COMMIT"); }
   void rollback() noexcept override {
-    if (db_ != nullptr && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (db_ == nullptr || sqlite3_get_autocommit(db_)) return;
+    try {
+      runPrepared("ROLLBACK");
+    } catch (const StoreError &) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // the last resort, as before
+    }
   }
   bool readOnly() const override { return readOnly_; }
   int schemaVersion() override {
@@ -105,9 +110,21 @@ class SqliteDb final : public Db {
   const std::string &owner() override { return processToken(); }
   bool alive(const std::string &owner) override { return tokenAlive(owner); }
   void schemaLock(bool) override {}
+  void idle() override {
+    if (walPages_ == 0 || !sqlite3_get_autocommit(db_)) return;
+    walPages_ = 0;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
   std::string describe() const override { return path_; }
 
  private:
+  // A statement without parameters or rows, prepared once (the transaction's own
+  // statements: parsing them for every request cost more than running them).
+  void runPrepared(const char *sql) {
+    Stmt &s = prepare(sql);
+    Use u(s);
+    s.run();
+  }
   std::unique_ptr<Stmt> make(const char *sql) {
     sqlite3_stmt *s = nullptr;
     if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
@@ -121,6 +138,7 @@ class SqliteDb final : public Db {
   std::string path_;
   bool readOnly_ = false;
   std::string readOnlyWhy_;
+  int walPages_ = 0;  // pages in the journal since the last copy (idle())
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   std::unordered_map<const char *, std::unique_ptr<Stmt>> literal_;
@@ -191,6 +209,15 @@ void SqliteDb::open(int busyTimeoutMs) {
   try {
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     if (!readOnly_) exec("PRAGMA journal_mode=WAL");
+    // The journal is copied into the database when the server is idle, not by the
+    // commit that fills it (which would flush the file twice more for that request).
+    sqlite3_wal_hook(
+        db_,
+        [](void *self, sqlite3 *, const char *, int pages) {
+          static_cast<SqliteDb *>(self)->walPages_ = pages;
+          return SQLITE_OK;
+        },
+        this);
     exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
   } catch (...) {
     close();
@@ -212,7 +239,7 @@ void SqliteDb::begin(bool write) {
   if (ino_ != 0 && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_))
     throw StoreError("the database file " + path_ + " was removed or replaced while the Request Manager ran");
   if (write && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_);
-  exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+  runPrepared(write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 }  // namespace

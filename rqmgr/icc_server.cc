@@ -29,10 +29,14 @@ constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTimerMs = 500;
 
 // The ICC header of a message to a client: a command or data, and its key.
+void putHeader(std::uint8_t *m, bool command, int key) {
+  putU32(m + icc::kIsCmdAt, command ? 1 : 0);
+  putU32(m + icc::kKeyAt, static_cast<std::uint32_t>(key));
+}
+
 IccServer::Message iccMessage(bool command, int key, std::size_t length) {
   IccServer::Message m(length, 0);
-  putU32(m.data() + icc::kIsCmdAt, command ? 1 : 0);
-  putU32(m.data() + icc::kKeyAt, static_cast<std::uint32_t>(key));
+  putHeader(m.data(), command, key);
   return m;
 }
 
@@ -90,6 +94,7 @@ bool IccServer::start() {
     log_("cannot create the DDE instance");
     return false;
   }
+  BatchAcks(inst_);  // a request answered at once: its answer and its ACK wake the client once
   control_ = DdeCreateStringHandleA(inst_, wire::kControlService, CP_WINANSI);
   controlTopic_ = DdeCreateStringHandleA(inst_, wire::kControlTopic, CP_WINANSI);
   data_ = DdeCreateStringHandleA(inst_, wire::kDataService, CP_WINANSI);
@@ -132,6 +137,7 @@ void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
     if (ProcessEnded(static_cast<long>(pid))) s->forget(key, "dropped: its process has ended", true);
   }
 #endif
+  s->service_.idle();
   if (gStopRequested) {
     s->log_("termination signal: ending");
     s->stopping_ = true;
@@ -177,6 +183,10 @@ HDDEDATA IccServer::callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HD
     }
     case XTYP_POKE: {
       Event e = Event::of(Event::Poke, conv);
+      if (!s->spareData_.empty()) {
+        e.data = std::move(s->spareData_.back());
+        s->spareData_.pop_back();
+      }
       const DWORD size = DdeGetData(data, nullptr, 0, 0);
       e.data.resize(size);
       if (size > 0) e.data.resize(DdeGetData(data, e.data.data(), size, 0));
@@ -201,9 +211,9 @@ HDDEDATA IccServer::callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HD
 }
 
 void IccServer::drain() {
-  while (!queue_.empty() && !stopping_) {
-    Event e = std::move(queue_.front());
-    queue_.pop_front();
+  constexpr std::size_t kSpareData = 8;
+  while (queueHead_ < queue_.size() && !stopping_) {
+    Event e = std::move(queue_[queueHead_++]);
     switch (e.type) {
       case Event::Confirm:
         convs_[e.conv] = e;
@@ -218,6 +228,14 @@ void IccServer::drain() {
         onDisconnect(e);
         break;
     }
+    if (e.data.capacity() > 0 && spareData_.size() < kSpareData) {
+      e.data.clear();
+      spareData_.push_back(std::move(e.data));
+    }
+  }
+  if (queueHead_ == queue_.size()) {
+    queue_.clear();
+    queueHead_ = 0;
   }
 }
 
@@ -263,7 +281,7 @@ void IccServer::onComplete(const Event &e) {
     const Message next = std::move(c->requests.front());
     c->requests.pop_front();
     const int key = c->key;
-    serve(*c, next);
+    serve(*c, next.data(), next.size());
     auto it = clients_.find(key);
     if (it == clients_.end()) return;
     c = &it->second;
@@ -310,7 +328,12 @@ void IccServer::onPoke(const Event &e) {
   if (isCmd == 0) {
     Client *c = clientOf(p);
     if (c == nullptr) return warn(e.conv, "instance " + partnerText(p) + ": request before Init ignored");
-    if (c->outbox.empty() && c->unacked == 0) return serve(*c, Message(m + icc::kHeader, m + n));
+    if (c->outbox.empty() && c->unacked == 0) {
+      // A request that may take long is acknowledged before it is served; one
+      // answered at once has its ACK sent with the answer (BatchAcks).
+      if (Service::mayWait(m + icc::kHeader, n - icc::kHeader)) SendHeldAcks();
+      return serve(*c, m + icc::kHeader, n - icc::kHeader);
+    }
     if (c->requests.size() >= kMaxWaitingRequests)
       return forget(c->key, "dropped: it sends requests faster than it takes their answers", true);
     c->requests.emplace_back(m + icc::kHeader, m + n);
@@ -387,9 +410,9 @@ void IccServer::onInit(const Partner &p, const std::uint8_t *m, std::size_t n) {
   feed(added);
 }
 
-void IccServer::serve(Client &c, const Message &request) {
+void IccServer::serve(Client &c, const std::uint8_t *request, std::size_t length) {
   const int key = c.key;
-  Answer a = service_.handle(key, request.data(), request.size());
+  Answer a = service_.handle(key, request, length);
   if (a.shutdown && asService_) {
     log_("client " + std::to_string(key) + ": shutdown request: running as a service, not ending");
     return;
@@ -400,25 +423,31 @@ void IccServer::serve(Client &c, const Message &request) {
     return;
   }
   for (const Bytes &msg : a.messages) {
-    Message data = iccMessage(false, key, icc::kHeader + msg.size());
-    std::memcpy(data.data() + icc::kHeader, msg.data(), msg.size());
-    c.outbox.push_back(std::move(data));
+    answer_.assign(icc::kHeader, 0);
+    putHeader(answer_.data(), false, key);
+    answer_.insert(answer_.end(), msg.begin(), msg.end());
+    if (!c.outbox.empty() || c.unacked >= kAnswerWindow) c.outbox.push_back(answer_);  // waits its turn
+    else if (!hand(c, answer_)) return;
   }
-  feed(c);
+}
+
+// Hands one message to the transport. false when the client was dropped.
+bool IccServer::hand(Client &c, const Message &m) {
+  if (c.reply == nullptr || DdeClientTransaction(const_cast<std::uint8_t *>(m.data()), static_cast<DWORD>(m.size()),
+                                                 c.reply, dataTopic_, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC,
+                                                 nullptr) == nullptr) {
+    forget(c.key, "not reachable (DDE error " + std::to_string(DdeGetLastError(inst_)) + ")", true);
+    return false;
+  }
+  ++c.unacked;
+  return true;
 }
 
 // Hands the client's waiting messages to the transport, up to kAnswerWindow
 // unacknowledged. false when the client was dropped.
 bool IccServer::feed(Client &c) {
   while (!c.outbox.empty() && c.unacked < kAnswerWindow) {
-    Message &m = c.outbox.front();
-    if (c.reply == nullptr ||
-        DdeClientTransaction(m.data(), static_cast<DWORD>(m.size()), c.reply, dataTopic_, CF_TEXT, XTYP_POKE,
-                             TIMEOUT_ASYNC, nullptr) == nullptr) {
-      forget(c.key, "not reachable (DDE error " + std::to_string(DdeGetLastError(inst_)) + ")", true);
-      return false;
-    }
-    ++c.unacked;
+    if (!hand(c, c.outbox.front())) return false;
     c.outbox.pop_front();
   }
   return true;

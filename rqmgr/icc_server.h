@@ -39,6 +39,11 @@
 namespace qlm::rqmgr {
 
 inline constexpr std::size_t kAnswerWindow = 8;         // answers unacknowledged per client
+// The transport reads batched ACKs at once only while its own window is full: a
+// smaller window here would wait for ACKs that are read along (qlm::BatchAcks).
+#ifndef _WIN32  // DDEML keeps no such window
+static_assert(kAnswerWindow == kMaxUnacked);
+#endif
 inline constexpr std::size_t kMaxWaitingRequests = 16;  // requests waiting per client
 inline constexpr int kMaxWarnings = 8;                   // log lines about one conversation's garbage
 inline constexpr const char kServerVersion[] = "QLMRQMGR 6.1.0";
@@ -106,8 +111,9 @@ class IccServer {
   void onData(const Partner &p, const std::uint8_t *m, std::size_t n);
   void onComplete(const Event &e);
   void onDisconnect(const Event &e);
-  void serve(Client &c, const Message &request);
+  void serve(Client &c, const std::uint8_t *request, std::size_t length);
   bool feed(Client &c);
+  bool hand(Client &c, const Message &m);
   void forget(int key, const std::string &why, bool hangUp = false);
   int newKey() const;
   Client *clientOf(const Partner &p);
@@ -125,7 +131,13 @@ class IccServer {
   std::map<HCONV, Event> convs_;          // accepted conversations: partner and channel
   std::map<int, Client> clients_;         // by ClientKey
   std::map<HCONV, Partner> refused_;      // refused Inits: closed once the answer is taken
-  std::deque<Event> queue_;
+  // Events in arrival order from queueHead_ on; the room of the vector, and of the
+  // data of up to kSpareData events, is kept for the next ones (no allocation for a
+  // request once the server has run a while).
+  std::vector<Event> queue_;
+  std::size_t queueHead_ = 0;
+  std::vector<std::vector<std::uint8_t>> spareData_;
+  Message answer_;  // an answer on its way to the transport
   pid_t owner_ = 0;
   bool asService_ = false;
   UniqueFd ownerFd_;                      // a pidfd of the owner, when the system has them

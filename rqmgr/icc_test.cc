@@ -4,6 +4,7 @@
 // here: the ICC bytes, clients that end or vanish, and the program's own life.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -87,13 +88,17 @@ class Client {
     return key_ = wire::getI16(r->data() + 12);
   }
   void end() { poke(control_, rmicc_, words({1, static_cast<std::uint32_t>(key_), 3})); }
+  // Sends one request without waiting for its answer: whether it was acknowledged.
+  bool post(const Req &r) {
+    Buf m = words({0, static_cast<std::uint32_t>(key_)});
+    const Bytes rmil = r.bytes();
+    m.insert(m.end(), rmil.begin(), rmil.end());
+    return poke(data_, courier_, m);
+  }
   // Sends one request; the first message of its answer (none when none is awaited).
   Msg request(const Req &r, bool answered = true) {
     const Buf head = words({0, static_cast<std::uint32_t>(key_)});
-    const Bytes rmil = r.bytes();
-    Buf m = head;
-    m.insert(m.end(), rmil.begin(), rmil.end());
-    const auto a = poke(data_, courier_, m) && answered ? receive() : std::nullopt;
+    const auto a = post(r) && answered ? receive() : std::nullopt;
     if (!a || a->size() < 8) return {};
     EXPECT_EQ(Buf(a->begin(), a->begin() + 8), head);
     return test::read(Bytes(a->begin() + 8, a->end()));
@@ -308,6 +313,24 @@ TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
     kill(p, SIGKILL);
     waitpid(p, nullptr, 0);
   }
+}
+
+TEST_F(ProgramTest, ARequestThatWaitsForTheWriteLockIsAcknowledgedFirst) {
+  start();
+  Client c;
+  ASSERT_GT(c.init(), 0);
+  // Another process of the installation holds the write lock: the add waits for it.
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((dir.path() + "/data/quillmar.db").c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  // Its ACK comes all the same (were it held until the answer, the poke would time
+  // out: the lock is released only afterwards), and the answer once the lock is free.
+  EXPECT_TRUE(c.post(Req(254).end().seg(451).item(451, "Held").end()));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  const auto answer = receive();
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(0, test::read(Bytes(answer->begin() + 8, answer->end())).rc);
 }
 
 TEST_F(ProgramTest, ClaimsOfAnotherProcessOrOfTheServerAreRefused) {

@@ -121,6 +121,16 @@ long Segment::type() const {
   return t ? digits(t->value, 5) : -1;
 }
 
+void peekRequest(const std::uint8_t *bytes, std::size_t length, int *id, long *relation) {
+  *id = -1;
+  *relation = 0;
+  Message msg = Message::reading(bytes, static_cast<int>(std::min<std::size_t>(length, wire::kBufSize)));
+  for (Item i; msg.next(&i) == Read::Item;) {
+    if (i.id == wire::kRequestId && *id < 0) *id = static_cast<int>(digits(i.value, 5));
+    if (i.id == wire::kRelation) *relation = digits(i.value, 5);
+  }
+}
+
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out) {
   const int kept = static_cast<int>(std::min<std::size_t>(length, wire::kBufSize));
   if (kept > 0) std::memcpy(out->raw.data(), bytes, kept);

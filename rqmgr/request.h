@@ -70,4 +70,8 @@ struct Request {
 // far as they could be read.
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out);
 
+// The identifier (item 3000; -1 when unreadable) and relation (item 134; 0 when
+// absent) in the header of a request, read in place.
+void peekRequest(const std::uint8_t *bytes, std::size_t length, int *id, long *relation);
+
 }  // namespace qlm::rqmgr

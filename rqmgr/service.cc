@@ -279,6 +279,15 @@ Service::Service(Store &store, const ErrorTexts &texts, std::string textSource, 
     : store_(store), texts_(texts), textSource_(std::move(textSource)), log_(std::move(log)),
       network_(std::move(network)) {}
 
+bool Service::mayWait(const std::uint8_t *data, std::size_t length) {
+  int id = -1;
+  long relation = 0;
+  peekRequest(data, length, &id, &relation);
+  bool known = false;
+  const Route *route = findRoute(id, relation, &known);
+  return route == nullptr || route->writes;
+}
+
 Answer Service::handle(int client, const std::uint8_t *data, std::size_t length) {
   Request req;
   Err e = decodeRequest(data, length, &req);

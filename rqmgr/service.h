@@ -79,8 +79,13 @@ class Service {
   Service(Store &store, const ErrorTexts &texts, std::string textSource, LogFn log, NetworkConfig network = {});
 
   Answer handle(int client, const std::uint8_t *data, std::size_t length);
+  // Whether handling the request may take long: it writes (and so may wait for the
+  // installation's write lock and flushes the database). Read from its header alone.
+  static bool mayWait(const std::uint8_t *data, std::size_t length);
   // The client is gone: its contexts are closed.
   void forgetClient(int client);
+  // Called when the server has time: the store's put-off work.
+  void idle() { store_.idle(); }
 
   const Contexts &contexts() const { return contexts_; }
 

@@ -161,6 +161,8 @@ class Store {
   void begin(bool write);
   void commit();
   void rollback();  // never throws; nothing when no transaction is open
+  // Put-off work of the database (Db::idle), outside transactions; never throws.
+  void idle() noexcept;
 
   // One transaction for the life of a scope: begun at once, rolled back when the
   // scope ends (an exception included) without commit().

@@ -17,7 +17,7 @@ namespace {
 constexpr const char *kModSend = "cfsend";
 constexpr const char *kModRcv = "cfrcv";
 constexpr int kDefaultTimeout = 10;
-constexpr Link kIccLink{icc::iccSend, icc::iccReceive, icc::iccIsRMActive, icc::iccTakePending};
+constexpr Link kIccLink{icc::iccSend, icc::iccReceive, icc::iccPeerActive, icc::iccTakePending};
 const Link *g_link = &kIccLink;
 constexpr int kMaxDropped = 256;  // late messages dropped at most before one request
 
@@ -61,8 +61,10 @@ void Received(const std::uint8_t *m, int length) {
 // (waiting at most one receive attempt for them, since a server may have dropped a
 // request). So a late answer is never taken for the answer of a later request; at
 // most the one call whose wait it fell into refuses it (its reference differs).
+// When every request had its final answer there is nothing to drop, and nothing is
+// looked for (a message the server sends unasked is refused by the call it reaches).
 void DropLateAnswers() {
-  if (g_link->takePending == nullptr) return;
+  if (g_link->takePending == nullptr || g_unanswered.empty()) return;
   static std::uint8_t scratch[wire::kBufSize];  // the message buffer holds the request
   int dropped = 0;
   for (bool waited = false; dropped < kMaxDropped;) {

@@ -272,6 +272,15 @@ int iccIsRMActive() {
   return rc;
 }
 
+int iccPeerActive() {
+  // The conversations close when the Request Manager ends, and a wait for its answer
+  // ends with them; its window (a system call) is looked for only without them.
+  const IccState &s = icc();
+  const bool linked = s.control != nullptr && s.data != nullptr && s.control->serviceStatus == ipc::kConnected &&
+                      s.data->serviceStatus == ipc::kConnected;
+  return linked ? 0 : iccIsRMActive();
+}
+
 std::int16_t ClientKey() { return icc().clientKey; }
 const char *RequestManagerVersion() { return icc().version; }
 

@@ -28,6 +28,10 @@ int iccReceive(void *buffer, int *length);
 int iccProcessCmd(const void *message, int length);
 // 0 while the Request Manager runs (its window exists), 1 when it does not.
 int iccIsRMActive();
+// The same for the exchange of a request, asked before every receive: 0 while the
+// link's conversations with the Request Manager are open (no system call), else as
+// iccIsRMActive.
+int iccPeerActive();
 // Like iccReceive without waiting: what already arrived is delivered first, then the
 // oldest data message not yet taken is returned; -7 when there is none.
 int iccTakePending(void *buffer, int *length);

@@ -60,7 +60,7 @@ struct IpcInit {
   void *platformDependentData;     // the module's instance handle; must not be null
 };
 
-// A queued message is one allocation: its length (32 bits) followed by the data.
+// A queued message sits in its slot's block (ipc_internal.h), which the slot keeps.
 struct IpcService {
   char serviceName[kMaxNameLength + 1];
   char topicName[kMaxNameLength + 1];

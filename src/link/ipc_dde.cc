@@ -1,6 +1,7 @@
 // IPC services, the window-system side (module csipcutw): the DDE callback that turns
 // connections, disconnections and pokes into table and ring changes, the timer
 // procedure of the waiting loop, and giving the processor away.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -74,21 +75,26 @@ HDDEDATA OnPoke(HCONV conv, HSZ topic, HDDEDATA data) {
     QLM_TRACE_INT(kMod, "(int)DdeGetLastError(idInst)", DdeGetLastError(st.idInst));
     return nullptr;
   }
-  std::uint8_t *message = nullptr;
-  if (GetBuf(&message, sizeof(std::int32_t) + size) != 0) {
-    QLM_TRACE(kMod, "GetBuf error!");
-    return nullptr;
+  std::uint8_t *&message = s->msgQueue[s->writeIndex];
+  std::uint32_t room = 0;
+  if (message != nullptr) std::memcpy(&room, message + kSlotRoomAt, sizeof room);
+  if (room < size) {
+    FreeBuf(&message);
+    room = std::max<std::uint32_t>(size, kSlotMinimumRoom);
+    if (GetBuf(&message, kSlotDataAt + room) != 0) {
+      QLM_TRACE(kMod, "GetBuf error!");
+      return nullptr;
+    }
+    std::memcpy(message + kSlotRoomAt, &room, sizeof room);
   }
-  const DWORD copied = DdeGetData(data, message + sizeof(std::int32_t), size, 0);
+  const DWORD copied = DdeGetData(data, message + kSlotDataAt, size, 0);
   if (copied == 0) {
     QLM_TRACE(kMod, "DdeGetData returned NULL!");
     QLM_TRACE_INT(kMod, "(int)DdeGetLastError(idInst)", DdeGetLastError(st.idInst));
-    FreeBuf(&message);
     return nullptr;
   }
   const std::int32_t length = static_cast<std::int32_t>(copied);
-  std::memcpy(message, &length, sizeof length);
-  s->msgQueue[s->writeIndex] = message;
+  std::memcpy(message + kSlotLengthAt, &length, sizeof length);
   ++s->msgCount;
   s->writeIndex = (s->writeIndex + 1) % st.maxMessages;
   return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(DDE_FACK));

@@ -1,9 +1,18 @@
 // What the files of the IPC services share among themselves.
 #pragma once
+#include <cstddef>
+#include <cstdint>
+
 #include "common/trace.h"
 #include "link/ipc.h"
 
 namespace qlm::ipc {
+
+// A slot of a server service's ring keeps its block from one message to the next
+// (made larger when a message does not fit): the message's length (32 bits), the
+// block's room for data (32 bits), the data.
+inline constexpr std::size_t kSlotLengthAt = 0, kSlotRoomAt = 4, kSlotDataAt = 8;
+inline constexpr std::uint32_t kSlotMinimumRoom = 8 + kMaxSend;  // an ICC header and the largest message
 
 // A zero-filled service structure of `type` ('C' or 'S') with both names and the string
 // handles of service, topic and item (= topic); a server's gets its empty ring.

@@ -21,16 +21,20 @@ bool PartnerConnected(const IpcService *s) {
   return false;
 }
 
-// Pumps messages until the ring of `s` holds a message or `waitTime` seconds (two
-// timer ticks each) have passed. -6 on a quit message, else 0.
+// Pumps messages until the ring of `s` holds a message, `waitTime` seconds (two
+// timer ticks each) have passed, or the partner connected when the wait began has
+// gone (no message can come then; the events already there, such as the ends of
+// that process's other conversations, are delivered too). -6 on a quit message, else 0.
 int Wait(const IpcService *s, int waitTime) {
   IpcState &st = ipcState();
+  const bool partner = PartnerConnected(s);
   MSG msg;
   do {
     if (!GetMessageA(&msg, nullptr, 0, 0)) return kErrQuit;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
-  } while (s->msgCount == 0 && st.ticks / 2 < waitTime);
+  } while (s->msgCount == 0 && st.ticks / 2 < waitTime && (!partner || PartnerConnected(s)));
+  if (partner && !PartnerConnected(s)) ipcDeliverPending();
   return 0;
 }
 
@@ -105,16 +109,15 @@ int ipcGet(IpcHandle *handle, void *buffer, int *length, int *waitTime) {
     }
   }
   if (rc == 0) {
-    std::uint8_t *&slot = s->msgQueue[s->readIndex];
+    const std::uint8_t *slot = s->msgQueue[s->readIndex];  // the slot keeps its block
     std::int32_t size;
-    std::memcpy(&size, slot, sizeof size);
+    std::memcpy(&size, slot + kSlotLengthAt, sizeof size);
     if (*length < size) {
       rc = kErrTruncated;
     } else {
       *length = size;
     }
-    if (*length > 0) std::memcpy(buffer, slot + sizeof size, static_cast<std::size_t>(*length));
-    FreeBuf(&slot);
+    if (*length > 0) std::memcpy(buffer, slot + kSlotDataAt, static_cast<std::size_t>(*length));
     --s->msgCount;
     s->readIndex = (s->readIndex + 1) % st.maxMessages;
   }

@@ -14,15 +14,29 @@ struct DataObject {
   UINT fmt = 0;
 };
 
+// Deleted objects kept for the next ones (with the room of their bytes), so that
+// the data of one poke after another allocates nothing.
+constexpr std::size_t kSpareObjects = 8;
+std::vector<DataObject *> &g_spare = *new std::vector<DataObject *>;
+
 DataObject *AsData(HDDEDATA h) {
   auto *d = reinterpret_cast<DataObject *>(h);
   return d != nullptr && d->magic == kDataMagic ? d : nullptr;
 }
 }  // namespace
 
-HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt) {
-  auto *d = new DataObject;
-  d->bytes.assign(p, p + n);
+// A data object of `offset` zero bytes followed by the `n` bytes at `p` (zeros when null).
+HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt, std::size_t offset) {
+  DataObject *d = nullptr;
+  if (!g_spare.empty()) {
+    d = g_spare.back();
+    g_spare.pop_back();
+    d->magic = kDataMagic;
+  } else {
+    d = new DataObject;
+  }
+  d->bytes.assign(offset + n, 0);
+  if (p != nullptr && n > 0) std::memcpy(d->bytes.data() + offset, p, n);
   d->fmt = fmt;
   return reinterpret_cast<HDDEDATA>(d);
 }
@@ -30,7 +44,12 @@ HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt) {
 void DeleteData(HDDEDATA h) {
   if (DataObject *d = AsData(h)) {
     d->magic = 0;
-    delete d;
+    if (g_spare.size() < kSpareObjects && d->bytes.capacity() <= 65536) {
+      if (g_spare.capacity() < kSpareObjects) g_spare.reserve(kSpareObjects);
+      g_spare.push_back(d);
+    } else {
+      delete d;
+    }
   }
 }
 
@@ -45,9 +64,7 @@ using namespace qlm::platform;
 
 HDDEDATA DdeCreateDataHandle(DWORD idInst, LPBYTE pSrc, DWORD cb, DWORD cbOff, HSZ, UINT wFmt, UINT) {
   if (!qlm::platform::InstanceExists(idInst)) return nullptr;
-  std::vector<BYTE> bytes(static_cast<std::size_t>(cbOff) + cb, 0);
-  if (pSrc != nullptr && cb > 0) std::memcpy(bytes.data() + cbOff, pSrc, cb);
-  return NewData(bytes.data(), bytes.size(), wFmt);
+  return NewData(pSrc, cb, wFmt, cbOff);
 }
 
 BOOL DdeFreeDataHandle(HDDEDATA hData) {

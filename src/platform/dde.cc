@@ -41,6 +41,7 @@ struct Instance {
   PFNCALLBACK callback;
   UINT lastError = DMLERR_NO_ERROR;
   std::vector<Listener> listeners;
+  bool batchAcks = false;  // qlm::BatchAcks
 };
 
 enum class Phase { AwaitConnect, AwaitReply, Open };
@@ -81,7 +82,7 @@ struct Conv {
   std::uint32_t ackStatus = 0;
   std::deque<OutFrame> out;  // frames the socket did not take yet
   std::size_t outBytes = 0;
-  std::deque<InFlight> inflight;
+  std::vector<InFlight> inflight;  // oldest first (a vector: its room is reused)
 };
 
 // A conversation the layer ended itself: its instance hears XTYP_DISCONNECT with the
@@ -98,6 +99,12 @@ struct Notice {
 std::map<DWORD, Instance> &g_instances = *new std::map<DWORD, Instance>;  // by idInst (= the number)
 std::map<std::uintptr_t, Conv> &g_convs = *new std::map<std::uintptr_t, Conv>;
 std::vector<Notice> &g_notices = *new std::vector<Notice>;
+// ACKs held until the process next waits (qlm::BatchAcks), in the order of their frames.
+struct HeldAck {
+  std::uintptr_t conv;
+  std::uint32_t status;
+};
+std::vector<HeldAck> &g_heldAcks = *new std::vector<HeldAck>;
 std::uintptr_t g_nextId = 1;
 DWORD g_counter = 0;
 DWORD g_nextTxn = 1;
@@ -153,8 +160,9 @@ bool Flush(Conv &c) {
 
 enum class Queued { Ok, TooBig, Overflow, Broken };
 
-// Queues a frame behind the others of the conversation and sends what the socket takes.
-Queued Enqueue(Conv &c, Frame bytes, DWORD txn = 0, bool async = false) {
+// Queues a frame behind the others of the conversation and sends what the socket
+// takes. The bytes are copied only when they must wait.
+Queued Enqueue(Conv &c, FrameView bytes, DWORD txn = 0, bool async = false) {
   if (c.out.size() >= kMaxQueuedFrames || c.outBytes + bytes.size() > kMaxQueuedBytes) return Queued::Overflow;
   if (c.out.empty() && c.fd.valid() && c.phase == Phase::Open && (txn == 0 || Unacked(c) < kMaxUnacked)) {
     ssize_t r;
@@ -168,7 +176,7 @@ Queued Enqueue(Conv &c, Frame bytes, DWORD txn = 0, bool async = false) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) return Queued::Broken;
   }
   c.outBytes += bytes.size();
-  c.out.push_back({std::move(bytes), txn, async});
+  c.out.push_back({Frame(bytes.begin(), bytes.end()), txn, async});
   return Queued::Ok;
 }
 
@@ -180,16 +188,17 @@ void SendNow(int fd, const Frame &f) {
   while (r < 0 && errno == EINTR);
 }
 
-// One packet, without waiting. 1 read, 0 the partner closed (or sent a frame far
-// larger than any valid one, which ends the conversation), -1 nothing there.
-int RecvFrame(int fd, Frame *out) {
+// One packet, without waiting, in a buffer that the next call reuses. 1 read, 0 the
+// partner closed (or sent a frame far larger than any valid one, which ends the
+// conversation), -1 nothing there.
+int RecvFrame(int fd, FrameView *out) {
   static std::uint8_t scratch[kMaxFrame];
   ssize_t n;
   do n = ::recv(fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT);
   while (n < 0 && errno == EINTR);
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
   if (n == 0 || static_cast<std::size_t>(n) > sizeof scratch) return 0;  // frames are never empty
-  out->assign(scratch, scratch + n);
+  *out = FrameView(scratch, static_cast<std::size_t>(n));
   return 1;
 }
 
@@ -255,8 +264,16 @@ void PartnerClosed(std::uintptr_t id) {
 void SendAck(std::uintptr_t id, std::uint32_t status) {
   Conv *c = FindConv(id);
   if (c == nullptr) return;
-  const Queued q = Enqueue(*c, AckFrame{status}.encode());
+  static Frame &ack = *new Frame;  // never destroyed, like the rest of the layer's state
+  AckFrame{status}.encode(&ack);
+  const Queued q = Enqueue(*c, ack);
   if (q != Queued::Ok) Drop(id, q == Queued::Overflow ? kDropNotReading : kDropPartnerClosed);
+}
+
+// The held ACKs go out (those of conversations still there), before the pump waits.
+void SendAcksHeld() {
+  for (std::size_t i = 0; i < g_heldAcks.size(); ++i) SendAck(g_heldAcks[i].conv, g_heldAcks[i].status);
+  g_heldAcks.clear();
 }
 
 std::uint32_t AckStatus(HDDEDATA r) {
@@ -268,7 +285,7 @@ std::uint32_t AckStatus(HDDEDATA r) {
 
 // Server side: the CONNECT frame of a newly accepted connection. A CONNECT must name
 // the listener's service and the connecting process's own pid.
-void OnConnectFrame(std::uintptr_t id, const Frame &f, const std::string &listenerService) {
+void OnConnectFrame(std::uintptr_t id, FrameView f, const std::string &listenerService) {
   Conv *c = FindConv(id);
   ConnectFrame connect;
   if (!ConnectFrame::decode(f, &connect) || Upper(connect.service.c_str()) != listenerService ||
@@ -298,24 +315,30 @@ void OnConnectFrame(std::uintptr_t id, const Frame &f, const std::string &listen
   Callback(inst, XTYP_CONNECT_CONFIRM, 0, id, topic, service, nullptr, same);
 }
 
-// Server side: one POKE or EXECUTE of an open conversation; its ACK.
-void OnServerFrame(std::uintptr_t id, const Frame &f) {
+// Server side: one POKE or EXECUTE of an open conversation; its ACK, sent now or,
+// for an instance that batches its ACKs, held until the process waits.
+void OnServerFrame(std::uintptr_t id, FrameView f) {
   Conv *c = FindConv(id);
   const DWORD inst = c->inst;
   const std::string topic = c->topic;
   const ULONG_PTR same = SameInstance(*c);
+  auto ack = [id, inst](std::uint32_t status) {
+    const Instance *i = FindInstance(inst);
+    if (i != nullptr && i->batchAcks) return g_heldAcks.push_back({id, status});
+    SendAck(id, status);
+  };
   HDDEDATA data = nullptr, r = nullptr;
   switch (KindOf(f)) {
     case kPoke: {
       PokeFrame poke;
-      if (!PokeFrame::decode(f, &poke)) return SendAck(id, 0);
+      if (!PokeFrame::decode(f, &poke)) return ack(0);
       data = NewData(poke.data.data(), poke.data.size(), poke.format);
       r = Callback(inst, XTYP_POKE, poke.format, id, topic, poke.item, data, same);
       break;
     }
     case kExecute: {
       ExecuteFrame execute;
-      if (!ExecuteFrame::decode(f, &execute)) return SendAck(id, 0);
+      if (!ExecuteFrame::decode(f, &execute)) return ack(0);
       data = NewData(execute.command.data(), execute.command.size(), 0);
       r = Callback(inst, XTYP_EXECUTE, 0, id, topic, "", data, same);
       break;
@@ -324,11 +347,11 @@ void OnServerFrame(std::uintptr_t id, const Frame &f) {
       return;  // any other frame from a client has no meaning and is dropped
   }
   DeleteData(data);
-  SendAck(id, AckStatus(r));
+  ack(AckStatus(r));
 }
 
 // Client side: CONNECT_REPLY while connecting, ACKs afterwards.
-void OnClientFrame(std::uintptr_t id, const Frame &f) {
+void OnClientFrame(std::uintptr_t id, FrameView f) {
   Conv *c = FindConv(id);
   if (c->phase == Phase::AwaitReply) {
     ConnectReplyFrame reply;
@@ -344,7 +367,7 @@ void OnClientFrame(std::uintptr_t id, const Frame &f) {
   AckFrame ack;
   if (!AckFrame::decode(f, &ack) || c->inflight.empty()) return;  // an ACK of nothing: dropped
   const InFlight t = c->inflight.front();
-  c->inflight.pop_front();
+  c->inflight.erase(c->inflight.begin());
   if (t.stale) {
   } else if (!t.async) {
     if (t.txn == c->waitingTxn) {
@@ -362,14 +385,47 @@ void OnClientFrame(std::uintptr_t id, const Frame &f) {
   if (!Flush(*c)) Drop(id, kDropPartnerClosed);  // a transaction held back may go now
 }
 
-// What a conversation's socket is watched for: frames, and room for its queue while
-// it has frames the partner may take now.
+// Whether the ACKs a conversation of this side's transactions receives are read along
+// with the process's next event instead of waking it (qlm::BatchAcks): nothing waits
+// for them now (no synchronous transaction, no frame held back by the window).
+bool AcksReadAlong(const Conv &c) {
+  if (c.server || c.phase != Phase::Open || c.waitingTxn != 0 || !c.out.empty() || Unacked(c) >= kMaxUnacked)
+    return false;
+  const Instance *i = FindInstance(c.inst);
+  return i != nullptr && i->batchAcks;
+}
+
+// What a conversation's socket is watched for: frames (only its end while its ACKs
+// are read along), and room for its queue while it has frames the partner may take now.
 short ConvEvents(std::uintptr_t id) {
   const Conv *c = FindConv(id);
   if (c == nullptr || !c->fd.valid()) return 0;
+  if (AcksReadAlong(*c)) return POLLRDHUP;
   const bool sending =
       !c->out.empty() && c->phase == Phase::Open && (c->out.front().txn == 0 || Unacked(*c) < kMaxUnacked);
   return static_cast<short>(POLLIN | (sending ? POLLOUT : 0));
+}
+
+// Whether the pump delivers the conversation with every wake-up: its ACKs are read
+// along and some are outstanding.
+bool ReadAlong(std::uintptr_t id) {
+  const Conv *c = FindConv(id);
+  return c != nullptr && c->fd.valid() && !c->inflight.empty() && AcksReadAlong(*c);
+}
+
+// The ACKs that arrived on a conversation whose ACKs are read along, until none is
+// outstanding; `toEnd`: its socket showed its end, which is read too (a bounded
+// number of frames either way: a partner may keep sending).
+void ReadAcks(std::uintptr_t id, bool toEnd) {
+  for (std::size_t n = 0; n <= kMaxUnacked * 2; ++n) {
+    Conv *c = FindConv(id);
+    if (c == nullptr || !c->fd.valid() || (c->inflight.empty() && !toEnd)) return;
+    FrameView f;
+    const int r = RecvFrame(c->fd.get(), &f);
+    if (r < 0) return;
+    if (r == 0) return PartnerClosed(id);
+    OnClientFrame(id, f);
+  }
 }
 
 // Queued frames the socket takes now, one frame, or the end of the conversation.
@@ -378,7 +434,8 @@ void OnConvReady(std::uintptr_t id, short revents) {
   if (c == nullptr || !c->fd.valid()) return;
   if ((revents & POLLOUT) != 0 && !Flush(*c)) return PartnerClosed(id);
   if ((revents & ~POLLOUT) == 0) return;
-  Frame f;
+  if (AcksReadAlong(*c)) return ReadAcks(id, (revents & ~POLLIN) != 0);
+  FrameView f;
   const int r = RecvFrame(c->fd.get(), &f);
   if (r < 0) return;
   if (r == 0) return PartnerClosed(id);
@@ -392,7 +449,8 @@ std::uintptr_t AddConv(Conv conv) {
   const std::uintptr_t id = g_nextId++;
   const int fd = conv.fd.get();
   Conv &c = g_convs.emplace(id, std::move(conv)).first->second;
-  c.watch = Watch({fd, [id] { return ConvEvents(id); }, nullptr, [id](short r) { OnConvReady(id, r); }});
+  c.watch = Watch({fd, [id] { return ConvEvents(id); }, nullptr, [id](short r) { OnConvReady(id, r); },
+                   [id] { return ReadAlong(id); }});
   return id;
 }
 
@@ -537,12 +595,18 @@ void OnTimeLimits() {
     for (Listener &l : inst.listeners)
       if (l.pausedUntil != Clock::time_point{} && l.pausedUntil <= now) l.pausedUntil = {};
   std::vector<std::pair<std::uintptr_t, ULONG_PTR>> expired;
+  auto ackLate = [now](const Conv &c) {
+    return !c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now;
+  };
   for (auto &[id, c] : g_convs) {
     if (c.deadline <= now) expired.push_back({id, c.server ? kDropHandshake : kDropNoReply});
-    else if (!c.inflight.empty() && c.inflight.front().async && c.inflight.front().deadline <= now)
-      expired.push_back({id, kDropNoAck});
+    else if (ackLate(c)) expired.push_back({id, kDropNoAck});
   }
-  for (auto [id, reason] : expired) Drop(id, reason);
+  for (auto [id, reason] : expired) {
+    if (reason == kDropNoAck) ReadAcks(id, false);  // ACKs read along may be there already
+    const Conv *c = FindConv(id);
+    if (c != nullptr && (reason != kDropNoAck || ackLate(*c))) Drop(id, reason);
+  }
   std::vector<Notice> notices;
   notices.swap(g_notices);
   for (const Notice &n : notices) Callback(n.inst, XTYP_DISCONNECT, 0, n.conv, "", "", nullptr, n.same, n.reason);
@@ -550,7 +614,7 @@ void OnTimeLimits() {
 
 // The layer's time limits, watched from the first instance on.
 void WatchTimeLimits() {
-  static const WatchId watch = Watch({-1, nullptr, NextDeadline, [](short) { OnTimeLimits(); }});
+  static const WatchId watch = Watch({-1, nullptr, NextDeadline, [](short) { OnTimeLimits(); }, nullptr});
   (void)watch;
 }
 
@@ -613,11 +677,12 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   return nullptr;
 }
 
-// The frame of a transaction: a POKE of `item` (the topic when none), or an EXECUTE.
-Frame TransactionFrame(const Conv &c, UINT wType, UINT wFmt, HSZ hszItem, FrameView payload) {
-  if (wType == XTYP_EXECUTE) return ExecuteFrame{payload}.encode();
+// The frame of a transaction, in `out`: a POKE of `item` (the topic when none), or an
+// EXECUTE.
+void TransactionFrame(const Conv &c, UINT wType, UINT wFmt, HSZ hszItem, FrameView payload, Frame *out) {
+  if (wType == XTYP_EXECUTE) return ExecuteFrame{payload}.encode(out);
   const std::string *item = AtomName(hszItem);
-  return PokeFrame{wFmt, item != nullptr ? Upper(item->c_str()) : c.topic, payload}.encode();
+  PokeFrame{wFmt, item != nullptr ? Upper(item->c_str()) : c.topic, payload}.encode(out);
 }
 
 }  // namespace
@@ -631,6 +696,7 @@ using namespace qlm::platform;
 UINT DdeInitializeA(DWORD *pidInst, PFNCALLBACK pfnCallback, DWORD, DWORD) {
   if (pidInst == nullptr || *pidInst != 0 || pfnCallback == nullptr) return DMLERR_INVALIDPARAMETER;
   WatchTimeLimits();
+  BeforeWait(SendAcksHeld);
   const DWORD n = ++g_counter;
   g_instances[n] = Instance{n, pfnCallback, DMLERR_NO_ERROR, {}};
   *pidInst = n;
@@ -693,7 +759,7 @@ HDDEDATA DdeNameService(DWORD idInst, HSZ hsz1, HSZ, UINT afCmd) {
   const DWORD number = inst->number;
   const std::uintptr_t lid = l.id;
   l.watch = Watch({l.fd.get(), [number, lid] { return ListenerEvents(number, lid); }, nullptr,
-                   [number, lid](short) { OnListenerReady(number, lid); }});
+                   [number, lid](short) { OnListenerReady(number, lid); }, nullptr});
   inst->listeners.push_back(std::move(l));
   return ok;
 }
@@ -711,13 +777,16 @@ BOOL DdeDisconnect(HCONV hConv) {
 HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszItem, UINT wFmt,
                               UINT wType, DWORD dwTimeout, LPDWORD pdwResult) {
   const std::uintptr_t id = ConvId(hConv);
-  std::vector<std::uint8_t> payload;
-  if (cbData == 0xFFFFFFFF) {
-    HDDEDATA h = reinterpret_cast<HDDEDATA>(pData);
-    if (const std::vector<BYTE> *bytes = DataBytes(h)) payload = *bytes;
-    DeleteData(h);
+  // A data handle passed in is the call's: it goes when the call ends.
+  struct Owned {
+    HDDEDATA h;
+    ~Owned() { DeleteData(h); }
+  } owned{cbData == 0xFFFFFFFF ? reinterpret_cast<HDDEDATA>(pData) : nullptr};
+  FrameView payload;
+  if (owned.h != nullptr) {
+    if (const std::vector<BYTE> *bytes = DataBytes(owned.h)) payload = *bytes;
   } else if (pData != nullptr) {
-    payload.assign(pData, pData + cbData);
+    payload = FrameView(pData, cbData);
   }
   if (pdwResult != nullptr) *pdwResult = 0;
   Conv *c = FindConv(id);
@@ -737,11 +806,12 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   if (c->waitingTxn != 0) return fail(DMLERR_REENTRANCY);
   if (wType != XTYP_POKE && wType != XTYP_EXECUTE) return fail(DMLERR_INVALIDPARAMETER);
 
-  Frame frame = TransactionFrame(*c, wType, wFmt, hszItem, payload);
+  static Frame &frame = *new Frame;  // never destroyed, like the rest of the layer's state
+  TransactionFrame(*c, wType, wFmt, hszItem, payload, &frame);
   if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);
   if (g_nextTxn == 0) g_nextTxn = 1;  // 0 names no transaction
   const DWORD txn = g_nextTxn++;
-  switch (Enqueue(*c, std::move(frame), txn, async)) {
+  switch (Enqueue(*c, frame, txn, async)) {
     case Queued::Ok: break;
     case Queued::TooBig: return fail(DMLERR_MEMORY_ERROR);
     case Queued::Overflow:
@@ -793,6 +863,15 @@ namespace qlm {
 
 HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic) {
   return Connect(idInst, hszService, hszTopic, false);
+}
+
+void SendHeldAcks() { SendAcksHeld(); }
+
+BOOL BatchAcks(DWORD idInst) {
+  Instance *i = FindInstance(idInst);
+  if (i == nullptr) return FALSE;
+  i->batchAcks = true;
+  return TRUE;
 }
 
 BOOL ConversationPartner(HCONV hConv, DWORD *pid, DWORD *instance) {

@@ -12,11 +12,11 @@ constexpr std::size_t kConnectSize = 32, kReplySize = 8, kPokeHeader = 24, kExec
 constexpr std::size_t kConnectService = 4, kConnectTopic = 13, kConnectPid = 24, kConnectInstance = 28;
 constexpr std::size_t kPokeFormat = 4, kPokeItem = 8, kPokeLength = 20, kExecuteLength = 4, kValueAt = 4;
 
-// A frame of `size` bytes, zero-filled, of `kind`.
-Frame Start(FrameKind kind, std::size_t size) {
-  Frame f(size, 0);
-  wire::putU32(f.data(), kind);
-  return f;
+// `f` becomes a frame of `size` bytes, zero-filled, of `kind` (its capacity is reused).
+std::uint8_t *Start(Frame *f, FrameKind kind, std::size_t size) {
+  f->assign(size, 0);
+  wire::putU32(f->data(), kind);
+  return f->data();
 }
 
 void PutName(std::uint8_t *p, const std::string &name) {
@@ -38,23 +38,18 @@ bool Data(FrameView f, std::size_t header, std::size_t lengthAt, FrameView *out)
   return true;
 }
 
-Frame WithData(Frame header, FrameView data) {
-  header.insert(header.end(), data.begin(), data.end());
-  return header;
-}
 }  // namespace
 
 std::uint32_t KindOf(FrameView f, std::size_t minimum) {
   return f.size() >= std::max<std::size_t>(minimum, 4) ? U32At(f, 0) : 0;
 }
 
-Frame ConnectFrame::encode() const {
-  Frame f = Start(kConnect, kConnectSize);
-  PutName(f.data() + kConnectService, service);
-  PutName(f.data() + kConnectTopic, topic);
-  wire::putU32(f.data() + kConnectPid, pid);
-  wire::putU32(f.data() + kConnectInstance, instance);
-  return f;
+void ConnectFrame::encode(Frame *out) const {
+  std::uint8_t *f = Start(out, kConnect, kConnectSize);
+  PutName(f + kConnectService, service);
+  PutName(f + kConnectTopic, topic);
+  wire::putU32(f + kConnectPid, pid);
+  wire::putU32(f + kConnectInstance, instance);
 }
 
 bool ConnectFrame::decode(FrameView f, ConnectFrame *out) {
@@ -64,10 +59,8 @@ bool ConnectFrame::decode(FrameView f, ConnectFrame *out) {
   return true;
 }
 
-Frame ConnectReplyFrame::encode() const {
-  Frame f = Start(kConnectReply, kReplySize);
-  wire::putU32(f.data() + kValueAt, accepted ? 1 : 0);
-  return f;
+void ConnectReplyFrame::encode(Frame *out) const {
+  wire::putU32(Start(out, kConnectReply, kReplySize) + kValueAt, accepted ? 1 : 0);
 }
 
 bool ConnectReplyFrame::decode(FrameView f, ConnectReplyFrame *out) {
@@ -76,12 +69,12 @@ bool ConnectReplyFrame::decode(FrameView f, ConnectReplyFrame *out) {
   return true;
 }
 
-Frame PokeFrame::encode() const {
-  Frame f = Start(kPoke, kPokeHeader);
-  wire::putU32(f.data() + kPokeFormat, format);
-  PutName(f.data() + kPokeItem, item);
-  wire::putU32(f.data() + kPokeLength, static_cast<std::uint32_t>(data.size()));
-  return WithData(std::move(f), data);
+void PokeFrame::encode(Frame *out) const {
+  std::uint8_t *f = Start(out, kPoke, kPokeHeader);
+  wire::putU32(f + kPokeFormat, format);
+  PutName(f + kPokeItem, item);
+  wire::putU32(f + kPokeLength, static_cast<std::uint32_t>(data.size()));
+  out->insert(out->end(), data.begin(), data.end());
 }
 
 bool PokeFrame::decode(FrameView f, PokeFrame *out) {
@@ -91,21 +84,16 @@ bool PokeFrame::decode(FrameView f, PokeFrame *out) {
   return true;
 }
 
-Frame ExecuteFrame::encode() const {
-  Frame f = Start(kExecute, kExecuteHeader);
-  wire::putU32(f.data() + kExecuteLength, static_cast<std::uint32_t>(command.size()));
-  return WithData(std::move(f), command);
+void ExecuteFrame::encode(Frame *out) const {
+  wire::putU32(Start(out, kExecute, kExecuteHeader) + kExecuteLength, static_cast<std::uint32_t>(command.size()));
+  out->insert(out->end(), command.begin(), command.end());
 }
 
 bool ExecuteFrame::decode(FrameView f, ExecuteFrame *out) {
   return KindOf(f) == kExecute && Data(f, kExecuteHeader, kExecuteLength, &out->command);
 }
 
-Frame AckFrame::encode() const {
-  Frame f = Start(kAck, kAckSize);
-  wire::putU32(f.data() + kValueAt, status);
-  return f;
-}
+void AckFrame::encode(Frame *out) const { wire::putU32(Start(out, kAck, kAckSize) + kValueAt, status); }
 
 bool AckFrame::decode(FrameView f, AckFrame *out) {
   if (f.size() != kAckSize || KindOf(f) != kAck) return false;

@@ -7,7 +7,8 @@
 //   ACK             8 bytes  u32 kind; u32 status (DDE_FACK, DDE_FBUSY or 0)
 //   EXECUTE     8 + L bytes  u32 kind; u32 L; L command bytes
 //
-// encode() gives a frame's bytes; decode() takes a frame of its kind and says whether
+// encode() gives a frame's bytes (encode(&f) writes them into `f`, reusing its
+// capacity, so that a frame made again and again allocates nothing); decode() takes a frame of its kind and says whether
 // it holds together (its size, and the length fields against it).
 #pragma once
 #include <cstddef>
@@ -24,19 +25,29 @@ using FrameView = std::span<const std::uint8_t>;
 enum FrameKind : std::uint32_t { kConnect = 1, kConnectReply = 2, kPoke = 3, kAck = 4, kExecute = 5 };
 inline constexpr std::size_t kMaxName = 8;  // characters of a service, topic or item name
 
+// A frame's bytes in a new vector.
+template <typename F>
+Frame Encoded(const F &frame) {
+  Frame f;
+  frame.encode(&f);
+  return f;
+}
+
 // The kind of a frame of at least `minimum` bytes, else 0.
 std::uint32_t KindOf(FrameView f, std::size_t minimum = 4);
 
 struct ConnectFrame {
   std::string service, topic;  // as written (the reader does not change their case)
   std::uint32_t pid = 0, instance = 0;
-  Frame encode() const;
+  void encode(Frame *out) const;
+  Frame encode() const { return Encoded(*this); }
   static bool decode(FrameView f, ConnectFrame *out);
 };
 
 struct ConnectReplyFrame {
   bool accepted = false;
-  Frame encode() const;
+  void encode(Frame *out) const;
+  Frame encode() const { return Encoded(*this); }
   static bool decode(FrameView f, ConnectReplyFrame *out);
 };
 
@@ -45,19 +56,22 @@ struct PokeFrame {
   std::uint32_t format = 0;
   std::string item;
   FrameView data;
-  Frame encode() const;
+  void encode(Frame *out) const;
+  Frame encode() const { return Encoded(*this); }
   static bool decode(FrameView f, PokeFrame *out);
 };
 
 struct ExecuteFrame {
   FrameView command;
-  Frame encode() const;
+  void encode(Frame *out) const;
+  Frame encode() const { return Encoded(*this); }
   static bool decode(FrameView f, ExecuteFrame *out);
 };
 
 struct AckFrame {
   std::uint32_t status = 0;
-  Frame encode() const;
+  void encode(Frame *out) const;
+  Frame encode() const { return Encoded(*this); }
   static bool decode(FrameView f, AckFrame *out);
 };
 

@@ -22,17 +22,23 @@ using Clock = std::chrono::steady_clock;
 // its descriptor it wants (0 or no descriptor: none) and for the time its own work
 // falls due (time_point::max(): never); the pump delivers a kWmDdeEvent for it when
 // one of those happens, and DispatchMessageA calls its `ready` with the events found
-// (0 when its time came). Ready watchers take turns.
+// (0 when its time came). Ready watchers take turns. A watcher whose `along` holds
+// after a wait is delivered too (POLLIN), before the ready ones, whatever its
+// descriptor showed: what it reads costs no wake-up of its own.
 struct Watcher {
   int fd = -1;
   std::function<short()> events;
   std::function<Clock::time_point()> due;
   std::function<void(short revents)> ready;
+  std::function<bool()> along;
 };
 using WatchId = std::uintptr_t;
 WatchId Watch(Watcher w);
 // Forgets a watcher; an event of it that waits for dispatch is dropped.
 void Unwatch(WatchId id);
+
+// Work to do each time before the pump waits for events (one hook, set once).
+void BeforeWait(void (*hook)());
 
 // Dispatches events (timers and watchers, never WM_QUIT) until done() holds or the
 // deadline passes. Returns done().
@@ -52,7 +58,8 @@ bool ParseInstanceName(const std::string &s, std::string *service, DWORD *pid, D
 
 // ---- data objects (data.cc) ---------------------------------------------------------
 
-HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt);
+// A data object of `offset` zero bytes, then the `n` bytes at `p` (zeros when null).
+HDDEDATA NewData(const BYTE *p, std::size_t n, UINT fmt, std::size_t offset = 0);
 void DeleteData(HDDEDATA h);
 // The bytes of a data object; null for a handle that is not one.
 const std::vector<BYTE> *DataBytes(HDDEDATA h);

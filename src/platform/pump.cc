@@ -53,11 +53,35 @@ std::pair<WatchId, Clock::time_point> EarliestDue() {
   return first;
 }
 
+// What one ppoll found ready and has not been delivered yet: a wake-up delivers
+// every ready watcher in turn (beginning after the one that came first last time)
+// before the pump polls again.
+struct Ready {
+  WatchId id;
+  short revents;
+};
+std::vector<Ready> &g_ready = *new std::vector<Ready>;
+std::size_t g_nextReady = 0;
+// The poll set, kept between calls so that a wait allocates nothing.
+std::vector<WatchId> &g_polled = *new std::vector<WatchId>;
+std::vector<pollfd> &g_fds = *new std::vector<pollfd>;
+void (*g_beforeWait)() = nullptr;
+
+// The next event that the last ppoll found, of a watcher that is still there.
+bool NextReady(MSG *m) {
+  while (g_nextReady < g_ready.size()) {
+    const Ready r = g_ready[g_nextReady++];
+    if (g_watchers.count(r.id) != 0) {
+      Fill(m, kWmDdeEvent, r.id, r.revents);
+      return true;
+    }
+  }
+  return false;
+}
+
 // The next message. wait: block until there is one or `deadline` passes; remove: take a
 // WM_QUIT or a timer expiry away; withQuit: report a posted quit. false: nothing.
 bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQuit) {
-  std::vector<WatchId> polled;
-  std::vector<pollfd> fds;
   for (;;) {
     if (withQuit && g_quit) {
       Fill(m, WM_QUIT, static_cast<WPARAM>(g_quitCode), 0);
@@ -79,12 +103,14 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       Fill(m, kWmDdeEvent, dueWatch, 0);
       return true;
     }
-    polled.clear();
-    fds.clear();
+    if (NextReady(m)) return true;
+    if (g_beforeWait != nullptr) g_beforeWait();
+    g_polled.clear();
+    g_fds.clear();
     for (const auto &[id, w] : g_watchers)
       if (const short events = w.fd >= 0 && w.events ? w.events() : 0; events != 0) {
-        polled.push_back(id);
-        fds.push_back({w.fd, events, 0});
+        g_polled.push_back(id);
+        g_fds.push_back({w.fd, events, 0});
       }
 
     Clock::time_point until = wait ? deadline : now;
@@ -99,17 +125,23 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       ts.tv_nsec = static_cast<long>(ns % 1000000000);
       timeout = &ts;
     }
-    const int n = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
+    const int n = ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
     if (n < 0 && errno != EINTR) return false;
     if (n > 0) {
-      for (std::size_t i = 0; i < fds.size(); ++i) {
-        const std::size_t j = (g_roundRobin + i) % fds.size();
-        if (fds[j].revents != 0) {
-          g_roundRobin = j + 1;
-          Fill(m, kWmDdeEvent, polled[j], fds[j].revents);
-          return true;
-        }
+      g_ready.clear();
+      g_nextReady = 0;
+      for (std::size_t j = 0; j < g_fds.size(); ++j)
+        if (g_fds[j].revents == 0)
+          if (const Watcher &w = g_watchers.at(g_polled[j]); w.along && w.along())
+            g_ready.push_back({g_polled[j], POLLIN});
+      const std::size_t alongs = g_ready.size(), first = g_roundRobin;
+      for (std::size_t i = 0; i < g_fds.size(); ++i) {
+        const std::size_t j = (first + i) % g_fds.size();
+        if (g_fds[j].revents == 0) continue;
+        if (g_ready.size() == alongs) g_roundRobin = j + 1;  // the next wake-up begins after this one
+        g_ready.push_back({g_polled[j], g_fds[j].revents});
       }
+      if (NextReady(m)) return true;
     }
     if (!wait || Clock::now() >= deadline) return false;
   }
@@ -124,6 +156,8 @@ WatchId Watch(Watcher w) {
 }
 
 void Unwatch(WatchId id) { g_watchers.erase(id); }
+
+void BeforeWait(void (*hook)()) { g_beforeWait = hook; }
 
 bool PumpUntil(const std::function<bool()> &done, Clock::time_point deadline) {
   while (!done()) {

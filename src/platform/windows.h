@@ -371,6 +371,19 @@ inline constexpr std::size_t kMaxRunDirLength = 76;
 // DdeConnect).
 HCONV ConnectNoWait(DWORD idInst, HSZ hszService, HSZ hszTopic);
 
+// ACKs in batches, for a server that answers with asynchronous transactions: from
+// now on the instance acknowledges each POKE or EXECUTE its callback takes when the
+// process next waits for events (after the frames that the work done meanwhile
+// sends: an answer made at once and its request's ACK go out together), and the
+// ACKs of its own asynchronous transactions are read when the process wakes for
+// another event, when kMaxUnacked of them are outstanding on a conversation, or when
+// their time limit is due; XTYP_XACT_COMPLETE comes then. So neither side wakes for
+// an ACK alone. FALSE for an unknown instance.
+BOOL BatchAcks(DWORD idInst);
+// Sends the ACKs that BatchAcks holds now: before work that may take long, so that
+// the requests' senders do not wait for it to see their ACKs.
+void SendHeldAcks();
+
 // The partner of a conversation: its process id and instance number (from its CONNECT
 // frame, or from the endpoint's name for a conversation this process opened).
 BOOL ConversationPartner(HCONV hConv, DWORD *pid, DWORD *instance);

@@ -293,6 +293,85 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   DdeUninitialize(inst);
 }
 
+TEST_F(PlatformDde, BatchedAcksWakeNobodyForAnAckAlone) {
+  // A server instance that batches its ACKs (qlm::BatchAcks), a raw client of it, and
+  // a raw partner that its asynchronous pokes go to.
+  static std::string events;
+  events.clear();
+  const DWORD inst = NewInstance([](UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR d1, ULONG_PTR) -> HDDEDATA {
+    events += type == XTYP_POKE ? "poke;" : type == XTYP_XACT_COMPLETE ? "complete " + std::to_string(d1) + ";"
+            : type == XTYP_DISCONNECT ? "disconnect;" : "";
+    return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(type == XTYP_CONNECT || type == XTYP_POKE ? DDE_FACK : 0));
+  });
+  ASSERT_TRUE(qlm::BatchAcks(inst));
+  ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "BATCH"), nullptr, DNS_REGISTER));
+  const int client = rawSocket(dir_ / Endpoints("BATCH")[0], false);
+  Send(client, connectFrame("BATCH", "T", static_cast<std::uint32_t>(::getpid()), 9));
+  drain();
+  EXPECT_EQ(replyFrame(1), receiveFrame(client));
+
+  // A POKE's ACK leaves when the process next waits, not when its callback returns;
+  // a refused one keeps its place behind an accepted one.
+  Send(client, Poke("T", "a", 1));
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+  DispatchMessageA(&m);
+  EXPECT_EQ("poke;", events);
+  std::uint8_t b[8];
+  EXPECT_LT(::recv(client, b, sizeof b, MSG_PEEK | MSG_DONTWAIT), 0);
+  drain();
+  EXPECT_EQ(ackFrame(0x8000), receiveFrame(client));
+  Send(client, Poke("T", "b", 1));
+  Send(client, Poke("T", "c", 7));
+  drain();
+  EXPECT_EQ(ackFrame(0x8000), receiveFrame(client));
+  EXPECT_EQ(ackFrame(0), receiveFrame(client));
+
+  // The instance's own asynchronous pokes: their ACKs do not wake it; they are read
+  // before the next event that does, and their completions come first.
+  const std::string pid = std::to_string(::getpid());
+  const int listener = rawSocket(dir_ / ("RAWB." + pid + ".5"), true);
+  const HSZ topic = Hsz(inst, "T");
+  const HCONV conv = qlm::ConnectNoWait(inst, Hsz(inst, ("RAWB." + pid + ".5").c_str()), topic);
+  const int partner = ::accept(listener, nullptr, nullptr);
+  receiveFrame(partner);
+  Send(partner, replyFrame(1));
+  drain();
+  BYTE x[] = {'x'};
+  DWORD id1 = 0, id2 = 0, id3 = 0;
+  ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, topic, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id1));
+  ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, topic, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id2));
+  receiveFrame(partner);
+  receiveFrame(partner);
+  Send(partner, ackFrame(0x8000));
+  Send(partner, ackFrame(0x8000));
+  events.clear();
+  drain();
+  EXPECT_EQ("", events);
+  Send(client, Poke("T", "d", 1));
+  drain();
+  EXPECT_EQ("complete " + std::to_string(id1) + ";complete " + std::to_string(id2) + ";poke;", events);
+  receiveFrame(client);
+
+  // An ACK that only waits to be read is taken when its time limit comes: the
+  // conversation goes on.
+  ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, topic, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id3));
+  receiveFrame(partner);
+  Send(partner, ackFrame(0x8000));
+  events.clear();
+  EXPECT_TRUE(eventually([] { return !events.empty(); }, 8000));
+  EXPECT_EQ("complete " + std::to_string(id3) + ";", events);
+
+  // The partner's end still wakes the instance at once.
+  events.clear();
+  ::close(partner);
+  EXPECT_TRUE(eventually([] { return !events.empty(); }, 1000));
+  EXPECT_EQ("disconnect;", events);
+  ::close(client);
+  ::close(listener);
+  DdeUninitialize(inst);
+}
+
 TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
   Recorder a, b, c;
   g_rec[0] = &a;

@@ -26,6 +26,10 @@ int SignalReady() { return 0; }  // WinExec waits until the server pumps message
 // The service mode (a Request Manager left running by the applications' closes) is
 // the POSIX build's; on Windows the last close always ends the server.
 bool ServiceRuns() { return false; }
+// DDEML acknowledges each transaction itself, as the callback returns: there are no
+// ACKs to hold back or send early.
+BOOL BatchAcks(DWORD) { return TRUE; }
+void SendHeldAcks() {}
 
 ServerLock AcquireServerLock(const char *lockName, const char *title) {
   if (g_serverLock != nullptr) return ServerLock::Failed;
