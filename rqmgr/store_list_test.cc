@@ -97,36 +97,6 @@ TEST_F(StoreLists, SelectsOrdersAndPagesAsTheListRulesSay) {
   EXPECT_EQ(names(paged(plan(), 2, 2)), (V{"BERT", "CARL"}));
 }
 
-TEST_F(StoreLists, ShelvesListTwoKindsAsOneAndContainersTheirMembers) {
-  const KindCodes *send = codesOf(1180);
-  ASSERT_NE(send, nullptr);
-  for (const auto &[kind, name, description] :
-       {std::tuple{1180, "PAY", "b"}, {687, "OLD", "c"}, {1180, "ADV", "a"}, {687, "NEW", ""}}) {
-    Fields f;
-    if (*description) f[static_cast<std::uint16_t>(kind == 1180 ? 1181 : 688)] = description;
-    store_.add(project_, static_cast<std::uint16_t>(kind), name, f, "20260101000000");
-  }
-  ListPlan shelf;
-  shelf.scope = project_;
-  shelf.kind = 1180;
-  shelf.group = send->group;
-  EXPECT_EQ(names(shelf), (V{"ADV", "NEW", "OLD", "PAY"}));
-  shelf.sortCode = static_cast<std::uint16_t>(storedCode(1180, 9981));
-  EXPECT_EQ(names(shelf), (V{"NEW", "ADV", "PAY", "OLD"}));  // by description, blank first
-  EXPECT_EQ(storedCode(687, 9982), kKeyCode);
-  EXPECT_EQ(storedCode(687, 9981), 9981);
-  EXPECT_EQ(storedCode(687, 1181), -1);  // a send order's field
-  // The members of a drop box, of both kinds, by key.
-  const std::int64_t box = store_.add(project_, 652, "BOX", {}, "20260101000000");
-  for (const char *member : {"PAY", "OLD"}) {
-    const auto e = store_.find(project_, member == std::string("PAY") ? 1180 : 687, member);
-    store_.assign(box, e->id);
-  }
-  shelf.sortCode = kKeyCode;
-  shelf.container = box;
-  EXPECT_EQ(names(shelf), (V{"OLD", "PAY"}));
-}
-
 // ---------------------------------------------------------------------------
 // The differential test
 
