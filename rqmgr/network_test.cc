@@ -303,11 +303,15 @@ TEST_F(NetworkService, ADropBoxRunsItsSendOrdersThenItsReceiveOrdersInOneSession
                               .seg(member).item(static_cast<std::uint16_t>(member), order).end())
                   .rc,
               0);
+  // A note waits for this mailbox; the receive order fetches it.
+  ASSERT_EQ(start(b_, "LB").rc, 0);
+  spit(exchange() + "/note", "a note for A");
+  ASSERT_EQ(sendFile(b_, "MBA", "note").rc, 0);
   Record result = record(call(a_.key, 572, a_.msys, 9993, {{1150, "NIGHTLY"}}));
   EXPECT_EQ(result.at(9983) + " " + result.at(276) + " " + result.at(275) + " " + result.at(285) + " " + result.at(286),
-            "9993 NIGHTLY FAILD 00001 00000");  // LOST failed, BACK found nothing
-  EXPECT_EQ(sessionState(a_, result.at(274)), "FAILD 00001/00000/00000/00001");
-  ASSERT_EQ(start(b_, "LB").rc, 0);
+            "9993 NIGHTLY FAILD 00001 00001");  // LOST failed
+  EXPECT_EQ(sessionState(a_, result.at(274)), "FAILD 00001/00001/00000/00001");
+  EXPECT_EQ(slurp(exchange() + "/in/0000000000000001"), "a note for A");
   EXPECT_EQ(waiting(b_).size(), 1u);
   // The send receipt names its order; the session is over.
   auto receipts = send(a_.key, Req(412).item(102, a_.mbox).item(104, "10001").end());
