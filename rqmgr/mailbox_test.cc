@@ -202,6 +202,8 @@ TEST_F(MailboxService, DropBoxesHoldOrdersOfBothKinds) {
   EXPECT_EQ(relate(404, "BOX", 1180, "S2").rc, 0);
   EXPECT_EQ(relate(404, "BOX", 1180, "S1").rc, 0);
   EXPECT_EQ(relate(386, "BOX", 687, "R1").rc, 0);
+  EXPECT_EQ(relate(390, "BOX", 687, "R1").rc, 0);  // unassigned, and assigned again
+  EXPECT_EQ(relate(386, "BOX", 687, "R1").rc, 0);
   EXPECT_EQ(relate(404, "BOX", 1180, "S1").error(), 30010);
   EXPECT_EQ(relate(386, "BOX", 687, "GONE").error(), 30009);
   EXPECT_EQ(relate(404, "NOBOX", 1180, "S1").error(), 30006);

@@ -153,6 +153,8 @@ TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
       {list(QlmListCommProf, "nickname", "anything"), "3000=270 102=PH ref 104=10000 131=1 132=10", nullptr},
       {[&] { return QlmAsgProjToCommProf(raw(&pa)); }, "3000=260 102=PH 134=465 133=modem 104=10000 ref",
        "9983=451 451=Proj"},
+      {[&] { return QlmUsgProjFromCommProf(raw(&pa)); }, "3000=264 102=PH 134=465 133=modem 104=10000 ref",
+       "9983=451 451=Proj"},
       {[&] { return QlmListProjsOnCommProf(raw(&pa.profname), raw(&paging), &count, nullptr); },
        "134=465 133=modem 3000=258 ref 104=10000 131=1 132=50", nullptr},
       {[&] { return QlmListProj(raw(&paging), &count, raw(&proj)); }, "3000=258 ref 104=10001 131=1 132=50", nullptr},
