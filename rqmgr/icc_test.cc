@@ -65,6 +65,20 @@ std::optional<Buf> receive() {
   return m;
 }
 
+// An Init of instance "CAPIAPP" (without its date), and a request of client `key`.
+Buf initMessage() {
+  Buf m = words({1, 0, 1});
+  m.resize(53);
+  std::memcpy(m.data() + 12, "CAPIAPP", 7);
+  return m;
+}
+Buf requestMessage(std::uint32_t key, const Req &r) {
+  Buf m = words({0, key});
+  const Bytes rmil = r.bytes();
+  m.insert(m.end(), rmil.begin(), rmil.end());
+  return m;
+}
+
 // One client instance: its own "CAPIAPP" service and the control and data conversations.
 class Client {
  public:
@@ -77,9 +91,7 @@ class Client {
   ~Client() { DdeUninitialize(inst_); }  // without End
   // Sends the first `length` bytes of an Init; the key of the Init Response, -1 without one.
   int init(std::size_t length = 53, Buf *response = nullptr) {
-    Buf m = words({1, 0, 1});
-    m.resize(53);
-    std::memcpy(m.data() + 12, "CAPIAPP", 7);
+    Buf m = initMessage();
     std::memcpy(m.data() + 24, "19990331060100", 14);
     m.resize(length);
     const auto r = poke(control_, rmicc_, m) ? receive() : std::nullopt;
@@ -89,12 +101,7 @@ class Client {
   }
   void end() { poke(control_, rmicc_, words({1, static_cast<std::uint32_t>(key_), 3})); }
   // Sends one request without waiting for its answer: whether it was acknowledged.
-  bool post(const Req &r) {
-    Buf m = words({0, static_cast<std::uint32_t>(key_)});
-    const Bytes rmil = r.bytes();
-    m.insert(m.end(), rmil.begin(), rmil.end());
-    return poke(data_, courier_, m);
-  }
+  bool post(const Req &r) { return poke(data_, courier_, requestMessage(static_cast<std::uint32_t>(key_), r)); }
   // Sends one request; the first message of its answer (none when none is awaited).
   Msg request(const Req &r, bool answered = true) {
     const Buf head = words({0, static_cast<std::uint32_t>(key_)});
@@ -206,18 +213,6 @@ TEST_F(ProgramTest, OneServerPerRunDirectoryThatEndsOnASignal) {
 
 // ---- peers that misbehave, speaking the wire with raw sockets ---------------------
 
-Buf initMessage() {
-  Buf m = words({1, 0, 1});
-  m.resize(53);
-  std::memcpy(m.data() + 12, "CAPIAPP", 7);
-  return m;
-}
-Buf requestMessage(std::uint32_t key, const Req &r) {
-  Buf m = words({0, key});
-  const Bytes rmil = r.bytes();
-  m.insert(m.end(), rmil.begin(), rmil.end());
-  return m;
-}
 
 // A socket connected to the endpoint of `service` in `run`; -1 when none.
 int rawSocket(const std::string &run, const char *service) { return test::rawSocket(endpointOf(run, service)); }

@@ -29,8 +29,6 @@ QlmRc openProject(const char *name) {
   return QlmOpenProj(raw(&o), nullptr);
 }
 
-int lastError() { return static_cast<int>(QlmErrorExplanation(nullptr)); }
-
 }  // namespace
 
 TEST(Interface, OpenReusesTheServerCloseEndsItAndTheDataStays) {
@@ -66,15 +64,8 @@ TEST(Contexts, TheServersAnswersOpenAndCloseThemInTheLibrary) {
   ASSERT_EQ(addProject("Alpha"), 0u);  // adding opens it
   EXPECT_EQ(openProject("ALPHA"), 8u);
   EXPECT_EQ(lastError(), QLM_ERR_PROJ_OPEN);
-  const struct {
-    QlmRc (*open)(char *);
-    int againError;
-  } agents[] = {{QlmOpenAdbk, QLM_ERR_ADBK_OPEN}, {QlmOpenMbox, QLM_ERR_MBOX_OPEN}};
-  for (const auto &a : agents) {
-    ASSERT_EQ(a.open(raw(&alpha)), 0u);
-    EXPECT_EQ(a.open(raw(&alpha)), 8u);
-    EXPECT_EQ(lastError(), a.againError);
-  }
+  ASSERT_EQ(QlmOpenAdbk(raw(&alpha)), 0u);
+  ASSERT_EQ(QlmOpenMbox(raw(&alpha)), 0u);
   ASSERT_EQ(QlmOpenMsys(raw(&alpha)), 0u);
   ASSERT_EQ(QlmCloseMsys(raw(&alpha)), 0u);
 

@@ -22,8 +22,6 @@ class WithDouble : public ::testing::Test {
   Installation inst{QLM_DOUBLE_PATH};
 };
 
-int lastError() { return static_cast<int>(QlmErrorExplanation(nullptr)); }
-
 }  // namespace
 
 TEST_F(WithDouble, RefusedOrSilentHandshakeFailsAndALaterOpenWorks) {

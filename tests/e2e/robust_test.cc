@@ -34,8 +34,6 @@ unsigned list() {
   return rc == 0 && count != 0 ? 99u : rc;
 }
 
-int lastError() { return static_cast<int>(QlmErrorExplanation(nullptr)); }
-
 // A forked application: opens the interface, says so on `ready` ('o'), then `then()`.
 template <class F>
 pid_t application(Pipe &ready, F then) {

@@ -34,6 +34,8 @@ std::string text(const F &field) {
   return s.substr(0, s.find_last_not_of(' ') + 1);
 }
 inline char *raw(void *record) { return static_cast<char *>(record); }
+// The number of the last error, as QlmErrorExplanation gives it without a record.
+inline int lastError() { return static_cast<int>(QlmErrorExplanation(nullptr)); }
 // A blank request record with its context name set.
 template <class R>
 R inContext(const char *context) {
