@@ -311,14 +311,18 @@ void Store::markClosed(const std::string &handle) {
 
 bool Store::isOpen(std::int64_t project, bool countSelf) {
   Stmt &s = db_->prepare("SELECT DISTINCT owner FROM opened WHERE project = ?1");
-  std::vector<std::string> owners;
+  std::vector<std::string> others;  // asked after the statement (alive may use the database)
   {
     Use u(s);
     s.bind(1, project);
-    while (s.next()) owners.push_back(s.bytes(0));
+    while (s.next()) {
+      const std::string_view o = s.view(0);
+      if (o != db_->owner()) others.emplace_back(o);
+      else if (countSelf) return true;
+    }
   }
-  for (const std::string &o : owners)
-    if (o == db_->owner() ? countSelf : db_->alive(o)) return true;
+  for (const std::string &o : others)
+    if (db_->alive(o)) return true;
   return false;
 }
 

@@ -129,6 +129,33 @@ struct Session {
   std::string mailbox, owner, handle;
 };
 
+// A statement under construction: its text and its parameters, in order (a list's,
+// store_list.cc). Kept by the store from one list to the next for its buffers.
+struct BuiltSql {
+  using Bound = std::variant<std::int64_t, std::string>;
+  std::string sql;
+  std::vector<Bound> binds;
+  void clear() {
+    sql.clear();
+    binds.clear();
+  }
+  BuiltSql &add(std::string_view text) {
+    sql += text;
+    return *this;
+  }
+  BuiltSql &value(std::int64_t v) {
+    sql += "?";
+    binds.emplace_back(v);
+    return *this;
+  }
+  BuiltSql &bytes(std::string_view v) {
+    sql += "?";
+    binds.emplace_back(std::string(v));
+    return *this;
+  }
+  void bind(Stmt &s) const;
+};
+
 struct Entry {
   std::int64_t id = 0;
   std::int64_t scope = kInstallation;
@@ -189,7 +216,8 @@ class Store {
   // All entries of a kind in a scope, in the order added.
   std::vector<Entry> entries(std::int64_t scope, std::uint16_t kind);
   // The entries of a list, in its order; the codes must be codes of its kinds.
-  std::vector<Entry> list(const ListPlan &plan);
+  // Valid until the next list (the store reuses them).
+  const std::vector<Entry> &list(const ListPlan &plan);
   // Adds an entry; the key must not exist (check with find first).
   std::int64_t add(std::int64_t scope, std::uint16_t kind, std::string_view key, const Fields &fields,
                    const std::string &stamp);
@@ -256,7 +284,7 @@ class Store {
   const std::string &owner() { return db_->owner(); }
 
   // A value a list statement is bound to: an integer, or bytes.
-  using Bound = std::variant<std::int64_t, std::string>;
+  using Bound = BuiltSql::Bound;
 
   // A savepoint inside the open transaction: what follows can be undone alone.
   void savepoint();
@@ -301,7 +329,19 @@ class Store {
   };
   static constexpr std::size_t kCursors = 16;
   std::vector<Cursor> cursors_;
-  void remember(Cursor c);
+  void remember(std::int64_t next, const std::pair<std::int64_t, std::int64_t> &stamp);
+
+  // What a list builds, kept for its buffers (a list of the same shape as the one
+  // before allocates nothing): the shape and statements, the page's ids and the
+  // order terms of its last row, where each id's entry goes, the entries.
+  BuiltSql shapeSql_, page_, rows_;
+  std::string shape_;
+  std::vector<std::int64_t> ids_;
+  std::vector<Bound> last_;
+  std::vector<std::pair<std::int64_t, std::size_t>> at_;
+  std::vector<Entry> listed_;
+  std::vector<Fields::node_type> spareFields_;
+  static constexpr std::size_t kSpareFields = 1024;
 };
 
 }  // namespace qlm::rqmgr
