@@ -310,15 +310,19 @@ void Store::markClosed(const std::string &handle) {
 }
 
 bool Store::isOpen(std::int64_t project, bool countSelf) {
-  Stmt &s = db_->prepare("SELECT DISTINCT owner FROM opened WHERE project = ?1");
+  // Without DISTINCT: SQLite would build a temporary table for it on every request.
+  Stmt &s = db_->prepare("SELECT owner FROM opened WHERE project = ?1");
   std::vector<std::string> others;  // asked after the statement (alive may use the database)
   {
     Use u(s);
     s.bind(1, project);
     while (s.next()) {
       const std::string_view o = s.view(0);
-      if (o != db_->owner()) others.emplace_back(o);
-      else if (countSelf) return true;
+      if (o == db_->owner()) {
+        if (countSelf) return true;
+      } else if (std::find(others.begin(), others.end(), o) == others.end()) {
+        others.emplace_back(o);
+      }
     }
   }
   for (const std::string &o : others)

@@ -200,7 +200,9 @@ const std::vector<Entry> &Store::list(const ListPlan &l) {
   rows_.add("SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM (");
   rows_.sql += page_.sql;
   rows_.binds = page_.binds;
-  rows_.add(") p JOIN entries e ON e.id = p.entry LEFT JOIN fields f ON f.entry = e.id");
+  // CROSS JOIN keeps the page the outer loop in SQLite: read as it is made, not
+  // first copied into a temporary table.
+  rows_.add(") p CROSS JOIN entries e LEFT JOIN fields f ON f.entry = e.id WHERE e.id = p.entry");
   // The entries of the last list give their buffers (and their fields' nodes).
   for (Entry &e : listed_)
     while (!e.fields.empty() && spareFields_.size() < kSpareFields) spareFields_.push_back(e.fields.extract(e.fields.begin()));
