@@ -61,12 +61,13 @@ Err guardSessionReceipt(Store &store, const Entry &e) {
 }
 
 void computeProject(Store &store, const Entry &e, Computed &out) {
+  const Store::ProjectFacts f = store.projectFacts(e.id, kAdbkKinds, kMboxKinds, rec::kCommProf.segType);
   out.set(rec::kProjChanged) = e.changed;
-  out.set(rec::kProjInUse) = yesNo(store.isOpen(e.id, true));
+  out.set(rec::kProjInUse) = yesNo(f.open);
   std::string &counts = out.set(rec::kProjCounts);
-  appendNumber(counts, store.count(e.id, kAdbkKinds)).append(" address book entries, ");
-  appendNumber(counts, store.count(e.id, kMboxKinds)).append(" mailbox entries");
-  out.set(rec::kProjOnCommProf) = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
+  appendNumber(counts, f.inA).append(" address book entries, ");
+  appendNumber(counts, f.inB).append(" mailbox entries");
+  out.set(rec::kProjOnCommProf) = yesNo(f.assigned);
 }
 
 // A drop box: 653 "N" while no order is assigned to it, "S" with send orders

@@ -235,8 +235,16 @@ class Store {
   bool unassign(std::int64_t container, std::int64_t member);
   // Members of a kind assigned to a container, in the order assigned.
   std::vector<Entry> members(std::int64_t container, std::uint16_t kind);
-  // How many containers of a kind the member is assigned to.
-  std::int64_t containerCount(std::int64_t member, std::uint16_t kind);
+  // What a project's row shows beyond its fields, read in one statement: whether a
+  // running Request Manager (this one included) holds it open, its entries of the
+  // kinds `a` and of the kinds `b`, whether it is assigned to an entry of `container`.
+  struct ProjectFacts {
+    bool open = false;
+    std::int64_t inA = 0, inB = 0;
+    bool assigned = false;
+  };
+  ProjectFacts projectFacts(std::int64_t project, std::span<const std::uint16_t> a, std::span<const std::uint16_t> b,
+                            std::uint16_t container);
   // How many members of a kind are assigned to the container.
   std::int64_t memberCount(std::int64_t container, std::uint16_t kind);
 
@@ -302,6 +310,10 @@ class Store {
   void putFields(std::int64_t id, const Fields &set);
   std::optional<Session> readSession(Stmt &s);
   std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
+  // An open mark's owner read from the database: true when it is this process's and
+  // `countSelf`; another's is noted in `others` (once) for holdsAny().
+  bool ownMark(std::string_view owner, bool countSelf, std::vector<std::string> &others);
+  bool holdsAny(const std::vector<std::string> &owners);
   // Writes the index rows of an entry; of every entry.
   // `fresh`: a new entry, without rows yet.
   void reindex(const Entry &e, bool fresh = false, bool firstWins = false);
