@@ -49,6 +49,11 @@ class Stmt {
   virtual bool isInteger(int column) = 0;
   virtual std::int64_t integer(int column) = 0;
   virtual std::string bytes(int column) = 0;  // any column's value as bytes
+  // The same without a copy where the engine allows; valid until the next row.
+  virtual std::string_view view(int column) {
+    held_ = bytes(column);
+    return held_;
+  }
   // Rows the statement changed (INSERT, UPDATE, DELETE).
   virtual std::int64_t changes() = 0;
   virtual void reset() = 0;
@@ -59,6 +64,9 @@ class Stmt {
     }
     return changes();
   }
+
+ private:
+  std::string held_;
 };
 
 // Resets a statement when its use ends.

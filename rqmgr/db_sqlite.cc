@@ -52,6 +52,11 @@ class SqliteStmt final : public Stmt {
     const int n = sqlite3_column_bytes(s_, c);
     return p ? std::string(static_cast<const char *>(p), static_cast<std::size_t>(n)) : std::string();
   }
+  std::string_view view(int c) override {
+    const void *p = sqlite3_column_blob(s_, c);
+    const int n = sqlite3_column_bytes(s_, c);
+    return p ? std::string_view(static_cast<const char *>(p), static_cast<std::size_t>(n)) : std::string_view();
+  }
   std::int64_t changes() override { return changes_; }
   void reset() override {
     sqlite3_reset(s_);

@@ -7,16 +7,22 @@
 
 namespace qlm::rqmgr {
 
-Reply::Reply(int responseId, std::string reference, int returnCode, std::string handle)
-    : responseId_(responseId), reference_(std::move(reference)), handle_(std::move(handle)),
-      returnCode_(returnCode) {
+void Reply::start(int responseId, std::string_view reference, int returnCode, std::string_view handle) {
+  responseId_ = responseId;
+  reference_.assign(reference);
+  handle_.assign(handle);
+  returnCode_ = returnCode;
+  records_ = 0;
+  used_ = 0;
+  if (parts_.size() > kKeptParts) parts_.resize(kKeptParts);  // what a long answer took goes back
   startMessage();
 }
 
 void Reply::startMessage() {
-  if (!parts_.empty()) parts_.back()->msg.setMoreData(true);
-  parts_.push_back(std::make_unique<Part>());
-  rmil::Message &m = parts_.back()->msg;
+  if (used_ > 0) current().setMoreData(true);
+  if (used_ == parts_.size()) parts_.push_back(std::make_unique<Part>());
+  ++used_;
+  rmil::Message &m = current();
   m.clear();
   m.addNumber(wire::kResponseId, responseId_);
   m.addRaw(wire::kReference, reference_);
@@ -31,12 +37,12 @@ bool Reply::record(std::uint16_t segType, const Record &values) {
   const int typeLen = std::snprintf(type, sizeof type, "%u", static_cast<unsigned>(segType));
   int need = 4 + typeLen + 4;  // segment-type item and segment end
   for (const Value &v : values) need += 4 + static_cast<int>(std::min(v.text.size(), static_cast<std::size_t>(wire::kMaxValue)));
-  if (parts_.back()->msg.writePos() + need > wire::kBufSize) {
+  if (current().writePos() + need > wire::kBufSize) {
     if (recordsInCurrent_ == 0) return false;
     startMessage();
-    if (parts_.back()->msg.writePos() + need > wire::kBufSize) return false;
+    if (current().writePos() + need > wire::kBufSize) return false;
   }
-  rmil::Message &m = parts_.back()->msg;
+  rmil::Message &m = current();
   m.addRaw(wire::kSegType, std::string_view(type, typeLen));
   for (const Value &v : values)
     m.addRaw(v.id, std::string_view(v.text).substr(0, wire::kMaxValue));
@@ -58,16 +64,17 @@ Record errorRecord(const ErrorText &text) {
 }
 
 void Reply::error(const ErrorText &text) {
-  rmil::Message &m = parts_.back()->msg;
+  rmil::Message &m = current();
   m.addSegType(static_cast<std::int16_t>(wire::kErrorSegType));
   for (const Value &v : errorRecord(text)) m.addRaw(v.id, v.text);
   m.endSegment();
 }
 
-std::vector<Bytes> Reply::finish() {
-  std::vector<Bytes> out;
-  for (const auto &p : parts_) out.emplace_back(p->storage.begin(), p->storage.begin() + p->msg.length());
-  return out;
+std::span<Bytes> Reply::finish(std::vector<Bytes> &out) const {
+  out.resize(std::max(used_, std::min(out.size(), kKeptParts)));
+  for (std::size_t i = 0; i < used_; ++i)
+    out[i].assign(parts_[i]->storage.begin(), parts_[i]->storage.begin() + parts_[i]->msg.length());
+  return std::span<Bytes>(out).first(used_);
 }
 
 }  // namespace qlm::rqmgr

@@ -44,16 +44,18 @@ void readEarlyHeader(Message &msg, Request *out) {
   }
 }
 
-// Splits the message into segments; false when its structure does not hold.
-bool readSegments(Message &msg, int length, std::vector<Segment> *segs) {
+// Splits the message into segments, the first `*used` of `segs` (those after them
+// are kept for their capacity); false when its structure does not hold.
+bool readSegments(Message &msg, int length, std::vector<Segment> *segs, std::size_t *used) {
   const int numSegs = msg.numSegs();
   if (numSegs < 1 || msg.length() != length) return false;
   for (int seg = 1; seg <= numSegs; ++seg) {
-    Segment s;
+    if (*used == segs->size()) segs->emplace_back();
+    Segment &s = (*segs)[(*used)++];
+    s.items.clear();
     Read r;
     for (Item i; (r = msg.next(&i)) == Read::Item;) s.items.push_back(i);
     if (r == Read::EndOfData) return false;
-    segs->push_back(std::move(s));
   }
   return msg.cursor().read == length;  // the last segment end is the last item
 }
@@ -132,6 +134,9 @@ void peekRequest(const std::uint8_t *bytes, std::size_t length, int *id, long *r
 }
 
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out) {
+  std::vector<Segment> segs = std::move(out->segments);
+  *out = Request();
+  out->segments = std::move(segs);
   const int kept = static_cast<int>(std::min<std::size_t>(length, wire::kBufSize));
   if (kept > 0) std::memcpy(out->raw.data(), bytes, kept);
   Message msg(out->raw.data());
@@ -140,9 +145,9 @@ Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out) {
   if (length < static_cast<std::size_t>(wire::kHeaderSize) || length > static_cast<std::size_t>(wire::kBufSize))
     return Err::Malformed;
   msg.rewind();
-  std::vector<Segment> segs;
-  if (!readSegments(msg, kept, &segs) || !readHeader(segs.front(), out)) return Err::Malformed;
-  out->data.assign(segs.begin() + 1, segs.end());
+  std::size_t used = 0;
+  if (!readSegments(msg, kept, &out->segments, &used) || !readHeader(out->segments.front(), out)) return Err::Malformed;
+  out->data = std::span<const Segment>(out->segments).subspan(1, used - 1);
   return Err::None;
 }
 

@@ -14,6 +14,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,14 +61,17 @@ struct Request {
   long relation = 0;              // item 134; 0 when absent
   std::string related;            // item 133
   ListQuery list;
-  std::vector<Segment> data;      // the segments after the header
+  std::span<const Segment> data;  // the segments after the header
 
   // The bytes the items point into.
   std::array<std::uint8_t, wire::kBufSize> raw{};
+  // Every segment, the header first; kept with their capacity from one request
+  // to the next, so that a request object that is reused allocates nothing.
+  std::vector<Segment> segments;
 };
 
-// Decodes `length` bytes. Err::None, or Err::Malformed with id and reference as
-// far as they could be read.
+// Decodes `length` bytes into `out`, fresh or used for an earlier request. Err::None,
+// or Err::Malformed with id and reference as far as they could be read.
 Err decodeRequest(const std::uint8_t *bytes, std::size_t length, Request *out);
 
 // The identifier (item 3000; -1 when unreadable) and relation (item 134; 0 when

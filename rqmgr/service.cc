@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 #include <array>
+#include <charconv>
 #include <optional>
 #include <span>
 
@@ -25,14 +26,21 @@ constexpr std::uint16_t kAdbkKinds[] = {rec::kAddr.segType, rec::kDistList.segTy
 constexpr std::uint16_t kMboxKinds[] = {rec::kSendOrdr.segType, rec::kRecvOrdr.segType, rec::kSendRcpt.segType,
                                         rec::kRecvRcpt.segType,  rec::kDropBox.segType,  rec::kSessRcpt.segType};
 
-std::string yesNo(bool b) { return b ? "Y" : "N"; }
+const char *yesNo(bool b) { return b ? "Y" : "N"; }
+
+// Appends the decimal digits of `n` (no allocation past the string's capacity).
+std::string &appendNumber(std::string &to, std::int64_t n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  return to.append(digits, end);
+}
 
 // A network logon: 475 "Y" while a running Request Manager holds a session on it,
 // 477 the messages waiting for its mailbox.
-void computeVnLogon(Store &store, const Entry &e, Fields &out) {
-  out[rec::kLogonInSession] = yesNo(store.liveSessions(e.id) > 0);
+void computeVnLogon(Store &store, const Entry &e, Computed &out) {
+  out.set(rec::kLogonInSession) = yesNo(store.liveSessions(e.id) > 0);
   const auto mailbox = e.fields.find(rec::kLogonMailbox);
-  out[rec::kLogonWaiting] = counterText(mailbox == e.fields.end() ? 0 : store.countMessages(mailbox->second));
+  out.set(rec::kLogonWaiting) = counterText(mailbox == e.fields.end() ? 0 : store.countMessages(mailbox->second));
 }
 
 // A network logon's password (474) is stored only as a salted hash, and its
@@ -52,21 +60,23 @@ Err guardSessionReceipt(Store &store, const Entry &e) {
   return s && store.holderAlive(*s) ? Err::SessionActive : Err::None;
 }
 
-void computeProject(Store &store, const Entry &e, Fields &out) {
-  out[rec::kProjChanged] = e.changed;
-  out[rec::kProjInUse] = yesNo(store.isOpen(e.id, true));
-  out[rec::kProjCounts] = std::to_string(store.count(e.id, kAdbkKinds)) + " address book entries, " +
-             std::to_string(store.count(e.id, kMboxKinds)) + " mailbox entries";
-  out[rec::kProjOnCommProf] = yesNo(store.containerCount(e.id, rec::kCommProf.segType) > 0);
+void computeProject(Store &store, const Entry &e, Computed &out) {
+  const Store::ProjectFacts f = store.projectFacts(e.id, kAdbkKinds, kMboxKinds, rec::kCommProf.segType);
+  out.set(rec::kProjChanged) = e.changed;
+  out.set(rec::kProjInUse) = yesNo(f.open);
+  std::string &counts = out.set(rec::kProjCounts);
+  appendNumber(counts, f.inA).append(" address book entries, ");
+  appendNumber(counts, f.inB).append(" mailbox entries");
+  out.set(rec::kProjOnCommProf) = yesNo(f.assigned);
 }
 
 // A drop box: 653 "N" while no order is assigned to it, "S" with send orders
 // only, "R" with receive orders only, "B" with both; 672 "<n> orders assigned".
-void computeDropBox(Store &store, const Entry &e, Fields &out) {
+void computeDropBox(Store &store, const Entry &e, Computed &out) {
   const std::int64_t send = store.memberCount(e.id, rec::kSendOrdr.segType);
   const std::int64_t recv = store.memberCount(e.id, rec::kRecvOrdr.segType);
-  out[rec::kDropBoxKinds] = send && recv ? "B" : send ? "S" : recv ? "R" : "N";
-  out[rec::kDropBoxCount] = std::to_string(send + recv) + (send + recv == 1 ? " order assigned" : " orders assigned");
+  out.set(rec::kDropBoxKinds) = send && recv ? "B" : send ? "S" : recv ? "R" : "N";
+  appendNumber(out.set(rec::kDropBoxCount), send + recv).append(send + recv == 1 ? " order assigned" : " orders assigned");
 }
 
 constexpr Family kProject{&rec::kProj, Scope::Installation, true, computeProject};
@@ -289,7 +299,7 @@ bool Service::mayWait(const std::uint8_t *data, std::size_t length) {
 }
 
 Answer Service::handle(int client, const std::uint8_t *data, std::size_t length) {
-  Request req;
+  Request &req = req_;
   Err e = decodeRequest(data, length, &req);
   bool known = false;
   const Route *route = e == Err::None ? findRoute(req.id, req.relation, &known) : nullptr;
@@ -302,7 +312,11 @@ Answer Service::handle(int client, const std::uint8_t *data, std::size_t length)
 
   // One transaction; one that conflicts with a concurrent transaction (PostgreSQL)
   // is run again, after a pause that grows, a few times.
-  Call c{req, *route, client};
+  // The rows of the last answer keep their buffers for this one's.
+  for (Row &r : rows_)
+    if (spareRows_.size() < kSpareRows) spareRows_.push_back(std::move(r));
+  rows_.clear();
+  Call c{req, *route, client, rows_};
   for (int attempt = 1;; ++attempt) {
     try {
       Store::Transaction txn(store_, route->writes);
@@ -334,15 +348,17 @@ void Service::logRefusal(int client, int request, Err e) const {
        std::to_string(static_cast<int>(e)) + " " + builtInMessage(static_cast<int>(e)));
 }
 
-Answer Service::answer(const Request &req, Err e, const Call *c) const {
+Answer Service::answer(const Request &req, Err e, const Call *c) {
   // A failed request answers with the records of what it kept (a receipt of a
   // failed transfer), then the error segment.
   const bool rows = c != nullptr && (e == Err::None || c->keep);
-  Reply r(req.id + 1, req.reference, e == Err::None ? kRcOk : returnCodeOf(e), e == Err::None ? c->handle : "");
+  Reply &r = reply_;
+  r.start(req.id + 1, req.reference, e == Err::None ? kRcOk : returnCodeOf(e),
+          e == Err::None ? std::string_view(c->handle) : std::string_view());
   if (rows && !writeRows(r, c->rows)) log_("request " + std::to_string(req.id) + ": a record does not fit a message");
   if (e != Err::None) r.error(*texts_.find(static_cast<int>(e)));
   Answer a;
-  a.messages = r.finish();
+  a.messages = r.finish(sent_);
   return a;
 }
 
@@ -416,17 +432,36 @@ Err Service::run(Call &c) {
 }
 
 Row Service::rowOf(const Entry &e, const rec::Read &read) const {
-  Fields computed;
-  if (const Family *fam = familyOf(e.kind); fam && fam->compute) fam->compute(store_, e, computed);
-  Row row{read.segType, {}, e.id};
+  Row row;
+  rowInto(row, e, read);
+  return row;
+}
+
+void Service::rowInto(Row &row, const Entry &e, const rec::Read &read) const {
+  computed_.clear();
+  if (const Family *fam = familyOf(e.kind); fam && fam->compute) fam->compute(store_, e, computed_);
+  row.segType = read.segType;
+  row.seq = e.id;
+  std::size_t used = 0;
   for (const rec::Field &f : read.fields.fields) {
     const std::string *v = nullptr;
     if (f.nameId == e.kind) v = &e.key;
-    else if (auto it = computed.find(f.nameId); it != computed.end()) v = &it->second;
-    else if (auto it2 = e.fields.find(f.nameId); it2 != e.fields.end()) v = &it2->second;
-    if (v && !v->empty()) row.record.push_back({f.nameId, v->substr(0, f.width)});
+    else if (const std::string *computed = computed_.find(f.nameId)) v = computed;
+    else if (auto it = e.fields.find(f.nameId); it != e.fields.end()) v = &it->second;
+    if (!v || v->empty()) continue;
+    if (used == row.record.size()) row.record.emplace_back();
+    Value &out = row.record[used++];
+    out.id = f.nameId;
+    out.text.assign(*v, 0, f.width);
   }
-  return row;
+  row.record.resize(used);
+}
+
+Row &Service::newRow(Call &c) {
+  if (spareRows_.empty()) return c.rows.emplace_back();
+  c.rows.push_back(std::move(spareRows_.back()));
+  spareRows_.pop_back();
+  return c.rows.back();
 }
 
 // ---------------------------------------------------------------------------
@@ -627,7 +662,7 @@ Err Service::list(Call &c) {
       plan.container = container->id;
   }
   if (!c.req.wantRecord) return Err::None;  // the request asked for no entries
-  for (const Entry &e : store_.list(plan)) c.rows.push_back(rowOf(e, familyOf(e.kind)->entity->listed.read));
+  for (const Entry &e : store_.list(plan)) rowInto(newRow(c), e, familyOf(e.kind)->entity->listed.read);
   return Err::None;
 }
 

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,9 @@ struct NetworkConfig {
   std::int64_t maxMessageBytes = 256LL * 1024 * 1024;
 };
 
+// The messages live in the Service until its next request.
 struct Answer {
-  std::vector<Bytes> messages;  // empty only for the shutdown request
+  std::span<Bytes> messages;  // empty only for the shutdown request
   bool shutdown = false;
 };
 
@@ -121,7 +123,11 @@ class Service {
   Err conclude(Call &c, const Outcome &o, const rec::Read &read, Network &net) const;
   void forgetBodies(Call &c, const Network &net) const;
   Row rowOf(const Entry &e, const rec::Read &fields) const;
-  Answer answer(const Request &req, Err e, const Call *c) const;
+  // Fills `row` (its buffers reused) with the entry's values of `fields`.
+  void rowInto(Row &row, const Entry &e, const rec::Read &fields) const;
+  // A row appended to the answer's, one of an earlier answer's when there is one.
+  Row &newRow(Call &c);
+  Answer answer(const Request &req, Err e, const Call *c);
   void logRefusal(int client, int request, Err e) const;
 
   Store &store_;
@@ -130,6 +136,15 @@ class Service {
   LogFn log_;
   NetworkConfig network_;
   Contexts contexts_;
+  // Kept from one request to the next for their buffers, so that a request reuses
+  // what the one before it allocated: the request, the rows of the answer (and
+  // those of earlier answers), the values computed for a row, the answer.
+  Request req_;
+  std::vector<Row> rows_, spareRows_;
+  static constexpr std::size_t kSpareRows = 64;  // what a long answer took goes back
+  mutable Computed computed_;
+  Reply reply_;
+  std::vector<Bytes> sent_;
 };
 
 }  // namespace qlm::rqmgr

@@ -40,7 +40,7 @@ enum class Kind {
   StartSession, EndSession, Send, Receive, Query, Purge, ProcessDropBox, Recover,
 };
 
-using ComputeFn = void (*)(Store &, const Entry &, Fields &);
+using ComputeFn = void (*)(Store &, const Entry &, Computed &);
 // Checks and rewrites the fields that an add or replace of the entry `self` (0 for
 // an add) is about to store; a refusal stores nothing.
 using PrepareFn = Err (*)(Store &, std::int64_t self, Fields &);
@@ -112,14 +112,14 @@ std::string counterText(std::int64_t n);
 // One request
 
 struct Service::Call {
-  Call(const Request &r, const Route &rt, int cl) : req(r), route(rt), client(cl) {}
+  Call(const Request &r, const Route &rt, int cl, std::vector<Row> &rs) : req(r), route(rt), client(cl), rows(rs) {}
   const Request &req;
   const Route &route;
   int client;
   const Context *ctx = nullptr;   // the context the handle names
   std::int64_t scope = kInstallation;
   std::string handle;             // item 102 of the answer
-  std::vector<Row> rows;          // record segments of the answer
+  std::vector<Row> &rows;         // record segments of the answer
   std::vector<std::function<void()>> after;  // applied once committed
   bool keep = false;              // commit although the answer is a refusal or failure
   // Forgets what a try did, before the request runs again.

@@ -278,10 +278,31 @@ std::int64_t Store::countAssignments(const char *sql, std::int64_t id, std::uint
   return s.next() ? s.integer(0) : 0;
 }
 
-std::int64_t Store::containerCount(std::int64_t member, std::uint16_t kind) {
-  return countAssignments(
-      "SELECT count(*) FROM assignments a JOIN entries e ON e.id = a.container WHERE a.member = ?1 AND e.kind = ?2",
-      member, kind);
+Store::ProjectFacts Store::projectFacts(std::int64_t project, std::span<const std::uint16_t> a,
+                                       std::span<const std::uint16_t> b, std::uint16_t container) {
+  // Each part's rows say which part they are in the first column.
+  Stmt &s = db_->prepare(
+      "SELECT 0, kind, count(*), NULL FROM entries WHERE scope = ?1 GROUP BY kind "
+      "UNION ALL SELECT 1, 0, count(*), NULL FROM assignments a JOIN entries e ON e.id = a.container "
+      "WHERE a.member = ?1 AND e.kind = ?2 "
+      "UNION ALL SELECT 2, 0, 0, owner FROM opened WHERE project = ?1");
+  ProjectFacts f;
+  std::vector<std::string> others;
+  {
+    Use u(s);
+    s.bind(1, project);
+    s.bind(2, container);
+    while (s.next()) {
+      const std::int64_t part = s.integer(0), n = s.integer(2);
+      const auto kind = static_cast<std::uint16_t>(s.integer(1));
+      if (part == 0 && std::find(a.begin(), a.end(), kind) != a.end()) f.inA += n;
+      if (part == 0 && std::find(b.begin(), b.end(), kind) != b.end()) f.inB += n;
+      if (part == 1) f.assigned = n > 0;
+      if (part == 2 && ownMark(s.view(3), true, others)) f.open = true;
+    }
+  }
+  f.open = f.open || holdsAny(others);
+  return f;
 }
 
 std::int64_t Store::memberCount(std::int64_t container, std::uint16_t kind) {
@@ -310,15 +331,28 @@ void Store::markClosed(const std::string &handle) {
 }
 
 bool Store::isOpen(std::int64_t project, bool countSelf) {
-  Stmt &s = db_->prepare("SELECT DISTINCT owner FROM opened WHERE project = ?1");
-  std::vector<std::string> owners;
+  // Without DISTINCT: SQLite would build a temporary table for it on every request.
+  Stmt &s = db_->prepare("SELECT owner FROM opened WHERE project = ?1");
+  std::vector<std::string> others;
   {
     Use u(s);
     s.bind(1, project);
-    while (s.next()) owners.push_back(s.bytes(0));
+    while (s.next())
+      if (ownMark(s.view(0), countSelf, others)) return true;
   }
+  return holdsAny(others);
+}
+
+bool Store::ownMark(std::string_view owner, bool countSelf, std::vector<std::string> &others) {
+  if (owner == db_->owner()) return countSelf;
+  if (std::find(others.begin(), others.end(), owner) == others.end()) others.emplace_back(owner);
+  return false;
+}
+
+// Asked after the statement that read the marks: alive() may use the database.
+bool Store::holdsAny(const std::vector<std::string> &owners) {
   for (const std::string &o : owners)
-    if (o == db_->owner() ? countSelf : db_->alive(o)) return true;
+    if (db_->alive(o)) return true;
   return false;
 }
 

@@ -129,6 +129,33 @@ struct Session {
   std::string mailbox, owner, handle;
 };
 
+// A statement under construction: its text and its parameters, in order (a list's,
+// store_list.cc). Kept by the store from one list to the next for its buffers.
+struct BuiltSql {
+  using Bound = std::variant<std::int64_t, std::string>;
+  std::string sql;
+  std::vector<Bound> binds;
+  void clear() {
+    sql.clear();
+    binds.clear();
+  }
+  BuiltSql &add(std::string_view text) {
+    sql += text;
+    return *this;
+  }
+  BuiltSql &value(std::int64_t v) {
+    sql += "?";
+    binds.emplace_back(v);
+    return *this;
+  }
+  BuiltSql &bytes(std::string_view v) {
+    sql += "?";
+    binds.emplace_back(std::string(v));
+    return *this;
+  }
+  void bind(Stmt &s) const;
+};
+
 struct Entry {
   std::int64_t id = 0;
   std::int64_t scope = kInstallation;
@@ -189,7 +216,8 @@ class Store {
   // All entries of a kind in a scope, in the order added.
   std::vector<Entry> entries(std::int64_t scope, std::uint16_t kind);
   // The entries of a list, in its order; the codes must be codes of its kinds.
-  std::vector<Entry> list(const ListPlan &plan);
+  // Valid until the next list (the store reuses them).
+  const std::vector<Entry> &list(const ListPlan &plan);
   // Adds an entry; the key must not exist (check with find first).
   std::int64_t add(std::int64_t scope, std::uint16_t kind, std::string_view key, const Fields &fields,
                    const std::string &stamp);
@@ -207,8 +235,16 @@ class Store {
   bool unassign(std::int64_t container, std::int64_t member);
   // Members of a kind assigned to a container, in the order assigned.
   std::vector<Entry> members(std::int64_t container, std::uint16_t kind);
-  // How many containers of a kind the member is assigned to.
-  std::int64_t containerCount(std::int64_t member, std::uint16_t kind);
+  // What a project's row shows beyond its fields, read in one statement: whether a
+  // running Request Manager (this one included) holds it open, its entries of the
+  // kinds `a` and of the kinds `b`, whether it is assigned to an entry of `container`.
+  struct ProjectFacts {
+    bool open = false;
+    std::int64_t inA = 0, inB = 0;
+    bool assigned = false;
+  };
+  ProjectFacts projectFacts(std::int64_t project, std::span<const std::uint16_t> a, std::span<const std::uint16_t> b,
+                            std::uint16_t container);
   // How many members of a kind are assigned to the container.
   std::int64_t memberCount(std::int64_t container, std::uint16_t kind);
 
@@ -256,7 +292,7 @@ class Store {
   const std::string &owner() { return db_->owner(); }
 
   // A value a list statement is bound to: an integer, or bytes.
-  using Bound = std::variant<std::int64_t, std::string>;
+  using Bound = BuiltSql::Bound;
 
   // A savepoint inside the open transaction: what follows can be undone alone.
   void savepoint();
@@ -274,6 +310,10 @@ class Store {
   void putFields(std::int64_t id, const Fields &set);
   std::optional<Session> readSession(Stmt &s);
   std::int64_t countAssignments(const char *sql, std::int64_t id, std::uint16_t kind);
+  // An open mark's owner read from the database: true when it is this process's and
+  // `countSelf`; another's is noted in `others` (once) for holdsAny().
+  bool ownMark(std::string_view owner, bool countSelf, std::vector<std::string> &others);
+  bool holdsAny(const std::vector<std::string> &owners);
   // Writes the index rows of an entry; of every entry.
   // `fresh`: a new entry, without rows yet.
   void reindex(const Entry &e, bool fresh = false, bool firstWins = false);
@@ -301,7 +341,19 @@ class Store {
   };
   static constexpr std::size_t kCursors = 16;
   std::vector<Cursor> cursors_;
-  void remember(Cursor c);
+  void remember(std::int64_t next, const std::pair<std::int64_t, std::int64_t> &stamp);
+
+  // What a list builds, kept for its buffers (a list of the same shape as the one
+  // before allocates nothing): the shape and statements, the page's ids and the
+  // order terms of its last row, where each id's entry goes, the entries.
+  BuiltSql shapeSql_, page_, rows_;
+  std::string shape_;
+  std::vector<std::int64_t> ids_;
+  std::vector<Bound> last_;
+  std::vector<std::pair<std::int64_t, std::size_t>> at_;
+  std::vector<Entry> listed_;
+  std::vector<Fields::node_type> spareFields_;
+  static constexpr std::size_t kSpareFields = 1024;
 };
 
 }  // namespace qlm::rqmgr

@@ -7,7 +7,8 @@
 // what the page holds, not what came before it: the store remembers where the
 // last pages of the lists it answered ended (Cursor), and a request for the page
 // that follows, with nothing written since, goes on from there in the index.
-#include <unordered_map>
+#include <algorithm>
+#include <charconv>
 #include <variant>
 
 #include "catalog.h"
@@ -46,33 +47,7 @@ const char *sqlOp(Cmp op) {
 }
 
 using Bound = Store::Bound;
-
-// A statement under construction: its text and its parameters, in order.
-struct Query {
-  std::string sql;
-  std::vector<Bound> binds;
-  Query &add(std::string_view text) {
-    sql += text;
-    return *this;
-  }
-  Query &value(std::int64_t v) {
-    sql += "?";
-    binds.emplace_back(v);
-    return *this;
-  }
-  Query &bytes(std::string v) {
-    sql += "?";
-    binds.emplace_back(std::move(v));
-    return *this;
-  }
-  void bind(Stmt &s) const {
-    for (std::size_t i = 0; i < binds.size(); ++i) {
-      const int at = static_cast<int>(i) + 1;
-      if (const auto *n = std::get_if<std::int64_t>(&binds[i])) s.bind(at, *n);
-      else s.bindBytes(at, std::get<std::string>(binds[i]));
-    }
-  }
-};
+using Query = BuiltSql;
 
 // The selection `x` on the index row `alias`: values that are both runs of decimal
 // digits compare as numbers, any others byte by byte. Where the rows that can pass
@@ -106,10 +81,10 @@ void condition(Query &q, const std::string &alias, const Selection &x) {
 
 constexpr const char *kTerms[] = {"o.class", "o.num", "o.text", "o.kclass", "o.knum", "o.ktext", "o.entry"};
 
-// The page's scan: the entry ids and the order terms of each row. Rows after
-// `after` (the order terms of the row a page ended with), when given, instead of
-// the first `offset` ones.
-Query pageQuery(const ListPlan &l, const std::vector<Bound> *after, Dialect dialect) {
+// The page's scan into `q`: the entry ids and the order terms of each row. Rows
+// after `after` (the order terms of the row a page ended with), when given, instead
+// of the first `offset` ones.
+void pageQuery(const ListPlan &l, const std::vector<Bound> *after, Dialect dialect, Query &q) {
   // Ordered by the key and held to one value of another field: that field's row
   // orders the entries by their key already.
   const Selection *equal = nullptr;
@@ -119,7 +94,7 @@ Query pageQuery(const ListPlan &l, const std::vector<Bound> *after, Dialect dial
   const std::uint16_t orderCode = equal ? equal->code : l.sortCode;
   const std::size_t first = equal ? 3 : 0;  // the order terms used
 
-  Query q;
+  q.clear();
   q.add("SELECT ");
   for (std::size_t i = first; i < std::size(kTerms); ++i) q.add(i > first ? ", " : "").add(kTerms[i]);
   q.add(" FROM sortkeys o");
@@ -155,78 +130,130 @@ Query pageQuery(const ListPlan &l, const std::vector<Bound> *after, Dialect dial
   if (l.limit >= 0) q.add(" LIMIT ").value(l.limit);
   else q.add(dialect == Dialect::Sqlite ? " LIMIT -1" : " LIMIT ALL");
   q.add(" OFFSET ").value(after != nullptr ? 0 : l.offset);
-  return q;
 }
 
-// The list without its paging: what makes two requests pages of one list.
-std::string shapeOf(const ListPlan &l) {
+// The list without its paging, into `shape`: what makes two requests pages of one
+// list. `q` is where it is built.
+void shapeOf(const ListPlan &l, Query &q, std::string &shape) {
   ListPlan whole = l;
   whole.offset = whole.limit = 0;
-  const Query q = pageQuery(whole, nullptr, Dialect::Sqlite);
-  std::string shape = q.sql;
+  pageQuery(whole, nullptr, Dialect::Sqlite, q);
+  shape = q.sql;
   for (const Bound &b : q.binds) {
     shape += '\x1f';
-    if (const auto *n = std::get_if<std::int64_t>(&b)) shape += std::to_string(*n);
-    else shape += "'" + std::get<std::string>(b);
+    if (const auto *n = std::get_if<std::int64_t>(&b)) {
+      char digits[24];
+      shape.append(digits, std::to_chars(digits, digits + sizeof digits, *n).ptr);
+    } else {
+      shape.append("'").append(std::get<std::string>(b));
+    }
   }
-  return shape;
+}
+
+// Sets `b` to the value of column `i` (a string's buffer is reused).
+void setBound(Bound &b, Stmt &s, int i) {
+  if (s.isInteger(i)) b = s.integer(i);
+  else if (auto *text = std::get_if<std::string>(&b)) text->assign(s.view(i));
+  else b.emplace<std::string>(s.view(i));
 }
 
 }  // namespace
 
-std::vector<Entry> Store::list(const ListPlan &l) {
+void BuiltSql::bind(Stmt &s) const {
+  for (std::size_t i = 0; i < binds.size(); ++i) {
+    const int at = static_cast<int>(i) + 1;
+    if (const auto *n = std::get_if<std::int64_t>(&binds[i])) s.bind(at, *n);
+    else s.bindBytes(at, std::get<std::string>(binds[i]));
+  }
+}
+
+const std::vector<Entry> &Store::list(const ListPlan &l) {
   // Where an earlier page of this list ended, when this one follows it unchanged.
-  const std::string shape = shapeOf(l);
+  shapeOf(l, shapeSql_, shape_);
   const auto stamp = db_->changeStamp();
   const Cursor *from = nullptr;
   for (const Cursor &c : cursors_)
-    if (c.shape == shape && c.next == l.offset && l.offset > 0 && c.stamp == stamp) from = &c;
+    if (c.shape == shape_ && c.next == l.offset && l.offset > 0 && c.stamp == stamp) from = &c;
 
   // The page's ids in their order, and the order terms of its last row.
-  const Query page = pageQuery(l, from ? &from->after : nullptr, dialect());
-  std::vector<std::int64_t> ids;
-  std::vector<Bound> last;
+  pageQuery(l, from ? &from->after : nullptr, dialect(), page_);
+  ids_.clear();
   {
-    Stmt &s = db_->prepare(page.sql);
+    Stmt &s = db_->prepare(page_.sql);
     Use u(s);
-    page.bind(s);
+    page_.bind(s);
     while (s.next()) {
       const int terms = s.columns();
-      ids.push_back(s.integer(terms - 1));
-      last.clear();
-      for (int i = 0; i < terms; ++i)
-        if (s.isInteger(i)) last.emplace_back(s.integer(i));
-        else last.emplace_back(s.bytes(i));
+      ids_.push_back(s.integer(terms - 1));
+      last_.resize(static_cast<std::size_t>(terms));
+      for (int i = 0; i < terms; ++i) setBound(last_[static_cast<std::size_t>(i)], s, i);
     }
   }
-  if (!ids.empty()) remember({shape, l.offset + static_cast<std::int64_t>(ids.size()), std::move(last), stamp});
+  if (!ids_.empty()) remember(l.offset + static_cast<std::int64_t>(ids_.size()), stamp);
 
   // The entries with their fields: the same scan again, joined with them (cheap
   // now: its rows are in the cache), assembled in the order of the first.
-  std::unordered_map<std::int64_t, std::size_t> at;
-  for (std::size_t i = 0; i < ids.size(); ++i) at.emplace(ids[i], i);
-  Query rows;
-  rows.add("SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM (");
-  rows.sql += page.sql;
-  rows.binds = page.binds;
-  rows.add(") p JOIN entries e ON e.id = p.entry LEFT JOIN fields f ON f.entry = e.id");
-  Stmt &s = db_->prepare(rows.sql);
+  at_.clear();
+  for (std::size_t i = 0; i < ids_.size(); ++i) at_.emplace_back(ids_[i], i);
+  std::sort(at_.begin(), at_.end());
+  rows_.clear();
+  rows_.add("SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM (");
+  rows_.sql += page_.sql;
+  rows_.binds = page_.binds;
+  // CROSS JOIN keeps the page the outer loop in SQLite: read as it is made, not
+  // first copied into a temporary table.
+  rows_.add(") p CROSS JOIN entries e LEFT JOIN fields f ON f.entry = e.id WHERE e.id = p.entry");
+  // The entries of the last list give their buffers (and their fields' nodes).
+  for (Entry &e : listed_)
+    while (!e.fields.empty() && spareFields_.size() < kSpareFields) spareFields_.push_back(e.fields.extract(e.fields.begin()));
+  listed_.resize(ids_.size());
+  for (Entry &e : listed_) e.id = 0;
+  Stmt &s = db_->prepare(rows_.sql);
   Use u(s);
-  rows.bind(s);
-  std::vector<Entry> out(ids.size());
-  for (Entry &e : readEntries(s))
-    if (const auto it = at.find(e.id); it != at.end()) out[it->second] = std::move(e);
-  return out;
+  rows_.bind(s);
+  while (s.next()) {
+    const std::int64_t id = s.integer(0);
+    const auto it = std::lower_bound(at_.begin(), at_.end(), std::pair<std::int64_t, std::size_t>(id, 0));
+    if (it == at_.end() || it->first != id) continue;
+    Entry &e = listed_[it->second];
+    if (e.id != id) {
+      e.id = id;
+      e.scope = s.integer(1);
+      e.kind = static_cast<std::uint16_t>(s.integer(2));
+      e.key.assign(s.view(3));
+      e.created.assign(s.view(4));
+      e.changed.assign(s.view(5));
+    }
+    if (!s.isInteger(6)) continue;
+    const auto nameId = static_cast<std::uint16_t>(s.integer(6));
+    if (spareFields_.empty()) {
+      e.fields[nameId] = s.view(7);
+      continue;
+    }
+    Fields::node_type node = std::move(spareFields_.back());
+    spareFields_.pop_back();
+    node.key() = nameId;
+    node.mapped().assign(s.view(7));
+    const auto put = e.fields.insert(std::move(node));
+    if (!put.inserted) put.position->second = put.node.mapped();
+  }
+  for (Entry &e : listed_)
+    if (e.id == 0) e = Entry();  // none such in the database: as the entry of no row
+  return listed_;
 }
 
-void Store::remember(Cursor c) {
+void Store::remember(std::int64_t next, const std::pair<std::int64_t, std::int64_t> &stamp) {
+  Cursor *c = nullptr;
   for (Cursor &old : cursors_)
-    if (old.shape == c.shape) {
-      old = std::move(c);
-      return;
-    }
-  if (cursors_.size() == kCursors) cursors_.erase(cursors_.begin());
-  cursors_.push_back(std::move(c));
+    if (old.shape == shape_) c = &old;
+  if (c == nullptr) {
+    if (cursors_.size() == kCursors) cursors_.erase(cursors_.begin());
+    c = &cursors_.emplace_back();
+    c->shape = shape_;
+  }
+  c->next = next;
+  c->after = last_;
+  c->stamp = stamp;
 }
 
 void Store::reindex(const Entry &e, bool fresh, bool firstWins) {
