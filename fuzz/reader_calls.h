@@ -49,29 +49,20 @@ inline void PutNumber(char *field, int width, int value) {
   std::memcpy(field, t.data(), t.size());
 }
 
-inline Area Qualifier(int capacity) {
-  Area q(sizeof(QlmListQual));
-  std::memcpy(q.get(), kProject, sizeof kProject - 1);
-  auto *lq = reinterpret_cast<QlmListQual *>(q.get());
-  PutNumber(lq->startentry, 5, 1);
-  PutNumber(lq->numentries, 5, capacity);
+// A list's request record R asking for `capacity` entries from the first, in the
+// project's context when R has one (the paging record of a project list has none).
+template <class R>
+inline Area PagedRecord(int capacity, bool inProject) {
+  Area q(sizeof(R));
+  if (inProject) std::memcpy(q.get(), kProject, sizeof kProject - 1);
+  auto *r = reinterpret_cast<R *>(q.get());
+  PutNumber(r->startentry, 5, 1);
+  PutNumber(r->numentries, 5, capacity);
   return q;
 }
-inline Area SmallQualifier(int capacity) {
-  Area q(sizeof(QlmSmallListQual));
-  std::memcpy(q.get(), kProject, sizeof kProject - 1);
-  auto *sq = reinterpret_cast<QlmSmallListQual *>(q.get());
-  PutNumber(sq->startentry, 5, 1);
-  PutNumber(sq->numentries, 5, capacity);
-  return q;
-}
-inline Area Paging(int capacity) {
-  Area q(sizeof(QlmPaging));
-  auto *pg = reinterpret_cast<QlmPaging *>(q.get());
-  PutNumber(pg->startentry, 5, 1);
-  PutNumber(pg->numentries, 5, capacity);
-  return q;
-}
+inline Area Qualifier(int capacity) { return PagedRecord<QlmListQual>(capacity, true); }
+inline Area SmallQualifier(int capacity) { return PagedRecord<QlmSmallListQual>(capacity, true); }
+inline Area Paging(int capacity) { return PagedRecord<QlmPaging>(capacity, false); }
 inline Area Name() {
   Area n(20);
   std::memcpy(n.get(), "NAME", 4);
