@@ -62,8 +62,7 @@ bool appendTo(const std::string &file, const std::string &line) {
 void appendToStateLog(const std::string &line) {
   const std::string file = qlm::StateLogFile();
   if (file.empty()) return;
-  for (std::size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
-    mkdir(file.substr(0, slash).c_str(), 0700);
+  qlm::MakeDirs(file.substr(0, file.rfind('/')), 0700);
   appendTo(file, line);
 }
 
@@ -100,18 +99,11 @@ qlm::rqmgr::NetworkConfig networkConfig(const std::string &root, const std::stri
   return net;
 }
 
+// Makes `dir` and what is missing above it (a per-user data home may not exist yet).
 bool makeDir(const std::string &dir) {
-  if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  if (qlm::MakeDirs(dir, 0700)) return true;
   startFailed("cannot create " + dir + ": " + std::strerror(errno));
   return false;
-}
-
-// The data home and the directories above it, made (0700) when missing: a
-// per-user data home may not exist yet.
-bool makeDataHome(const std::string &home) {
-  for (std::size_t slash = home.find('/', 1); slash != std::string::npos; slash = home.find('/', slash + 1))
-    if (!makeDir(home.substr(0, slash))) return false;
-  return true;
 }
 
 // The mark of a Request Manager that runs as a service in its run directory: an
@@ -161,7 +153,7 @@ int main(int argc, char **argv) {
     }
     const std::string home = qlm::DataHome(root);
     const std::string dataDir = home + "data";
-    if (!makeDataHome(home) || !makeDir(dataDir)) {
+    if (!makeDir(dataDir)) {
       qlm::ReleaseServerLock();
       return 1;
     }

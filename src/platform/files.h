@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #ifdef _WIN32
@@ -42,6 +43,20 @@ inline bool OwnedByUser(const struct stat &st) {
 #else
   return st.st_uid == ::geteuid();
 #endif
+}
+
+// Makes `dir` and each missing directory above it (new ones with `mode`). true when
+// `dir` is a directory at the end; else false with errno of the step that failed.
+inline bool MakeDirs(const std::string &dir, int mode) {
+  for (std::size_t s = dir.find('/', 1);; s = dir.find('/', s + 1)) {
+    const std::string part = s == std::string::npos ? dir : dir.substr(0, s);
+    if (!part.empty() && ::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (s == std::string::npos) break;
+  }
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  errno = ENOTDIR;
+  return false;
 }
 
 // Makes a rename in `dir` durable: fsync of the directory on POSIX; nothing to do on

@@ -22,6 +22,7 @@
 #include "common/datahome.h"
 #include "common/paths.h"
 #include "errortext.h"
+#include "platform/files.h"
 #include "qlm.h"
 #include "qlmc32.h"
 
@@ -31,14 +32,6 @@ namespace {
 bool IsDir(const std::string &p) {
   struct stat st{};
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool MakeDirs(const std::string &dir, mode_t mode) {
-  for (std::size_t s = dir.find('/', 1);; s = dir.find('/', s + 1)) {
-    const std::string part = s == std::string::npos ? dir : dir.substr(0, s);
-    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
-    if (s == std::string::npos) return IsDir(dir);
-  }
 }
 
 bool CopyFile(const std::string &from, const std::string &to) {
