@@ -7,16 +7,25 @@
 // cannot be written now (a full disk). WAL journal, synchronous=FULL, foreign keys,
 // a busy time-out. Every transaction first checks that the file at the path is
 // still the one opened: changes to a file removed or replaced under a running
-// server could never be read.
+// server could never be read. On Linux an inotify watch of the file (its links, its
+// moves) and of its directory (its move, its removal) says when the path must be
+// looked at again, so that a transaction costs no path lookup while nothing moved;
+// elsewhere, or when the watch cannot be made, every transaction looks.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
+
+#include <cerrno>
 
 #include <unordered_map>
 
 #include "db.h"
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 #include "process.h"
 
 namespace qlm::rqmgr {
@@ -106,11 +115,20 @@ class SqliteDb final : public Db {
     return s.next() ? static_cast<int>(s.integer(0)) : 0;
   }
   void setSchemaVersion(int version) override { exec("PRAGMA user_version = " + std::to_string(version)); }
+  // This connection's changes so far (counted as they are made) and the pager's data
+  // version, which moves with every commit of another connection (and this one's);
+  // read without a statement once the transaction has read the database (before
+  // that it is the version of the last transaction: a statement reads it first).
   std::pair<std::int64_t, std::int64_t> changeStamp() override {
-    Stmt &s = prepare("PRAGMA data_version");
-    Use u(s);
-    const std::int64_t others = s.next() ? s.integer(0) : -1;
-    return {sqlite3_total_changes64(db_), others};
+    if (sqlite3_txn_state(db_, "main") == SQLITE_TXN_NONE) {
+      Stmt &s = prepare("PRAGMA data_version");
+      Use u(s);
+      s.next();
+    }
+    unsigned version = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
+      return {-1, --unknownStamps_};  // cannot tell: every call differs
+    return {sqlite3_total_changes64(db_), version};
   }
   const std::string &owner() override { return processToken(); }
   bool alive(const std::string &owner) override { return tokenAlive(owner); }
@@ -138,14 +156,18 @@ class SqliteDb final : public Db {
   }
   void open(int busyTimeoutMs);
   void close() noexcept;
+  void watchFile(const std::string &dir);
+  bool lookAgain();
 
   sqlite3 *db_ = nullptr;
   std::string path_;
   bool readOnly_ = false;
   std::string readOnlyWhy_;
   int walPages_ = 0;  // pages in the journal since the last copy (idle())
+  std::int64_t unknownStamps_ = 0;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
+  UniqueFd watch_;  // inotify: events of the file or its directory since the last look
   std::unordered_map<const char *, std::unique_ptr<Stmt>> literal_;
   std::unordered_map<std::string, std::unique_ptr<Stmt>> built_;
 };
@@ -165,11 +187,39 @@ SqliteDb::SqliteDb(const std::string &path, int busyTimeoutMs) : path_(path) {
     readOnlyWhy_ = std::string("cannot be written (") + e.what() + ")";
     open(busyTimeoutMs);
   }
+  if (inMemory) return;
+  watchFile(dir);  // before the file is looked at: nothing that happens after is missed
   struct stat st{};
-  if (!inMemory && ::stat(path.c_str(), &st) == 0) {
+  if (::stat(path.c_str(), &st) == 0) {
     dev_ = st.st_dev;
     ino_ = st.st_ino;
   }
+}
+
+void SqliteDb::watchFile(const std::string &dir) {
+#ifdef __linux__
+  watch_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (watch_.valid() && (::inotify_add_watch(watch_.get(), path_.c_str(),
+                                             IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF | IN_DONT_FOLLOW) < 0 ||
+                         ::inotify_add_watch(watch_.get(), dir.c_str(), IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR) < 0))
+    watch_.reset();
+#else
+  (void)dir;
+#endif
+}
+
+// Whether the file at the path may not be the one opened any more: something happened
+// to it or its directory since the last look (a change of its links is one), or there
+// is no watch.
+bool SqliteDb::lookAgain() {
+#ifdef __linux__
+  if (!watch_.valid()) return true;
+  alignas(inotify_event) char events[4096];
+  if (::read(watch_.get(), events, sizeof events) < 0 && errno == EAGAIN) return false;
+  while (::read(watch_.get(), events, sizeof events) > 0) {
+  }
+#endif
+  return true;
 }
 
 SqliteDb::~SqliteDb() { close(); }
@@ -241,8 +291,10 @@ void SqliteDb::exec(const std::string &sql) {
 
 void SqliteDb::begin(bool write) {
   struct stat st{};
-  if (ino_ != 0 && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_))
+  if (ino_ != 0 && lookAgain() && (::stat(path_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_)) {
+    watch_.reset();  // from now on every transaction looks (the file may come back)
     throw StoreError("the database file " + path_ + " was removed or replaced while the Request Manager ran");
+  }
   if (write && readOnly_) throw StoreError("the database " + path_ + " " + readOnlyWhy_);
   runPrepared(write ? "BEGIN IMMEDIATE" : "BEGIN");
 }

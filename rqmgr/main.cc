@@ -42,6 +42,7 @@
 #include "platform/unique_fd.h"
 #include "platform/windows.h"
 #include "service.h"
+#include "sqlite_memory.h"
 #include "store.h"
 #include "wire/wire.h"
 
@@ -127,6 +128,7 @@ int main(int argc, char **argv) {
       return 2;
     case ServerOptions::Serve: break;
   }
+  usePooledSqliteMemory();  // before the store is opened; without it SQLite uses the heap
   qlm::OnEndRequest(&IccServer::requestStop);
 
   switch (qlm::AcquireServerLock(qlm::wire::kServerLock, kRequestManagerTitle)) {

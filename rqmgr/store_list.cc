@@ -170,10 +170,16 @@ void BuiltSql::bind(Stmt &s) const {
 const std::vector<Entry> &Store::list(const ListPlan &l) {
   // Where an earlier page of this list ended, when this one follows it unchanged.
   shapeOf(l, shapeSql_, shape_);
-  const auto stamp = db_->changeStamp();
   const Cursor *from = nullptr;
-  for (const Cursor &c : cursors_)
-    if (c.shape == shape_ && c.next == l.offset && l.offset > 0 && c.stamp == stamp) from = &c;
+  std::pair<std::int64_t, std::int64_t> stamp;
+  const bool follows = l.offset > 0 && std::any_of(cursors_.begin(), cursors_.end(), [&](const Cursor &c) {
+    return c.shape == shape_ && c.next == l.offset;
+  });
+  if (follows) {  // the stamp is asked only when a page may follow an earlier one
+    stamp = db_->changeStamp();
+    for (const Cursor &c : cursors_)
+      if (c.shape == shape_ && c.next == l.offset && c.stamp == stamp) from = &c;
+  }
 
   // The page's ids in their order, and the order terms of its last row.
   pageQuery(l, from ? &from->after : nullptr, dialect(), page_);
@@ -189,7 +195,7 @@ const std::vector<Entry> &Store::list(const ListPlan &l) {
       for (int i = 0; i < terms; ++i) setBound(last_[static_cast<std::size_t>(i)], s, i);
     }
   }
-  if (!ids_.empty()) remember(l.offset + static_cast<std::int64_t>(ids_.size()), stamp);
+  if (!ids_.empty()) remember(l.offset + static_cast<std::int64_t>(ids_.size()), follows ? stamp : db_->changeStamp());
 
   // The entries with their fields: the same scan again, joined with them (cheap
   // now: its rows are in the cache), assembled in the order of the first.

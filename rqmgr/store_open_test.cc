@@ -25,23 +25,55 @@ mode_t modeOf(const std::string &path) {
 }
 
 TEST(StoreOpening, NewFilesArePrivateAndAReplacedFileIsNoticed) {
-  test::TempDir dir;
-  const std::string db = dir.path() + "/quillmar.db";
-  const mode_t old = ::umask(022);
-  Store s(db);
-  s.begin(true);
-  s.add(kInstallation, kProj, "P1", {}, Store::now());
-  s.commit();
-  ::umask(old);
-  EXPECT_EQ(modeOf(db), 0600u);
-  EXPECT_EQ(modeOf(db + "-wal"), 0600u);
+  // Each way the file at the path stops being the one opened; a change of its mode
+  // or its times is none.
+  const struct {
+    const char *how;
+    void (*move)(const std::string &dir, const std::string &db);
+    bool noticed;
+  } cases[] = {
+      {"renamed away", [](const std::string &, const std::string &db) { ::rename(db.c_str(), (db + ".moved").c_str()); }, true},
+      {"removed", [](const std::string &, const std::string &db) { ::unlink(db.c_str()); }, true},
+      {"another renamed over it",
+       [](const std::string &dir, const std::string &db) {
+         { Store other(dir + "/other.db"); }
+         ::rename((dir + "/other.db").c_str(), db.c_str());
+       },
+       true},
+      {"its directory moved", [](const std::string &dir, const std::string &) {
+         ::rename((dir + "/d").c_str(), (dir + "/e").c_str());
+         ::mkdir((dir + "/d").c_str(), 0700);
+       }, true},
+      {"its mode changed", [](const std::string &, const std::string &db) { ::chmod(db.c_str(), 0640); }, false},
+  };
+  for (const auto &c : cases) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkdir((dir.path() + "/d").c_str(), 0700), 0);
+    const std::string db = dir.path() + "/d/quillmar.db";
+    const mode_t old = ::umask(022);
+    Store s(db);
+    s.begin(true);
+    s.add(kInstallation, kProj, "P1", {}, Store::now());
+    s.commit();
+    ::umask(old);
+    EXPECT_EQ(modeOf(db), 0600u);
+    EXPECT_EQ(modeOf(db + "-wal"), 0600u);
+    s.begin(false);  // a look with nothing moved
+    s.rollback();
 
-  // Removed under the running store: neither reading nor writing goes on.
-  ASSERT_EQ(::rename(db.c_str(), (db + ".moved").c_str()), 0);
-  EXPECT_THROW(s.begin(true), StoreError);
-  EXPECT_THROW(s.begin(false), StoreError);
-  { Store other(db); }  // a new, empty database at the same path
-  EXPECT_THROW(s.begin(true), StoreError);
+    c.move(dir.path(), db);
+    if (!c.noticed) {
+      s.begin(true);
+      EXPECT_TRUE(s.find(kInstallation, kProj, "P1").has_value()) << c.how;
+      s.commit();
+      continue;
+    }
+    // Neither reading nor writing goes on, not even once a new database is at the path.
+    EXPECT_THROW(s.begin(true), StoreError) << c.how;
+    EXPECT_THROW(s.begin(false), StoreError) << c.how;
+    { Store other(db); }
+    EXPECT_THROW(s.begin(true), StoreError) << c.how;
+  }
 }
 
 TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
