@@ -1,6 +1,6 @@
 #include "rmil/message.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,15 +56,11 @@ bool Message::addItem(std::uint16_t nameId, const char *value, int width) {
 
 bool Message::addNumber(std::uint16_t nameId, long value) {
   char text[24];
-  int n = std::snprintf(text, sizeof text, "%ld", value);
-  return addRaw(nameId, std::string_view(text, n));
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return addRaw(nameId, std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
-bool Message::addSegType(std::int16_t keyNameId) {
-  char text[8];
-  int n = std::snprintf(text, sizeof text, "%d", static_cast<int>(keyNameId));
-  return addRaw(kSegType, std::string_view(text, n));
-}
+bool Message::addSegType(std::int16_t keyNameId) { return addNumber(kSegType, keyNameId); }
 
 bool Message::endSegment() {
   if (!addRaw(kSegEnd, {})) return false;
