@@ -52,8 +52,7 @@ QlmRc openBook(const char *project) {
 
 QlmRc addAddress(const std::string &nick, const std::string &city, std::string *echoed) {
   auto r = inContext<QlmAddrReq>("Shared");
-  put(r.addr.nickname, nick.c_str());
-  put(r.addr.city, city.c_str());
+  put(r.addr.nickname, nick.c_str(), r.addr.city, city.c_str());
   auto out = blankRecord<QlmAddr>();
   const QlmRc rc = QlmAddAddr(raw(&r), raw(&out));
   *echoed = text(out.nickname);
@@ -72,12 +71,10 @@ int work(int i, const std::string &exchange, std::ofstream &out) {
     const std::string nick = "a" + std::to_string(i) + "-" + std::to_string(k);
     if (addAddress(nick, "first", &echoed) != 0 || echoed != nick) return 5;
     auto r = inContext<QlmAddrReq>("Shared");
-    put(r.addr.nickname, nick.c_str());
-    put(r.addr.city, ("final" + std::to_string(i)).c_str());
+    put(r.addr.nickname, nick.c_str(), r.addr.city, ("final" + std::to_string(i)).c_str());
     if (QlmReplaceAddr(raw(&r), nullptr) != 0) return 6;
     auto a = inContext<QlmAssignReq>("Shared");
-    put(a.container, "EVERYONE");
-    put(a.member, nick.c_str());
+    put(a.container, "EVERYONE", a.member, nick.c_str());
     if (QlmAsgAddrToDistList(raw(&a)) != 0) return 7;
   }
   for (int k = 0; k < kCommon; ++k) {  // keys every application tries: one wins each
@@ -186,9 +183,7 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
   // The address book holds every address once, with its last value, all on the list.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   ASSERT_EQ(openBook("Shared"), 0u);
-  auto q = inContext<QlmListQual>("Shared");
-  put(q.startentry, "1");
-  put(q.numentries, "5000");
+  auto q = listQualifier("", "", "5000", "Shared");
   std::vector<QlmAddr> all(5000, blankRecord<QlmAddr>());
   uint16_t count = 0;
   ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
@@ -196,9 +191,7 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
   int finals = 0;
   for (int n = 0; n < count; ++n) finals += text(all[n].city).rfind("final", 0) == 0;
   EXPECT_EQ(finals, kApps * kOwn);
-  auto sq = inContext<QlmSmallListQual>("Shared");
-  put(sq.startentry, "1");
-  put(sq.numentries, "5000");
+  auto sq = smallQualifier("5000", "Shared");
   char list[20];
   putField(list, 20, "EVERYONE");
   ASSERT_EQ(QlmListAddrsOnDistList(list, raw(&sq), &count, raw(all.data())), 0u);
@@ -307,9 +300,8 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
   ASSERT_EQ(openBook("Busy"), 0u);
   std::set<std::string> there;
   for (uint16_t count = 1000; count == 1000;) {  // page by page
-    auto q = inContext<QlmListQual>("Busy");
+    auto q = listQualifier("", "", "1000", "Busy");
     put(q.startentry, std::to_string(there.size() + 1).c_str());
-    put(q.numentries, "1000");
     std::vector<QlmAddr> page(1000, blankRecord<QlmAddr>());
     ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(page.data())), 0u);
     for (int n = 0; n < count; ++n) there.insert(text(page[n].nickname));

@@ -124,11 +124,8 @@ TEST(Durability, ADatabaseOfTheFirstVersionIsUpgradedAndListsByItsNewIndexes) {
   ASSERT_EQ(openProject("Daybook"), 0u);
   QlmContextName c = ctx("Daybook");
   ASSERT_EQ(QlmOpenAdbk(raw(&c)), 0u);
-  auto q = inContext<QlmListQual>("Daybook");
-  put(q.sortfield, "city");
+  auto q = listQualifier("", "city", "10", "Daybook");
   put(q.sortorder, "D");
-  put(q.startentry, "1");
-  put(q.numentries, "10");
   QlmAddr addrs[10];
   blank(addrs);
   uint16_t count = 0;

@@ -48,8 +48,7 @@ class FamiliesE2E : public ::testing::Test {
   }
   static QlmRc relate(QlmRc (*call)(char *), const char *container, const char *member) {
     auto a = req<QlmAssignReq>();
-    put(a.container, container);
-    put(a.member, member);
+    put(a.container, container, a.member, member);
     return call(raw(&a));
   }
   // The key (`width` bytes at `at`) of each entry a list call puts into an area,
@@ -77,9 +76,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   auto out = blankRecord<QlmAddr>();
   for (const auto &[nick, last, city] : {std::tuple{"ada", "Lovelace", "London"}, {"grace", "Hopper", "Arlington"},
                                         {"alan", "Turing", "Wilmslow"}}) {
-    put(addr.addr.nickname, nick);
-    put(addr.addr.lastname, last);
-    put(addr.addr.city, city);
+    put(addr.addr.nickname, nick, addr.addr.lastname, last, addr.addr.city, city);
     out = blankRecord<QlmAddr>();
     ASSERT_EQ(QlmAddAddr(raw(&addr), raw(&out)), 0u);
     EXPECT_EQ(text(out.nickname) + "/" + text(out.city), std::string(nick) + "/" + city);
@@ -88,15 +85,12 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   EXPECT_EQ(explained(), "30007 An entry with that key already exists");
   const auto addrs = [&](const char *select, const char *op, const char *value, const char *sort, const char *order) {
     auto q = listQualifier(select, sort, "100", "Fam");
-    put(q.operator_, op);
-    put(q.selectvalue, value);
-    put(q.sortorder, order);
+    put(q.operator_, op, q.selectvalue, value, q.sortorder, order);
     return walk([&](uint16_t *n, char *a) { return QlmListAddr(raw(&q), n, a); }, nullptr, sizeof(QlmAddr));
   };
   EXPECT_EQ(addrs("", "", "", "LASTNAME", "D"), (Names{"alan", "ada", "grace"}));
   EXPECT_EQ(addrs("city", ">=", "B", "nickname", "A"), (Names{"ada", "alan"}));
-  put(addr.addr.nickname, "ada");
-  put(addr.addr.company, "Analytical Engines");
+  put(addr.addr.nickname, "ada", addr.addr.company, "Analytical Engines");
   ASSERT_EQ(QlmReplaceAddr(raw(&addr), raw(&out)), 0u);
   EXPECT_EQ(text(out.company), "Analytical Engines");
   put(addr.addr.nickname, "alan");
@@ -106,13 +100,11 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
 
   // Distribution lists and trading profiles with their members.
   auto dl = req<QlmDistListReq>();
-  put(dl.distlist.name, "pioneers");
-  put(dl.distlist.description, "the first ones");
+  put(dl.distlist.name, "pioneers", dl.distlist.description, "the first ones");
   ASSERT_EQ(QlmAddDistList(raw(&dl), nullptr), 0u);
   ASSERT_EQ(QlmReplaceDistList(raw(&dl), nullptr), 0u);
   auto tp = req<QlmTradProfReq>();
-  put(tp.tradprof.name, "partners");
-  put(tp.tradprof.field145, "EDI");
+  put(tp.tradprof.name, "partners", tp.tradprof.field145, "EDI");
   auto tpOut = blankRecord<QlmTradProf>();
   ASSERT_EQ(QlmAddTradProf(raw(&tp), raw(&tpOut)), 0u);
   EXPECT_EQ(text(tpOut.field145), "EDI");
@@ -146,9 +138,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
 
   // A communication profile and a network logon (a project on a profile: rqmgr/service_test.cc).
   auto cp = req<QlmCommProfReq>();
-  put(cp.commprof.profname, "dialup");
-  put(cp.commprof.field466, "Y");
-  put(cp.commprof.field821, "ATDT 555 0100");
+  put(cp.commprof.profname, "dialup", cp.commprof.field466, "Y", cp.commprof.field821, "ATDT 555 0100");
   auto cpOut = blankRecord<QlmCommProf>();
   ASSERT_EQ(QlmAddCommProf(raw(&cp), raw(&cpOut)), 0u);
   EXPECT_EQ(cpOut.field466[0], 'Y');
@@ -158,10 +148,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
             (Names{"dialup"}));
   ASSERT_EQ(QlmDeleteCommProf(raw(&cp)), 0u);
   auto lr = req<QlmVnLogonReq>();
-  put(lr.logonid, "LOGON1");
-  put(lr.mailboxid, "MBX-1");
-  put(lr.field474, "secret");
-  put(lr.field476, "primary logon");
+  put(lr.logonid, "LOGON1", lr.mailboxid, "MBX-1", lr.field474, "secret", lr.field476, "primary logon");
   auto logon = blankRecord<QlmVnLogon>();
   ASSERT_EQ(QlmAddVnLogon(raw(&lr), raw(&logon)), 0u);
   EXPECT_EQ(text(logon.logonid) + "/" + text(logon.field476), "LOGON1/primary logon");
@@ -230,8 +217,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   Names names = shelf();
   ASSERT_EQ(names.size(), 80u);
   EXPECT_EQ(names[0] + names[39] + names[40] + names[79], "R:R100R:R139S:S100S:S139");
-  put(q.startentry, "39");
-  put(q.numentries, "4");
+  put(q.startentry, "39", q.numentries, "4");
   EXPECT_EQ(shelf(), (Names{"R:R138", "R:R139", "S:S100", "S:S101"}));
   EXPECT_EQ(QlmAddSendOrdr(raw(&so), nullptr), 16u);
   EXPECT_EQ(explained(), "30007 An entry with that key already exists");
@@ -244,8 +230,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   // The receipt shelf with both sizes side by side.
   auto sr = req<QlmSendRcptReq>();
   for (const auto &[rcpt, order] : {std::pair{"X-1", "S100"}, {"X-2", "S101"}}) {
-    put(sr.sendrcpt.name, rcpt);
-    put(sr.sendrcpt.ordername, order);
+    put(sr.sendrcpt.name, rcpt, sr.sendrcpt.ordername, order);
     ASSERT_EQ(QlmAddSendRcpt(raw(&sr), nullptr), 0u);
   }
   auto rr = req<QlmRecvRcptReq>();

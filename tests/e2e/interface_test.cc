@@ -63,11 +63,9 @@ TEST_F(WithDouble, CloseSendsTheShutdownRequestAndARequestWhoseServerDiesFailsWi
   // A new server; it dies while a request waits: the request fails with no link,
   // and closing has nothing left to shut down.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
-  auto paging = blankRecord<QlmPaging>();
-  put(paging.startentry, "1");
-  put(paging.numentries, "1");
+  auto pages = paging("1");
   uint16_t count = 0;
-  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(QlmListProj(raw(&pages), &count, nullptr), 12u);
   EXPECT_EQ(lastError(), QLM_ERR_NO_LINK);
   EXPECT_EQ(QlmCloseCInterface(), 0u);
 }

@@ -120,9 +120,7 @@ TEST(NetworkE2E, TwoApplicationsExchangeFilesThroughTheirOwnRequestManagers) {
     me.say("end " + outcome(rc) + " " + text(result.status) + " " + text(result.field286) + " " +
            text(result.field287));
     // The receive receipts, listed on the session receipt.
-    QlmSmallListQual qual = inContext<QlmSmallListQual>("Receiver");
-    put(qual.startentry, "1");
-    put(qual.numentries, "10");
+    auto qual = smallQualifier("10", "Receiver");
     std::string area(10 * sizeof(QlmRecvRcptEntry), ' ');
     char name[20];
     putField(name, 20, b.session().c_str());

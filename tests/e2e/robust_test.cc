@@ -26,11 +26,9 @@ constexpr const char kListAnswer[] =
 
 // A project list of one entry: its code, or 99 when an entry came.
 unsigned list() {
-  auto paging = blankRecord<QlmPaging>();
-  put(paging.startentry, "1");
-  put(paging.numentries, "1");
+  auto pages = paging("1");
   uint16_t count = 7;
-  const unsigned rc = QlmListProj(raw(&paging), &count, nullptr);
+  const unsigned rc = QlmListProj(raw(&pages), &count, nullptr);
   return rc == 0 && count != 0 ? 99u : rc;
 }
 

@@ -11,10 +11,11 @@ namespace qlm::test {
 inline void putField(char *field, int width, const char *text) { QlmReplaceField(field, width, text); }
 inline void blankRecord(char *record, int width) { QlmResetMem(record, width); }
 
-// A field set to `text`, blank-padded.
-template <class F>
-void put(F &field, const char *text) {
+// A field set to `text`, blank-padded; further (field, text) pairs likewise.
+template <class F, class... More>
+void put(F &field, const char *text, More &&...more) {
   putField(field, static_cast<int>(sizeof field), text);
+  if constexpr (sizeof...(more) > 0) put(more...);
 }
 // A record (or an array of records) set to blanks.
 template <class R>
@@ -48,16 +49,18 @@ R inContext(const char *context) {
 inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10",
                                  const char *context = "Proj") {
   auto q = inContext<QlmListQual>(context);
-  put(q.selectfield, select);
-  put(q.sortfield, sort);
-  put(q.startentry, "1");
-  put(q.numentries, num);
+  put(q.selectfield, select, q.sortfield, sort, q.startentry, "1", q.numentries, num);
   return q;
+}
+// Paging from entry 1 over `num` entries.
+inline QlmPaging paging(const char *num = "10") {
+  auto p = blankRecord<QlmPaging>();
+  put(p.startentry, "1", p.numentries, num);
+  return p;
 }
 inline QlmSmallListQual smallQualifier(const char *num = "10", const char *context = "Proj") {
   auto q = inContext<QlmSmallListQual>(context);
-  put(q.startentry, "1");
-  put(q.numentries, num);
+  put(q.startentry, "1", q.numentries, num);
   return q;
 }
 

@@ -62,11 +62,7 @@ class Families : public LibraryTest {
   void SetUp() override {
     LibraryTest::SetUp();
     openContext("Proj");
-    for (char *n : {box_, order_, friends_, sessRcpt_, blank_}) putField(n, 20, "");
-    putField(box_, 20, "BOX1");
-    putField(order_, 20, "ORD1");
-    putField(friends_, 20, "friends");
-    putField(sessRcpt_, 20, "SR1");
+    put(box_, "BOX1", order_, "ORD1", friends_, "friends", sessRcpt_, "SR1", blank_, "");
   }
   std::string area(std::size_t n, char fill = '#') const { return std::string(n, fill); }
   char box_[20], order_[20], friends_[20], sessRcpt_[20], blank_[20];
@@ -74,43 +70,26 @@ class Families : public LibraryTest {
 
 TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
   auto addr = inContext<QlmAddrReq>("Proj");
-  put(addr.addr.nickname, "BOB");
-  put(addr.addr.city, "not sent");
+  put(addr.addr.nickname, "BOB", addr.addr.city, "not sent");
   auto asg = inContext<QlmAssignReq>("Proj");
-  put(asg.container, "friends");
-  put(asg.member, "ada");
+  put(asg.container, "friends", asg.member, "ada");
   auto boxAsg = inContext<QlmAssignReq>("Proj");
-  put(boxAsg.container, "BOX1");
-  put(boxAsg.member, "ORD1");
+  put(boxAsg.container, "BOX1", boxAsg.member, "ORD1");
   auto rcptAsg = inContext<QlmAssignReq>("Proj");
-  put(rcptAsg.container, "SR1");
-  put(rcptAsg.member, "RC1");
+  put(rcptAsg.container, "SR1", rcptAsg.member, "RC1");
   auto q = listQualifier("CITY", "zip", "    2");
-  put(q.startentry, "00001");
-  put(q.operator_, "<>");
-  put(q.selectvalue, "Paris");
-  put(q.sortorder, "d");
+  put(q.startentry, "00001", q.operator_, "<>", q.selectvalue, "Paris", q.sortorder, "d");
   auto small = smallQualifier("3");
   auto cp = inContext<QlmCommProfReq>("Proj");
-  put(cp.commprof.profname, "modem");
-  put(cp.commprof.field466, "a");
-  put(cp.commprof.field467, "b");
-  put(cp.commprof.field820, "c");
-  put(cp.commprof.field821, "dial string");
+  put(cp.commprof.profname, "modem", cp.commprof.field466, "a", cp.commprof.field467, "b", cp.commprof.field820, "c",
+      cp.commprof.field821, "dial string");
   auto pa = inContext<QlmProjAssignReq>("Proj");
   put(pa.profname, "modem");
-  auto paging = blankRecord<QlmPaging>();
-  put(paging.startentry, "1");
-  put(paging.numentries, "50");
+  auto pages = paging("50");
   auto proj = blankRecord<QlmProj>();
-  put(proj.projname, "Proj");
-  put(proj.field461, "never replaced");
+  put(proj.projname, "Proj", proj.field461, "never replaced");
   auto logon = inContext<QlmVnLogonReq>("Proj");
-  put(logon.logonid, "LOG1");
-  put(logon.mailboxid, "MBX");
-  put(logon.field474, "x");
-  put(logon.field478, "y");
-  put(logon.field476, "z");
+  put(logon.logonid, "LOG1", logon.mailboxid, "MBX", logon.field474, "x", logon.field478, "y", logon.field476, "z");
   auto del = inContext<QlmOrdrDeleteReq>("Proj");
   put(del.name, "ORD1");
   auto boxDel = inContext<QlmDropBoxDeleteReq>("Proj");
@@ -118,8 +97,7 @@ TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
   auto shelf = inContext<QlmShlfReq>("Proj");
   auto sess = inContext<QlmSessRcptReq>("Proj");
   put(sess.sessrcpt.status, "ACTIV");  // the first field, sent after the name
-  put(sess.sessrcpt.name, "SR1");
-  put(sess.sessrcpt.field291, "Z");
+  put(sess.sessrcpt.name, "SR1", sess.sessrcpt.field291, "Z");
   auto sessDel = inContext<QlmSessRcptDeleteReq>("Proj");
   put(sessDel.name, "SR1");
   std::uint16_t count = 0;
@@ -155,9 +133,9 @@ TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
        "9983=451 451=Proj"},
       {[&] { return QlmUsgProjFromCommProf(raw(&pa)); }, "3000=264 102=PH 134=465 133=modem 104=10000 ref",
        "9983=451 451=Proj"},
-      {[&] { return QlmListProjsOnCommProf(raw(&pa.profname), raw(&paging), &count, nullptr); },
+      {[&] { return QlmListProjsOnCommProf(raw(&pa.profname), raw(&pages), &count, nullptr); },
        "134=465 133=modem 3000=258 ref 104=10000 131=1 132=50", nullptr},
-      {[&] { return QlmListProj(raw(&paging), &count, raw(&proj)); }, "3000=258 ref 104=10001 131=1 132=50", nullptr},
+      {[&] { return QlmListProj(raw(&pages), &count, raw(&proj)); }, "3000=258 ref 104=10001 131=1 132=50", nullptr},
       {[&] { return QlmReplaceProj(raw(&proj), nullptr); }, "3000=262 102=PH 104=10000 ref", "9983=451 451=Proj"},
       {[&] { return QlmAddVnLogon(raw(&logon), nullptr); }, "3000=282 102=PH 104=10000 ref",
        "9983=472 472=LOG1 473=MBX 474=x 478=y 476=z"},
@@ -329,12 +307,8 @@ TEST_F(Families, RefusalsSendNothing) {
   auto rcptAsg = inContext<QlmAssignReq>("Proj");
   put(rcptAsg.container, "SR1");  // blank member
   auto small = smallQualifier();
-  auto smallShut = inContext<QlmSmallListQual>("Shut");
-  put(smallShut.startentry, "1");
-  put(smallShut.numentries, "1");
-  auto qualShut = inContext<QlmListQual>("Shut");
-  put(qualShut.startentry, "1");
-  put(qualShut.numentries, "1");
+  auto smallShut = smallQualifier("1", "Shut");
+  auto qualShut = listQualifier("", "", "1", "Shut");
   auto none = smallQualifier("0");
   std::string op = request(kSend.request, "Shut"), blankOp = request(kEnd.request, "");
   auto late = listQualifier();
@@ -537,8 +511,7 @@ TEST_F(Families, SingleKindListsSpanMessagesNeverPassTheirBoundAndRefuseForeignS
        {.responseId = 121, .segments = {entry(135, "l1"), entry(135, "l2", {{136, "desc"}}), entry(135, "l3")}},
        99 + 20, "desc"},
       // The project list's reader knows 464, the project readers of add and replace do not.
-      {[&] { auto p = blankRecord<QlmPaging>(); put(p.startentry, "1"), put(p.numentries, "5");
-             return QlmListProj(raw(&p), &count, a.data()); },
+      {[&] { auto p = paging("5"); return QlmListProj(raw(&p), &count, a.data()); },
        {.responseId = 259, .segments = {entry(451, "A"), entry(451, "B", {{464, "L"}}), entry(451, "C")}},
        199 + 198, "L"},
   };
@@ -776,38 +749,35 @@ TEST_F(Families, ReadersTraceUnderTheirOwnNames) {
 // Receiving counts its attempts: eleven waits by default, one with a time-out of 0,
 // and no limit while a message system is open.
 TEST_F(Families, ReceiveAttemptsAndTheUnlimitedWait) {
-  auto paging = blankRecord<QlmPaging>();
-  put(paging.startentry, "1");
-  put(paging.numentries, "5");
+  auto pages = paging("5");
   uint16_t count = 0;
-  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(QlmListProj(raw(&pages), &count, nullptr), 12u);
   EXPECT_EQ(error(), 20030);
   EXPECT_EQ(ScriptedLink::receives, 11);
   cfSetReceiveTimeoutValue(0);
   ScriptedLink::receives = 0;
-  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(QlmListProj(raw(&pages), &count, nullptr), 12u);
   EXPECT_EQ(ScriptedLink::receives, 1);
   // With -1, a late answer after many empty waits is still taken.
   cfSetReceiveTimeoutValue(-1);
   ScriptedLink::receives = 0;
   ScriptedLink::lateBy = 50;
   reply({.responseId = 259});
-  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 0u);
+  EXPECT_EQ(QlmListProj(raw(&pages), &count, nullptr), 0u);
   EXPECT_EQ(ScriptedLink::receives, 51);
   ScriptedLink::lateBy = 0;
   cfResetReceiveTimeoutValue();
   // A peer that is gone fails at once.
   ScriptedLink::active = false;
   ScriptedLink::receives = 0;
-  EXPECT_EQ(QlmListProj(raw(&paging), &count, nullptr), 12u);
+  EXPECT_EQ(QlmListProj(raw(&pages), &count, nullptr), 12u);
   EXPECT_EQ(ScriptedLink::receives, 0);
 }
 
 TEST_F(Families, AddingAProjectOpensItAndDeletingItClosesIt) {
   cfClearProjTable();
   auto p = blankRecord<QlmProj>();
-  put(p.projname, "Fresh");
-  put(p.field461, "X");
+  put(p.projname, "Fresh", p.field461, "X");
   reply({.responseId = 255, .handle = "H1"});
   ASSERT_EQ(QlmAddProj(raw(&p), nullptr), 0u);
   EXPECT_EQ(flat(lastSent()[1]).back(), "461=X");  // only the add sends it
