@@ -7,11 +7,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "files.h"
 #include "service.h"
@@ -28,7 +25,6 @@ using qlm::test::spit;
 using test::Req;
 using Items = std::initializer_list<std::pair<std::uint16_t, std::string>>;
 using Record = std::map<std::uint16_t, std::string>;
-
 
 // One project of the installation as a client sees it: its contexts.
 struct Client {
@@ -50,12 +46,7 @@ class NetworkService : public ::testing::Test {
 
   std::string exchange() const { return dir_.path() + "/exchange"; }
   // The message bodies beside the database.
-  std::vector<std::string> bodies() const {
-    std::vector<std::string> names;
-    for (const auto &f : fs::directory_iterator(dir_.path() + "/messages")) names.push_back(f.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> bodies() const { return test::listDir(dir_.path() + "/messages"); }
 
   std::vector<Msg> send(int client, const Req &r) {
     const Bytes b = r.bytes();
@@ -174,10 +165,7 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   EXPECT_TRUE(waiting(b_).empty());
   EXPECT_TRUE(bodies().empty());
   // Nothing but the received files is left in the directory.
-  std::vector<std::string> files;
-  for (const auto &f : fs::directory_iterator(exchange() + "/in")) files.push_back(f.path().filename());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"0000000000000002", "one.dat"}));
+  EXPECT_EQ(test::listDir(exchange() + "/in"), (std::vector<std::string>{"0000000000000002", "one.dat"}));
 
   // Receipts on both sides, assigned to their session receipts.
   Record ended = record(call(b_.key, 570, b_.msys, 9990, {{1136, "Y"}}));
@@ -350,10 +338,7 @@ TEST(MessageBodies, TheSweepRemovesOldBodiesThatNoMessageNamesAndNothingElse) {
   for (const char *name : {"1", "2", ".3.part"}) fs::last_write_time(dir.path() + "/" + name, old);
   const MessageBodies bodies(dir.path());
   EXPECT_EQ(bodies.sweep([](std::int64_t id) { return id == 1; }, 600), 2);  // "2" and ".3.part"
-  std::vector<std::string> left;
-  for (const auto &f : fs::directory_iterator(dir.path())) left.push_back(f.path().filename());
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"1", "young"}));
+  EXPECT_EQ(test::listDir(dir.path()), (std::vector<std::string>{"1", "young"}));
 }
 
 TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
@@ -370,9 +355,7 @@ TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
     EXPECT_EQ(store.countMessages("X"), 0);
     store.commit();
   }
-  int copies = 0;
-  for (const auto &f : fs::directory_iterator(dir.path())) copies += f.path().filename().string().rfind("q.db.v1-", 0) == 0;
-  EXPECT_EQ(copies, 1);
+  EXPECT_EQ(test::listDir(dir.path(), "q.db.v1-").size(), 1u);  // the copy
   {
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);

@@ -3,10 +3,8 @@
 // server is noticed before anything is written into it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -17,11 +15,23 @@
 namespace qlm::rqmgr {
 namespace {
 
+using test::modeOf;
 constexpr std::uint16_t kProj = 451;
 
-mode_t modeOf(const std::string &path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 07777;
+// Adds the project "P1" to the database.
+template <class S>  // a Store, or a Store closed again at once
+void withProject(S &&s) {
+  s.begin(true);
+  s.add(kInstallation, kProj, "P1", {}, Store::now());
+  s.commit();
+}
+// Whether the database holds "P1", read in a transaction of its own.
+template <class S>
+bool hasProject(S &&s) {
+  s.begin(false);
+  const bool found = s.find(kInstallation, kProj, "P1").has_value();
+  s.rollback();
+  return found;
 }
 
 TEST(StoreOpening, NewFilesArePrivateAndAReplacedFileIsNoticed) {
@@ -29,9 +39,7 @@ TEST(StoreOpening, NewFilesArePrivateAndAReplacedFileIsNoticed) {
   const std::string db = dir.path() + "/quillmar.db";
   const mode_t old = ::umask(022);
   Store s(db);
-  s.begin(true);
-  s.add(kInstallation, kProj, "P1", {}, Store::now());
-  s.commit();
+  withProject(s);
   ::umask(old);
   EXPECT_EQ(modeOf(db), 0600u);
   EXPECT_EQ(modeOf(db + "-wal"), 0600u);
@@ -48,12 +56,7 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to take another user's identity";
   test::TempDir dir;
   const std::string db = dir.path() + "/quillmar.db";
-  {
-    Store s(db);
-    s.begin(true);
-    s.add(kInstallation, kProj, "P1", {}, Store::now());
-    s.commit();
-  }
+  withProject(Store(db));
   // The database and its directory belong to root; an unprivileged user may read them.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(db.c_str(), 0644), 0);
@@ -62,10 +65,7 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
     try {
       Store s(db);
-      s.begin(false);
-      const bool found = s.find(kInstallation, kProj, "P1").has_value();
-      s.rollback();
-      if (!found) ::_exit(11);
+      if (!hasProject(s)) ::_exit(11);
       try {
         s.begin(true);
         ::_exit(12);  // writing must be refused
@@ -78,17 +78,8 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
     }
     ::_exit(0);
   }
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::exitStatus(child), 0);
 }
-
-}  // namespace
-}  // namespace qlm::rqmgr
-
-namespace qlm::rqmgr {
-namespace {
 
 // A small file system of its own (tmpfs), filled up after the database was made.
 TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
@@ -99,12 +90,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
   if (::system(("mount -t tmpfs -o size=1m tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no tmpfs could be mounted";
   const std::string db = mnt + "/quillmar.db";
-  {
-    Store s(db);
-    s.begin(true);
-    s.add(kInstallation, kProj, "P1", {}, Store::now());
-    s.commit();
-  }
+  withProject(Store(db));
   {  // the disk fills up
     std::FILE *f = std::fopen((mnt + "/filler").c_str(), "w");
     std::vector<char> block(4096, 'x');
@@ -121,9 +107,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
     } catch (const StoreError &) {
       s.rollback();
     }
-    s.begin(false);
-    found = s.find(kInstallation, kProj, "P1").has_value();
-    s.rollback();
+    found = hasProject(s);
     try {
       s.begin(true);
       for (int i = 0; i < 2000; ++i) s.add(kInstallation, kProj, "Q" + std::to_string(i), {{454, std::string(200, 'd')}}, Store::now());
@@ -138,12 +122,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
   EXPECT_TRUE(opened && found);
   EXPECT_TRUE(refused) << "writes on a full disk must fail";
   ::unlink((mnt + "/filler").c_str());
-  {
-    Store s(db);
-    s.begin(false);
-    EXPECT_TRUE(s.find(kInstallation, kProj, "P1").has_value());  // nothing lost
-    s.rollback();
-  }
+  EXPECT_TRUE(hasProject(Store(db)));  // nothing lost
   ::system(("umount " + mnt).c_str());
 }
 

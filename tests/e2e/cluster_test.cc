@@ -286,9 +286,8 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
   EXPECT_EQ(QlmDeleteProj(raw(&del)), 16u) << "a project open in the other application was deleted";
   ASSERT_EQ(QlmCloseCInterface(), 0u);
   setenv("QLM_RUNDIR", inst.run().c_str(), 1);
-  for (const auto &e : fs::directory_iterator(inst.root()))  // and the application's server is killed
-    if (e.path().filename().string().rfind("run", 0) == 0)
-      if (const pid_t server = Installation::serverPid(e.path()); server > 0) kill(server, SIGKILL);
+  for (const std::string &run : listDir(inst.root(), "run"))  // and the application's server is killed
+    if (const pid_t server = Installation::serverPid(inst.root() + "/" + run); server > 0) kill(server, SIGKILL);
   usleep(500 * 1000);  // and it goes on with a new one
   std::ofstream{stop};
   int status = -1;

@@ -17,7 +17,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -33,7 +32,6 @@ namespace {
 
 constexpr int kMessages = 60;     // sends
 constexpr int kMinReceives = 60;  // receive operations at least
-
 
 // The bytes of message `i`: a first line naming it, then 10 to 400 KiB of a
 // pattern of its own.
@@ -52,10 +50,7 @@ int indexOf(const std::string &bytes) {
 // The live Request Managers of a run directory, by their endpoint names.
 std::vector<pid_t> serversOf(const std::string &runDir) {
   std::vector<pid_t> out;
-  std::error_code ec;
-  for (const auto &e : fs::directory_iterator(runDir, ec)) {
-    const std::string name = e.path().filename();
-    if (name.rfind("REQMNGR.", 0) != 0) continue;
+  for (const std::string &name : listDir(runDir, "REQMNGR.")) {
     const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str() + 8));
     if (pid > 0 && kill(pid, 0) == 0) out.push_back(pid);
   }
@@ -225,10 +220,9 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
     EXPECT_TRUE(i >= 0 && body == content(i)) << "waiting message " << w << " is not whole";
   }
   // No file under a final name is partial.
-  for (const auto &f : fs::directory_iterator(exchange + "/in")) {
-    const std::string name = f.path().filename();
+  for (const std::string &name : listDir(exchange + "/in")) {
     if (name[0] == '.') continue;  // a temporary file left by a killed receive
-    const std::string bytes = slurp(f.path());
+    const std::string bytes = slurp(exchange + "/in/" + name);
     const int i = indexOf(bytes);
     EXPECT_TRUE(i >= 0 && bytes == content(i)) << name << " is not a whole message";
   }

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "files.h"
@@ -25,7 +24,6 @@ using namespace qlm::test;
 namespace fs = std::filesystem;
 
 namespace {
-
 
 // Another application: a child process with a run directory of its own, and so a
 // Request Manager of its own. It is started before this process opens the

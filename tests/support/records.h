@@ -1,7 +1,6 @@
 // Record helpers of the tests: fixed-width, blank-padded fields filled and read
 // the way an application does it, with the record tools of the library.
 #pragma once
-#include <cstring>
 #include <string>
 
 #include "qlmc32.h"

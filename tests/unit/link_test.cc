@@ -180,8 +180,7 @@ TEST_F(Icc, NoProgramOrNoServicesMeansNoLink) {
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(icc::kErrNoServer, icc::iccStart());
   EXPECT_EQ(0, ipcState().maxServices);
-  for (const auto &e : std::filesystem::directory_iterator(root_ / "run"))
-    EXPECT_NE(0u, e.path().filename().string().rfind("CAPIAPP.", 0)) << e.path();
+  EXPECT_EQ(std::vector<std::string>{}, listDir(root_ / "run", "CAPIAPP."));
   DestroyWindow(w);
 
   std::uint8_t byte = 0;
@@ -253,9 +252,7 @@ TEST_F(Icc, ASilentOrDyingServer) {
 TEST_F(Icc, OnlyTheServersProcessCanAnswer) {
   InstallDouble("request\nsilent\n");
   ASSERT_EQ(0, icc::iccStart());
-  std::string endpoint;
-  for (const auto &e : std::filesystem::directory_iterator(root_ / "run"))
-    if (e.path().filename().string().rfind("CAPIAPP.", 0) == 0) endpoint = e.path();
+  const std::string endpoint = endpointOf(root_ / "run", "CAPIAPP");
   ASSERT_FALSE(endpoint.empty());
   // Another process of the user connects to the library's own service, as itself,
   // and pokes a data message that looks like an answer.

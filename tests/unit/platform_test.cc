@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -96,13 +95,7 @@ class PlatformTest : public ::testing::Test {
   }
   HSZ Hsz(DWORD inst, const char *s) { return DdeCreateStringHandleA(inst, s, CP_WINANSI); }
   // The endpoint names "<prefix>.*" in the run directory, sorted.
-  std::vector<std::string> Endpoints(const std::string &prefix) {
-    std::vector<std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(dir_.path()))
-      if (e.path().filename().string().rfind(prefix + ".", 0) == 0) out.push_back(e.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
+  std::vector<std::string> Endpoints(const std::string &prefix) { return listDir(dir_.path(), prefix + "."); }
 
   TempDir dir_;
 };
