@@ -66,6 +66,11 @@ class FamiliesE2E : public ::testing::Test {
     }
     return out;
   }
+  template <class Q>
+  static Names walk(QlmRc (*list)(char *, uint16_t *, char *), Q &q, QlmRc (*sizeOf)(char), std::size_t size = 0,
+                    std::size_t at = 0, std::size_t width = 20) {
+    return walk([&](uint16_t *n, char *a) { return list(raw(&q), n, a); }, sizeOf, size, at, width);
+  }
   Installation inst_;
 };
 
@@ -86,7 +91,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   const auto addrs = [&](const char *select, const char *op, const char *value, const char *sort, const char *order) {
     auto q = listQualifier(select, sort, "100", "Fam");
     put(q.operator_, op, q.selectvalue, value, q.sortorder, order);
-    return walk([&](uint16_t *n, char *a) { return QlmListAddr(raw(&q), n, a); }, nullptr, sizeof(QlmAddr));
+    return walk(QlmListAddr, q, nullptr, sizeof(QlmAddr));
   };
   EXPECT_EQ(addrs("", "", "", "LASTNAME", "D"), (Names{"alan", "ada", "grace"}));
   EXPECT_EQ(addrs("city", ">=", "B", "nickname", "A"), (Names{"ada", "alan"}));
@@ -125,11 +130,9 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   ASSERT_EQ(relate(QlmUsgDistListFromTradProf, "partners", "pioneers"), 0u);
   EXPECT_EQ(on(QlmListAddrsOnDistList, "pioneers", sizeof(QlmAddr)), (Names{"grace"}));
   auto lq = listQualifier("", "description", "10", "Fam");
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListDistList(raw(&lq), n, a); }, nullptr, sizeof(QlmDistList)),
-            (Names{"pioneers"}));
+  EXPECT_EQ(walk(QlmListDistList, lq, nullptr, sizeof(QlmDistList)), (Names{"pioneers"}));
   lq = listQualifier("", "", "10", "Fam");
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListTradProf(raw(&lq), n, a); }, nullptr, sizeof(QlmTradProf)),
-            (Names{"partners"}));
+  EXPECT_EQ(walk(QlmListTradProf, lq, nullptr, sizeof(QlmTradProf)), (Names{"partners"}));
   for (QlmRc (*del)(char *) : {QlmDeleteDistList, QlmDeleteTradProf}) {
     auto d = req<QlmDistListReq>();  // the key follows the context in both records
     put(d.distlist.name, del == QlmDeleteDistList ? "pioneers" : "partners");
@@ -143,9 +146,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   ASSERT_EQ(QlmAddCommProf(raw(&cp), raw(&cpOut)), 0u);
   EXPECT_EQ(cpOut.field466[0], 'Y');
   ASSERT_EQ(QlmReplaceCommProf(raw(&cp), nullptr), 0u);
-  lq = listQualifier("", "", "10", "Fam");
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListCommProf(raw(&lq), n, a); }, nullptr, sizeof(QlmCommProf)),
-            (Names{"dialup"}));
+  EXPECT_EQ(walk(QlmListCommProf, lq, nullptr, sizeof(QlmCommProf)), (Names{"dialup"}));
   ASSERT_EQ(QlmDeleteCommProf(raw(&cp)), 0u);
   auto lr = req<QlmVnLogonReq>();
   put(lr.logonid, "LOGON1", lr.mailboxid, "MBX-1", lr.field474, "secret", lr.field476, "primary logon");
@@ -156,8 +157,7 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
   lq = listQualifier("mailboxid", "", "5", "Fam");
   put(lq.selectvalue, "MBX-1");
   const auto logons = [&] {
-    return walk([&](uint16_t *n, char *a) { return QlmListVnLogon(raw(&lq), n, a); }, nullptr, sizeof(QlmVnLogon), 0,
-                sizeof(QlmVnLogon::logonid));
+    return walk(QlmListVnLogon, lq, nullptr, sizeof(QlmVnLogon), 0, sizeof(QlmVnLogon::logonid));
   };
   EXPECT_EQ(logons(), (Names{"LOGON1"}));
   ASSERT_EQ(QlmDeleteVnLogon(raw(&lr)), 0u);
@@ -212,7 +212,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   }
   auto q = listQualifier("", "", "100", "Fam");
   const auto shelf = [&] {
-    return walk([&](uint16_t *n, char *a) { return QlmListOrdrsOnOrdrShlf(raw(&q), n, a); }, QlmSizeOfOrdr);
+    return walk(QlmListOrdrsOnOrdrShlf, q, QlmSizeOfOrdr);
   };
   Names names = shelf();
   ASSERT_EQ(names.size(), 80u);
@@ -222,10 +222,8 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   EXPECT_EQ(QlmAddSendOrdr(raw(&so), nullptr), 16u);
   EXPECT_EQ(explained(), "30007 An entry with that key already exists");
   auto lq = listQualifier("", "name", "2", "Fam");
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListSendOrdr(raw(&lq), n, a); }, nullptr, 500, 1),
-            (Names{"S100", "S101"}));
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListRecvOrdr(raw(&lq), n, a); }, nullptr, 348, 1),
-            (Names{"R100", "R101"}));
+  EXPECT_EQ(walk(QlmListSendOrdr, lq, nullptr, 500, 1), (Names{"S100", "S101"}));
+  EXPECT_EQ(walk(QlmListRecvOrdr, lq, nullptr, 348, 1), (Names{"R100", "R101"}));
 
   // The receipt shelf with both sizes side by side.
   auto sr = req<QlmSendRcptReq>();
@@ -237,8 +235,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   put(rr.recvrcpt.name, "Y-1");
   ASSERT_EQ(QlmAddRecvRcpt(raw(&rr), nullptr), 0u);
   auto sq = smallQualifier("100", "Fam");
-  EXPECT_EQ(walk([&](uint16_t *n, char *a) { return QlmListRcptsOnRcptShlf(raw(&sq), n, a); }, QlmSizeOfRcpt),
-            (Names{"S:X-1", "S:X-2", "R:Y-1"}));
+  EXPECT_EQ(walk(QlmListRcptsOnRcptShlf, sq, QlmSizeOfRcpt), (Names{"S:X-1", "S:X-2", "R:Y-1"}));
 
   // The orders of a drop box: request 366 like the drop box list, told apart by its data segment.
   auto box = req<QlmDropBoxReq>();

@@ -39,6 +39,16 @@ Segment typed(int type, Segment items = {}) {
   return items;
 }
 
+// A call of `fn` on the request record `r` (and no result record).
+template <class R>
+Call calling(QlmRc (*fn)(char *), R &r) {
+  return [fn, &r] { return fn(raw(&r)); };
+}
+template <class R>
+Call calling(QlmRc (*fn)(char *, char *), R &r) {
+  return [fn, &r] { return fn(raw(&r), nullptr); };
+}
+
 // A message system operation: its request and result record widths and its answer.
 struct Op {
   const char *name;
@@ -110,51 +120,42 @@ TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
     Call call;
     const char *header, *data;
   } cases[] = {
-      {[&] { return QlmDeleteAddr(raw(&addr)); }, "3000=106 102=AB 104=10000 ref", "9983=105 105=BOB"},
+      {calling(QlmDeleteAddr, addr), "3000=106 102=AB 104=10000 ref", "9983=105 105=BOB"},
       {[&] { return QlmListAddr(raw(&q), &count, raw(&addr)); },
        "3000=108 102=AB ref 104=10001 128=111 130=115 131=00001 132=    2 126=Paris 127=10014 129=10018", nullptr},
       {list(QlmListDistList, "", "Description"), "3000=120 102=AB ref 104=10000 130=136 131=1 132=10", nullptr},
       {list(QlmListTradProf, "NAME", ""), "3000=132 102=AB ref 104=10000 128=137 131=1 132=10", nullptr},
-      {[&] { return QlmAsgAddrToDistList(raw(&asg)); }, "3000=110 102=AB 134=135 133=friends 104=10000 ref",
-       "9983=105 105=ada"},
-      {[&] { return QlmAsgAddrToTradProf(raw(&asg)); }, "3000=110 102=AB 134=137 133=friends 104=10000 ref",
-       "9983=105 105=ada"},
-      {[&] { return QlmUsgDistListFromTradProf(raw(&asg)); }, "3000=126 102=AB 134=137 133=friends 104=10000 ref",
+      {calling(QlmAsgAddrToDistList, asg), "3000=110 102=AB 134=135 133=friends 104=10000 ref", "9983=105 105=ada"},
+      {calling(QlmAsgAddrToTradProf, asg), "3000=110 102=AB 134=137 133=friends 104=10000 ref", "9983=105 105=ada"},
+      {calling(QlmUsgDistListFromTradProf, asg), "3000=126 102=AB 134=137 133=friends 104=10000 ref",
        "9983=135 135=ada"},
       {[&] { return QlmListDistListsOnTradProf(friends_, raw(&small), &count, nullptr); },
        "3000=120 102=AB 134=137 133=friends ref 104=10000 131=1 132=3", nullptr},
       // Profiles, logons and projects: their own records and orders (821 before 820).
-      {[&] { return QlmAddCommProf(raw(&cp), nullptr); }, "3000=266 102=PH 104=10000 ref",
+      {calling(QlmAddCommProf, cp), "3000=266 102=PH 104=10000 ref",
        "9983=465 465=modem 466=a 467=b 821=dial string 820=c"},
-      {[&] { return QlmReplaceCommProf(raw(&cp), nullptr); }, "3000=272 102=PH 104=10000 ref",
-       "9983=465 466=a 467=b 465=modem"},
+      {calling(QlmReplaceCommProf, cp), "3000=272 102=PH 104=10000 ref", "9983=465 466=a 467=b 465=modem"},
       {list(QlmListCommProf, "nickname", "anything"), "3000=270 102=PH ref 104=10000 131=1 132=10", nullptr},
-      {[&] { return QlmAsgProjToCommProf(raw(&pa)); }, "3000=260 102=PH 134=465 133=modem 104=10000 ref",
-       "9983=451 451=Proj"},
-      {[&] { return QlmUsgProjFromCommProf(raw(&pa)); }, "3000=264 102=PH 134=465 133=modem 104=10000 ref",
-       "9983=451 451=Proj"},
+      {calling(QlmAsgProjToCommProf, pa), "3000=260 102=PH 134=465 133=modem 104=10000 ref", "9983=451 451=Proj"},
+      {calling(QlmUsgProjFromCommProf, pa), "3000=264 102=PH 134=465 133=modem 104=10000 ref", "9983=451 451=Proj"},
       {[&] { return QlmListProjsOnCommProf(raw(&pa.profname), raw(&pages), &count, nullptr); },
        "134=465 133=modem 3000=258 ref 104=10000 131=1 132=50", nullptr},
       {[&] { return QlmListProj(raw(&pages), &count, raw(&proj)); }, "3000=258 ref 104=10001 131=1 132=50", nullptr},
-      {[&] { return QlmReplaceProj(raw(&proj), nullptr); }, "3000=262 102=PH 104=10000 ref", "9983=451 451=Proj"},
-      {[&] { return QlmAddVnLogon(raw(&logon), nullptr); }, "3000=282 102=PH 104=10000 ref",
-       "9983=472 472=LOG1 473=MBX 474=x 478=y 476=z"},
-      {[&] { return QlmDeleteVnLogon(raw(&logon)); }, "3000=284 102=PH 104=10000 ref", "9983=472 472=LOG1"},
+      {calling(QlmReplaceProj, proj), "3000=262 102=PH 104=10000 ref", "9983=451 451=Proj"},
+      {calling(QlmAddVnLogon, logon), "3000=282 102=PH 104=10000 ref", "9983=472 472=LOG1 473=MBX 474=x 478=y 476=z"},
+      {calling(QlmDeleteVnLogon, logon), "3000=284 102=PH 104=10000 ref", "9983=472 472=LOG1"},
       // The mailbox.
-      {[&] { return QlmDeleteSendOrdr(raw(&del)); }, "3000=400 102=MB 104=10000 ref", "9983=1180 1180=ORD1"},
-      {[&] { return QlmDeleteRecvOrdr(raw(&del)); }, "3000=382 102=MB 104=10000 ref", "9983=687 687=ORD1"},
-      {[&] { return QlmDeleteDropBox(raw(&boxDel)); }, "3000=364 102=MB 104=10000 ref", "9983=652 652=BOX1"},
-      {[&] { return QlmDeleteOrdrShlf(raw(&shelf)); }, "3000=358 102=MB 134=10001 104=10000 ref",
-       "9983=650 650=$Default$"},
-      {[&] { return QlmDeleteRcptShlf(raw(&shelf)); }, "3000=360 102=MB 134=10001 104=10000 ref",
-       "9983=651 651=$Default$"},
-      {[&] { return QlmAsgSendOrdrToDropBox(raw(&boxAsg)); }, "3000=404 102=MB 134=652 133=BOX1 104=10000 ref",
+      {calling(QlmDeleteSendOrdr, del), "3000=400 102=MB 104=10000 ref", "9983=1180 1180=ORD1"},
+      {calling(QlmDeleteRecvOrdr, del), "3000=382 102=MB 104=10000 ref", "9983=687 687=ORD1"},
+      {calling(QlmDeleteDropBox, boxDel), "3000=364 102=MB 104=10000 ref", "9983=652 652=BOX1"},
+      {calling(QlmDeleteOrdrShlf, shelf), "3000=358 102=MB 134=10001 104=10000 ref", "9983=650 650=$Default$"},
+      {calling(QlmDeleteRcptShlf, shelf), "3000=360 102=MB 134=10001 104=10000 ref", "9983=651 651=$Default$"},
+      {calling(QlmAsgSendOrdrToDropBox, boxAsg), "3000=404 102=MB 134=652 133=BOX1 104=10000 ref",
        "9983=1180 1180=ORD1"},
-      {[&] { return QlmAsgRecvOrdrToDropBox(raw(&boxAsg)); }, "3000=386 102=MB 134=652 133=BOX1 104=10000 ref",
-       "9983=687 687=ORD1"},
-      {[&] { return QlmUsgSendOrdrFromDropBox(raw(&boxAsg)); }, "3000=408 102=MB 134=652 133=BOX1 104=10000 ref",
+      {calling(QlmAsgRecvOrdrToDropBox, boxAsg), "3000=386 102=MB 134=652 133=BOX1 104=10000 ref", "9983=687 687=ORD1"},
+      {calling(QlmUsgSendOrdrFromDropBox, boxAsg), "3000=408 102=MB 134=652 133=BOX1 104=10000 ref",
        "9983=1180 1180=ORD1"},
-      {[&] { return QlmUsgRecvOrdrFromDropBox(raw(&boxAsg)); }, "3000=390 102=MB 134=652 133=BOX1 104=10000 ref",
+      {calling(QlmUsgRecvOrdrFromDropBox, boxAsg), "3000=390 102=MB 134=652 133=BOX1 104=10000 ref",
        "9983=687 687=ORD1"},
       {list(QlmListSendOrdr, "MailBoxID", "Name"), "3000=402 102=MB ref 104=10000 128=773 130=1180 131=1 132=10",
        nullptr},
@@ -172,13 +173,11 @@ TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
       {[&] { return QlmListOrdrsOnDropBox(box_, raw(&small), &count, nullptr); },
        "3000=366 102=MB 134=10001 ref 104=10000 131=1 132=3", "9983=652 652=BOX1"},
       // Session receipts and the query.
-      {[&] { return QlmAddSessRcpt(raw(&sess), nullptr); }, "3000=370 102=MB 104=10000 ref",
-       "9983=274 274=SR1 275=ACTIV 291=Z"},
-      {[&] { return QlmDeleteSessRcpt(raw(&sessDel)); }, "3000=372 102=MB 104=10000 ref", "9983=274 274=SR1"},
-      {[&] { return QlmAsgSendRcptToSessRcpt(raw(&rcptAsg)); }, "3000=414 102=MB 134=274 133=SR1 104=10000 ref",
+      {calling(QlmAddSessRcpt, sess), "3000=370 102=MB 104=10000 ref", "9983=274 274=SR1 275=ACTIV 291=Z"},
+      {calling(QlmDeleteSessRcpt, sessDel), "3000=372 102=MB 104=10000 ref", "9983=274 274=SR1"},
+      {calling(QlmAsgSendRcptToSessRcpt, rcptAsg), "3000=414 102=MB 134=274 133=SR1 104=10000 ref",
        "9983=1802 1802=RC1"},
-      {[&] { return QlmAsgRecvRcptToSessRcpt(raw(&rcptAsg)); }, "3000=396 102=MB 134=274 133=SR1 104=10000 ref",
-       "9983=721 721=RC1"},
+      {calling(QlmAsgRecvRcptToSessRcpt, rcptAsg), "3000=396 102=MB 134=274 133=SR1 104=10000 ref", "9983=721 721=RC1"},
       {list(QlmListSessRcpt, "STATUS", ""), "3000=374 102=MB ref 104=10000 128=275 131=1 132=10", nullptr},
       {list(QlmListSessRcpt, "", "DropBoxName"), "3000=374 102=MB ref 104=10000 130=276 131=1 132=10", nullptr},
       {[&] { return QlmListRcptsOnSessRcpt(sessRcpt_, raw(&small), &count, nullptr); },
@@ -318,10 +317,10 @@ TEST_F(Families, RefusalsSendNothing) {
                         const char *num = "10") -> Call { return [=, &count] { return listing(fn, select, sort, num)(&count); }; };
   const std::pair<Call, int> cases[] = {
       // Keys and containers: blank is refused.
-      {[&] { return QlmDeleteAddr(raw(&addr)); }, 20170},
-      {[&] { return QlmDeleteSendOrdr(raw(&del)); }, 20170},
-      {[&] { return QlmAsgSendOrdrToDropBox(raw(&asg)); }, 20170},
-      {[&] { return QlmAsgAddrToDistList(raw(&asg)); }, 20170},
+      {calling(QlmDeleteAddr, addr), 20170},
+      {calling(QlmDeleteSendOrdr, del), 20170},
+      {calling(QlmAsgSendOrdrToDropBox, asg), 20170},
+      {calling(QlmAsgAddrToDistList, asg), 20170},
       {[&] { return QlmListAddrsOnDistList(blank_, raw(&small), &count, nullptr); }, 20170},
       {[&] { return QlmListOrdrsOnDropBox(blank_, raw(&small), &count, nullptr); }, 20170},
       {[&] { return QlmListOrdrsOnDropBox(nullptr, raw(&small), &count, nullptr); }, 20170},
@@ -329,15 +328,15 @@ TEST_F(Families, RefusalsSendNothing) {
       {[&] { return QlmListRcptsOnSessRcpt(blank_, raw(&small), &count, nullptr); }, 20170},
       {[&] { return QlmListRcptsOnSessRcpt(nullptr, raw(&small), &count, nullptr); }, 20170},
       // A blank session receipt name is refused before the context's state; a blank receipt name after it.
-      {[&] { return QlmAsgSendRcptToSessRcpt(raw(&shutAsg)); }, 20170},
-      {[&] { return QlmAsgRecvRcptToSessRcpt(raw(&shutAsgBlankMember)); }, 20070},
-      {[&] { return QlmAsgSendRcptToSessRcpt(raw(&noContainer)); }, 20170},
-      {[&] { return QlmAsgRecvRcptToSessRcpt(raw(&rcptAsg)); }, 20170},
-      {[&] { return QlmDeleteSessRcpt(raw(&sessDel)); }, 20170},
+      {calling(QlmAsgSendRcptToSessRcpt, shutAsg), 20170},
+      {calling(QlmAsgRecvRcptToSessRcpt, shutAsgBlankMember), 20070},
+      {calling(QlmAsgSendRcptToSessRcpt, noContainer), 20170},
+      {calling(QlmAsgRecvRcptToSessRcpt, rcptAsg), 20170},
+      {calling(QlmDeleteSessRcpt, sessDel), 20170},
       // The mailbox and the message system must be open.
-      {[&] { return QlmDeleteSendOrdr(raw(&shut)); }, 20070},
+      {calling(QlmDeleteSendOrdr, shut), 20070},
       {[&] { return QlmAddSessRcpt(op.data(), nullptr); }, 20070},
-      {[&] { return QlmDeleteSessRcpt(raw(&sessDelShut)); }, 20070},
+      {calling(QlmDeleteSessRcpt, sessDelShut), 20070},
       {[&] { return QlmListSessRcpt(raw(&qualShut), &count, nullptr); }, 20070},
       {[&] { return QlmListRcptsOnSessRcpt(sessRcpt_, raw(&smallShut), &count, nullptr); }, 20070},
       {[&] { return QlmDoQuryOrdr(raw(&smallShut), &count, nullptr); }, 20230},
@@ -346,7 +345,7 @@ TEST_F(Families, RefusalsSendNothing) {
       {[&] { return QlmDeleteOrdrShlf(nullptr); }, 20110},
       {[&] { return QlmStartSess(nullptr, nullptr); }, 20110},
       {[&] { return QlmProcDropBox(nullptr, nullptr); }, 20110},
-      {[&] { return QlmDeleteRcptShlf(raw(&noContext)); }, 20130},
+      {calling(QlmDeleteRcptShlf, noContext), 20130},
       {[&] { return QlmEndSess(blankOp.data(), nullptr); }, 20130},
       {[&] { auto q = listQualifier(); return QlmListAddr(raw(&q), nullptr, nullptr); }, 20110},
       {[&] { auto q = listQualifier(); return QlmListRecvRcpt(raw(&q), nullptr, nullptr); }, 20110},
