@@ -89,8 +89,8 @@ TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
   r.endSegment();
   // 52 is missing: the explanation stops after 51; 64 would pass 500: left out.
   const std::pair<std::uint16_t, std::string> items[] = {
-      {9983, "40"}, {40, "30007"}, {41, "Duplicate key"}, {51, "one "}, {53, "three"},
-      {61, std::string(130, 'a')}, {62, std::string(130, 'b')}, {63, std::string(130, 'c')}, {64, std::string(130, 'd')}};
+      {9983, "40"}, {40, "30007"}, {41, "Duplicate key"}, {51, "one "}, {53, "three"}, {61, std::string(130, 'a')},
+      {62, std::string(130, 'b')}, {63, std::string(130, 'c')}, {64, std::string(130, 'd')}};
   for (const auto &[id, value] : items) r.addRaw(id, value);
   r.endSegment();
   std::memcpy(cfMessage().data(), storage, r.length());

@@ -325,10 +325,8 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   int rc[14];
   ASSERT_EQ(static_cast<ssize_t>(sizeof rc), ::read(results.fd[0], rc, sizeof rc));
   // Create, request, 4001 bytes refused, 4000 bytes, nine messages, the eleventh poke refused.
-  std::vector<int> want(14, 0);
-  want[2] = kErrNotAllowed;
-  want[13] = kErrGeneral;
-  EXPECT_EQ(want, std::vector<int>(rc, rc + 14));
+  EXPECT_EQ((std::vector<int>{0, 0, kErrNotAllowed, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kErrGeneral}),
+            std::vector<int>(rc, rc + 14));
   EXPECT_TRUE(Traced("Got more data that we can handle!"));
 
   // The first partner took over the registration handle.
