@@ -43,18 +43,19 @@ std::string secondRoot(const Installation &inst) {
 
 // Opens `project` (which exists) and its address book.
 QlmRc openBook(const char *project) {
-  auto open = blankRecord<QlmProjOpen>();
-  put(open.context, project);
+  auto open = inContext<QlmProjOpen>(project);
   auto ctx = inContext<QlmContextName>(project);
   if (const QlmRc rc = QlmOpenProj(raw(&open), nullptr); rc != 0) return rc;
   return QlmOpenAdbk(raw(&ctx));
 }
 
-QlmRc addAddress(const std::string &nick, const std::string &city, std::string *echoed) {
+// Adds (or replaces) the shared address `nick`; the nickname of the record that comes back.
+QlmRc address(const std::string &nick, const std::string &city, std::string *echoed,
+              QlmRc (*call)(char *, char *) = QlmAddAddr) {
   auto r = inContext<QlmAddrReq>("Shared");
   put(r.addr.nickname, nick.c_str(), r.addr.city, city.c_str());
   auto out = blankRecord<QlmAddr>();
-  const QlmRc rc = QlmAddAddr(raw(&r), raw(&out));
+  const QlmRc rc = call(raw(&r), raw(&out));
   *echoed = text(out.nickname);
   return rc;
 }
@@ -69,16 +70,13 @@ int work(int i, const std::string &exchange, std::ofstream &out) {
   std::string echoed;
   for (int k = 0; k < kOwn; ++k) {  // its own addresses, added, replaced and put on the list
     const std::string nick = "a" + std::to_string(i) + "-" + std::to_string(k);
-    if (addAddress(nick, "first", &echoed) != 0 || echoed != nick) return 5;
-    auto r = inContext<QlmAddrReq>("Shared");
-    put(r.addr.nickname, nick.c_str(), r.addr.city, ("final" + std::to_string(i)).c_str());
-    if (QlmReplaceAddr(raw(&r), nullptr) != 0) return 6;
-    auto a = inContext<QlmAssignReq>("Shared");
-    put(a.container, "EVERYONE", a.member, nick.c_str());
+    if (address(nick, "first", &echoed) != 0 || echoed != nick) return 5;
+    if (address(nick, "final" + std::to_string(i), &echoed, QlmReplaceAddr) != 0) return 6;
+    auto a = assignment("EVERYONE", nick.c_str(), "Shared");
     if (QlmAsgAddrToDistList(raw(&a)) != 0) return 7;
   }
   for (int k = 0; k < kCommon; ++k) {  // keys every application tries: one wins each
-    const QlmRc rc = addAddress("common" + std::to_string(k), std::to_string(i), &echoed);
+    const QlmRc rc = address("common" + std::to_string(k), std::to_string(i), &echoed);
     if (rc == 0) out << "won common" << k << "\n";
     else if (rc != 16 || explained().rfind("30007 ", 0) != 0) return 8;
   }
@@ -138,20 +136,15 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
     const std::string root = i < kApps / 2 ? inst.root() : rootB;
     const std::string run = root + "/run-" + std::to_string(i);
     mkdir(run.c_str(), 0700);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    apps.push_back(forked([&] {
       setenv("QLM_ROOTDIR", root.c_str(), 1);
       setenv("QLM_RUNDIR", run.c_str(), 1);
-      _exit(application(i, root + "/exchange", inst.root() + "/report" + std::to_string(i)));
-    }
-    apps.push_back(pid);
+      return application(i, root + "/exchange", inst.root() + "/report" + std::to_string(i));
+    }));
   }
-  for (std::size_t i = 0; i < apps.size(); ++i) {
-    int status = -1;
-    waitpid(apps[i], &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "application " << i << " status " << status << ": " << slurp(inst.root() + "/report" + std::to_string(i));
-  }
+  for (std::size_t i = 0; i < apps.size(); ++i)
+    EXPECT_EQ(exitStatus(apps[i], 3600), 0)
+        << "application " << i << ": " << slurp(inst.root() + "/report" + std::to_string(i));
 
   if (::testing::Test::HasFailure())  // what the Request Managers said
     for (const std::string &root : {inst.root(), rootB}) {
@@ -253,7 +246,6 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
           continue;
         }
       }
-      std::string echoed;
       auto r = inContext<QlmAddrReq>("Busy");
       const std::string nick = "k" + std::to_string(k);
       put(r.addr.nickname, nick.c_str());
@@ -290,9 +282,7 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
     if (const pid_t server = Installation::serverPid(inst.root() + "/" + run); server > 0) kill(server, SIGKILL);
   usleep(500 * 1000);  // and it goes on with a new one
   std::ofstream{stop};
-  int status = -1;
-  waitpid(app, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(exitStatus(app, 3600), 0);
 
   // Every acknowledged address is there.
   ASSERT_EQ(QlmOpenCInterface(), 0u);

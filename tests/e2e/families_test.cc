@@ -47,8 +47,7 @@ class FamiliesE2E : public ::testing::Test {
     return f;
   }
   static QlmRc relate(QlmRc (*call)(char *), const char *container, const char *member) {
-    auto a = req<QlmAssignReq>();
-    put(a.container, container, a.member, member);
+    auto a = assignment(container, member, "Fam");
     return call(raw(&a));
   }
   // The key (`width` bytes at `at`) of each entry a list call puts into an area,

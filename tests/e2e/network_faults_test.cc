@@ -97,14 +97,12 @@ class Steadfast {
 // Runs `body` in a child process with its own run directory; returns its pid.
 template <class F>
 pid_t spawn(const std::string &runDir, F body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return forked([&] {
     setenv("QLM_RUNDIR", runDir.c_str(), 1);
     const int status = body();
     QlmCloseCInterface();
-    _exit(status);
-  }
-  return pid;
+    return status;
+  });
 }
 
 }  // namespace
@@ -112,8 +110,7 @@ pid_t spawn(const std::string &runDir, F body) {
 TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestManagerIsKilled) {
   Installation inst;
   const std::string exchange = inst.root() + "/exchange";
-  fs::create_directories(exchange + "/out");
-  fs::create_directories(exchange + "/in");
+  for (const char *dir : {"/out", "/in"}) fs::create_directories(exchange + dir);
   for (int i = 0; i < kMessages; ++i) std::ofstream(exchange + "/out/" + std::to_string(i), std::ios::binary) << content(i);
   {  // Both projects and their logons exist before anything is sent.
     NetApp s("Sender", "LS", "MB-S"), r("Receiver", "LR", "MB-R");

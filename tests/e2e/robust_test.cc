@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -35,11 +34,11 @@ unsigned list() {
 // A forked application: opens the interface, says so on `ready` ('o'), then `then()`.
 template <class F>
 pid_t application(Pipe &ready, F then) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  ready.put(QlmOpenCInterface() == 0 ? 'o' : 'f');
-  then();
-  _exit(0);
+  return forked([&] {
+    ready.put(QlmOpenCInterface() == 0 ? 'o' : 'f');
+    then();
+    return 0;
+  });
 }
 
 }  // namespace
@@ -83,8 +82,7 @@ TEST(ServerLife, TheServerOfAKilledApplicationEndsAndItsDirectoryGoesAfterIt) {
   const std::string dir = xdg + "/quillmar/" + std::to_string(app);
   const pid_t server = Installation::serverPid(dir);
   ASSERT_GT(server, 0);
-  kill(app, SIGKILL);
-  waitpid(app, nullptr, 0);
+  exitStatus(app, 0);  // killed
   // Another application's sweep does not take the directory of a server that runs.
   ASSERT_EQ(qlm::PrepareRunDir(), 0);
   EXPECT_TRUE(kill(server, 0) != 0 || exists(dir));
@@ -113,8 +111,7 @@ TEST(ServerLife, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
   });
   ASSERT_EQ(readyToo.take(), 'o');
   EXPECT_EQ(Installation::serverPid(inst.run()), server);  // one server for both
-  kill(first, SIGKILL);
-  waitpid(first, nullptr, 0);
+  exitStatus(first, 0);  // killed
   // The second is served on, also well after the server noticed the first has gone.
   for (int i = 0; i < 3; ++i) {
     usleep(700 * 1000);
@@ -122,8 +119,7 @@ TEST(ServerLife, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
     EXPECT_EQ(done.take(), 'y') << i;
   }
   EXPECT_EQ(kill(server, 0), 0);
-  kill(second, SIGKILL);  // alone: the server ends
-  waitpid(second, nullptr, 0);
+  exitStatus(second, 0);  // killed: alone, the server ends
   EXPECT_TRUE(ends(server));
 }
 

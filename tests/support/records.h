@@ -44,6 +44,13 @@ R inContext(const char *context) {
   return r;
 }
 
+// A request assigning `member` to `container` (or taking it away).
+inline QlmAssignReq assignment(const char *container, const char *member, const char *context = "Proj") {
+  auto a = inContext<QlmAssignReq>(context);
+  put(a.container, container, a.member, member);
+  return a;
+}
+
 // A list qualifier of `context` from entry 1: keywords and numentries.
 inline QlmListQual listQualifier(const char *select = "", const char *sort = "", const char *num = "10",
                                  const char *context = "Proj") {

@@ -59,7 +59,7 @@ pid_t forked(F body) {
 }
 
 // The exit status of child `pid` once it ended (waiting at most `seconds`, then
-// killing it); -1 when it did not exit by itself.
+// killing it: with 0 at once); -1 when it did not exit by itself.
 int exitStatus(pid_t pid, int seconds = 120);
 
 // Polls `done` every 10 ms, dispatching the process's messages in between, until it
