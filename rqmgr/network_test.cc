@@ -223,13 +223,10 @@ TEST_F(NetworkService, RefusalsChangeNothingAndNameTheirCause) {
     Msg answer;
     int error;
   } cases[] = {
-      {start(a_, "LA", "secret"), 30020},
-      {sendFile(a_, "NOWHERE", "m"), 30021},
+      {start(a_, "LA", "secret"), 30020}, {sendFile(a_, "NOWHERE", "m"), 30021},
       {sendFile(a_, "MBB", "missing"), 30022},
       {sendFile(a_, "MBB", "."), 30022},  // a directory
-      {sendFile(a_, "MBB", "big"), 30024},
-      {receive(a_, "no/such/dir/x"), 30023},
-      {receive(a_, ""), 30023},
+      {sendFile(a_, "MBB", "big"), 30024}, {receive(a_, "no/such/dir/x"), 30023}, {receive(a_, ""), 30023},
       {call(a_.key, 562, a_.msys, 9986, {}), 30008},
       {call(a_.key, 576, a_.msys, 274, {{1172, "SESS00000001"}}), 30027},  // held by a running process
       {call(a_.key, 576, a_.msys, 274, {{1172, "SESS00000099"}}), 30027},

@@ -218,24 +218,18 @@ TEST_F(Config, SectionsKeysAndValues) {
       // Names compare without regard to case; nothing is trimmed.
       {"[traces]\nCLANG_LOGIC=yes\n", "yes"},
       {"[Traces]\nClang_Logic = Y\n", "-"},  // the key has a trailing blank
-      {"[Traces]\nClang_Logic= Y\n", " Y"},
-      {"[Traces]\nClang_Logic=Y  \n", "Y  "},
-      {"[Traces]\nClang_Logic=a=b\n", "a=b"},
-      {"[Traces]\nClang_Logic=\n", ""},
+      {"[Traces]\nClang_Logic= Y\n", " Y"}, {"[Traces]\nClang_Logic=Y  \n", "Y  "},
+      {"[Traces]\nClang_Logic=a=b\n", "a=b"}, {"[Traces]\nClang_Logic=\n", ""},
       {"[Traces]\nClang_Logic=Y", "Y"},  // last line without newline
-      {"[Traces] ; comment\nClang_Logic=Y\n", "Y"},
-      {"[ Traces]\nClang_Logic=Y\n", "-"},
+      {"[Traces] ; comment\nClang_Logic=Y\n", "Y"}, {"[ Traces]\nClang_Logic=Y\n", "-"},
       // Missing section or key.
       {"Clang_Logic=Y\n[Traces]\n", "-"},  // before any section; header last
-      {"Clang_Logic=Y\n[Traces]", "-"},
-      {"[Other]\nClang_Logic=Y\n[Traces]\nOther=1\n", "-"},
+      {"Clang_Logic=Y\n[Traces]", "-"}, {"[Other]\nClang_Logic=Y\n[Traces]\nOther=1\n", "-"},
       {"[Traces\nClang_Logic=Y\n", "-"},  // no "]": not a header
-      {" [Traces]\nClang_Logic=Y\n", "-"},
-      {"", "-"},
+      {" [Traces]\nClang_Logic=Y\n", "-"}, {"", "-"},
       // Every occurrence of the section is searched; the first match wins.
       {"[Traces]\nA=1\n[Other]\nClang_Logic=N\n[TRACES]\nClang_Logic=Y\nClang_Logic=N\n", "Y"},
-      {"[Traces]\n[Traces]\nclang_logic=y\n", "y"},
-      {"[Traces]\nClang_Logic=1\n[Traces]\nClang_Logic=2\n", "1"},
+      {"[Traces]\n[Traces]\nclang_logic=y\n", "y"}, {"[Traces]\nClang_Logic=1\n[Traces]\nClang_Logic=2\n", "1"},
       // Lines come in pieces of 254: the second piece is a line of its own, a value is
       // cut at the end of its piece, a "]" in the second piece makes no header.
       {"[Traces]\n" + std::string(254, 'x') + "Clang_Logic=Y\n", "Y"},
@@ -271,39 +265,23 @@ TEST_F(Paths, RootValueDirectoriesAndErrorFileNames) {
     std::string want;
   } cases[] = {
       // The root: outer blanks go, the flag adds or removes the final "/".
-      {"  /tmp/prod/", root, 1, "0 /tmp/prod/"},
-      {"  /tmp/prod/", root, 0, "0 /tmp/prod"},
-      {"/prod   ", root, 0, "0 /prod"},
-      {"/prod   ", root, 1, "0 /prod/"},
-      {"/prod/  ", root, 0, "0 /prod"},
-      {"/", root, 0, "0 /"},
-      {"/", root, 1, "0 /"},
-      {"c:/prod", root, 1, "0 c:/prod/"},
+      {"  /tmp/prod/", root, 1, "0 /tmp/prod/"}, {"  /tmp/prod/", root, 0, "0 /tmp/prod"},
+      {"/prod   ", root, 0, "0 /prod"}, {"/prod   ", root, 1, "0 /prod/"}, {"/prod/  ", root, 0, "0 /prod"},
+      {"/", root, 0, "0 /"}, {"/", root, 1, "0 /"}, {"c:/prod", root, 1, "0 c:/prod/"},
       {"prod", root, 0, "0 prod"},  // no drive is put in front
-      {"/ab:c", root, 1, "227 "},
-      {":/prod", root, 1, "227 "},
-      {"c:/a:b", root, 0, "227 "},
-      {v39, root, 0, "0 " + v39},
-      {"   " + v39, root, 0, "0 " + v39},
-      {v39 + "b", root, 0, "226 "},
+      {"/ab:c", root, 1, "227 "}, {":/prod", root, 1, "227 "}, {"c:/a:b", root, 0, "227 "},
+      {v39, root, 0, "0 " + v39}, {"   " + v39, root, 0, "0 " + v39}, {v39 + "b", root, 0, "226 "},
       {v39 + "   ", root, 0, "226 "},  // the limit counts trailing blanks
       {"    ", root, 1, "278 "},
       // The directories and error text files below it.
-      {"  /tmp/prod", bin, 1, "0 /tmp/prod/bin/"},
-      {"  /tmp/prod", bin, 0, "0 /tmp/prod/bin"},
-      {"  /tmp/prod", shared, 1, "0 /tmp/prod/shared/"},
-      {"  /tmp/prod", shared, 0, "0 /tmp/prod/shared"},
+      {"  /tmp/prod", bin, 1, "0 /tmp/prod/bin/"}, {"  /tmp/prod", bin, 0, "0 /tmp/prod/bin"},
+      {"  /tmp/prod", shared, 1, "0 /tmp/prod/shared/"}, {"  /tmp/prod", shared, 0, "0 /tmp/prod/shared"},
       {"  /tmp/prod", errors, 0, "0 /tmp/prod/shared/errortxt.fil"},
-      {"  /tmp/prod", errors, 1, "0 /tmp/prod/shared/uferrtxt.fil"},
-      {"/", bin, 0, "0 /bin"},
+      {"  /tmp/prod", errors, 1, "0 /tmp/prod/shared/uferrtxt.fil"}, {"/", bin, 0, "0 /bin"},
       {v39, errors, 1, "0 " + v39 + "/shared/uferrtxt.fil"},  // the longest name fits the output area
       // Failures of the root come through unchanged; an empty value names no root.
-      {"/a:b", bin, 1, "227 "},
-      {v39 + "x", errors, 0, "226 "},
-      {"", root, 1, "278 "},
-      {"", bin, 1, "278 "},
-      {"", shared, 1, "278 "},
-      {"", errors, 1, "278 "},
+      {"/a:b", bin, 1, "227 "}, {v39 + "x", errors, 0, "226 "}, {"", root, 1, "278 "}, {"", bin, 1, "278 "},
+      {"", shared, 1, "278 "}, {"", errors, 1, "278 "},
   };
   for (const auto &c : cases) {
     UseRoot(c.value);

@@ -81,12 +81,7 @@ class Families : public LibraryTest {
 TEST_F(Families, EachRequestSendsItsHeaderAndDataSegment) {
   auto addr = inContext<QlmAddrReq>("Proj");
   put(addr.addr.nickname, "BOB", addr.addr.city, "not sent");
-  auto asg = inContext<QlmAssignReq>("Proj");
-  put(asg.container, "friends", asg.member, "ada");
-  auto boxAsg = inContext<QlmAssignReq>("Proj");
-  put(boxAsg.container, "BOX1", boxAsg.member, "ORD1");
-  auto rcptAsg = inContext<QlmAssignReq>("Proj");
-  put(rcptAsg.container, "SR1", rcptAsg.member, "RC1");
+  auto asg = assignment("friends", "ada"), boxAsg = assignment("BOX1", "ORD1"), rcptAsg = assignment("SR1", "RC1");
   auto q = listQualifier("CITY", "zip", "    2");
   put(q.startentry, "00001", q.operator_, "<>", q.selectvalue, "Paris", q.sortorder, "d");
   auto small = smallQualifier("3");
@@ -292,19 +287,12 @@ TEST_F(Families, RefusalsSendNothing) {
   auto shut = inContext<QlmOrdrDeleteReq>("Shut");
   put(shut.name, "ORD1");
   auto noContext = blankRecord<QlmShlfReq>();
-  auto asg = inContext<QlmAssignReq>("Proj");
-  put(asg.container, "BOX1");  // blank member
-  auto noContainer = inContext<QlmAssignReq>("Proj");
-  put(noContainer.member, "RC1");
-  auto shutAsg = inContext<QlmAssignReq>("Shut");
-  put(shutAsg.member, "RC1");
-  auto shutAsgBlankMember = inContext<QlmAssignReq>("Shut");
-  put(shutAsgBlankMember.container, "SR1");
+  auto asg = assignment("BOX1", ""), noContainer = assignment("", "RC1");  // blank member, container
+  auto shutAsg = assignment("", "RC1", "Shut"), shutAsgBlankMember = assignment("SR1", "", "Shut");
   auto sessDelShut = inContext<QlmSessRcptDeleteReq>("Shut");
   put(sessDelShut.name, "SR1");
   auto sessDel = inContext<QlmSessRcptDeleteReq>("Proj");  // blank name
-  auto rcptAsg = inContext<QlmAssignReq>("Proj");
-  put(rcptAsg.container, "SR1");  // blank member
+  auto rcptAsg = assignment("SR1", "");  // blank member
   auto small = smallQualifier();
   auto smallShut = smallQualifier("1", "Shut");
   auto qualShut = listQualifier("", "", "1", "Shut");
@@ -317,10 +305,8 @@ TEST_F(Families, RefusalsSendNothing) {
                         const char *num = "10") -> Call { return [=, &count] { return listing(fn, select, sort, num)(&count); }; };
   const std::pair<Call, int> cases[] = {
       // Keys and containers: blank is refused.
-      {calling(QlmDeleteAddr, addr), 20170},
-      {calling(QlmDeleteSendOrdr, del), 20170},
-      {calling(QlmAsgSendOrdrToDropBox, asg), 20170},
-      {calling(QlmAsgAddrToDistList, asg), 20170},
+      {calling(QlmDeleteAddr, addr), 20170}, {calling(QlmDeleteSendOrdr, del), 20170},
+      {calling(QlmAsgSendOrdrToDropBox, asg), 20170}, {calling(QlmAsgAddrToDistList, asg), 20170},
       {[&] { return QlmListAddrsOnDistList(blank_, raw(&small), &count, nullptr); }, 20170},
       {[&] { return QlmListOrdrsOnDropBox(blank_, raw(&small), &count, nullptr); }, 20170},
       {[&] { return QlmListOrdrsOnDropBox(nullptr, raw(&small), &count, nullptr); }, 20170},
@@ -330,42 +316,31 @@ TEST_F(Families, RefusalsSendNothing) {
       // A blank session receipt name is refused before the context's state; a blank receipt name after it.
       {calling(QlmAsgSendRcptToSessRcpt, shutAsg), 20170},
       {calling(QlmAsgRecvRcptToSessRcpt, shutAsgBlankMember), 20070},
-      {calling(QlmAsgSendRcptToSessRcpt, noContainer), 20170},
-      {calling(QlmAsgRecvRcptToSessRcpt, rcptAsg), 20170},
+      {calling(QlmAsgSendRcptToSessRcpt, noContainer), 20170}, {calling(QlmAsgRecvRcptToSessRcpt, rcptAsg), 20170},
       {calling(QlmDeleteSessRcpt, sessDel), 20170},
       // The mailbox and the message system must be open.
-      {calling(QlmDeleteSendOrdr, shut), 20070},
-      {[&] { return QlmAddSessRcpt(op.data(), nullptr); }, 20070},
+      {calling(QlmDeleteSendOrdr, shut), 20070}, {[&] { return QlmAddSessRcpt(op.data(), nullptr); }, 20070},
       {calling(QlmDeleteSessRcpt, sessDelShut), 20070},
       {[&] { return QlmListSessRcpt(raw(&qualShut), &count, nullptr); }, 20070},
       {[&] { return QlmListRcptsOnSessRcpt(sessRcpt_, raw(&smallShut), &count, nullptr); }, 20070},
       {[&] { return QlmDoQuryOrdr(raw(&smallShut), &count, nullptr); }, 20230},
       // The frame: a record, a context name, a count.
-      {[&] { return QlmDeleteSendOrdr(nullptr); }, 20110},
-      {[&] { return QlmDeleteOrdrShlf(nullptr); }, 20110},
+      {[&] { return QlmDeleteSendOrdr(nullptr); }, 20110}, {[&] { return QlmDeleteOrdrShlf(nullptr); }, 20110},
       {[&] { return QlmStartSess(nullptr, nullptr); }, 20110},
-      {[&] { return QlmProcDropBox(nullptr, nullptr); }, 20110},
-      {calling(QlmDeleteRcptShlf, noContext), 20130},
+      {[&] { return QlmProcDropBox(nullptr, nullptr); }, 20110}, {calling(QlmDeleteRcptShlf, noContext), 20130},
       {[&] { return QlmEndSess(blankOp.data(), nullptr); }, 20130},
       {[&] { auto q = listQualifier(); return QlmListAddr(raw(&q), nullptr, nullptr); }, 20110},
       {[&] { auto q = listQualifier(); return QlmListRecvRcpt(raw(&q), nullptr, nullptr); }, 20110},
       {[&] { return QlmListRcptsOnRcptShlf(raw(&small), nullptr, nullptr); }, 20110},
       {[&] { return QlmDoQuryOrdr(raw(&small), nullptr, nullptr); }, 20110},
       // Keywords of the family's own only; a leading blank defeats a match; paging in 1..65535.
-      {list(QlmListAddr, "fileid", ""), 20190},
-      {list(QlmListAddr, "", " zip"), 20200},
-      {list(QlmListDistList, "", "nickname"), 20200},
-      {list(QlmListTradProf, "", "description"), 20200},
-      {list(QlmListSendOrdr, "fileid", ""), 20190},
-      {list(QlmListSendOrdr, "", "fileid"), 20200},
-      {list(QlmListSendRcpt, "fileid", ""), 20190},
-      {list(QlmListDropBox, "", "description"), 20200},
-      {list(QlmListOrdrsOnOrdrShlf, "mailboxid", ""), 20190},
-      {list(QlmListSessRcpt, "ordername", ""), 20190},
-      {list(QlmListSessRcpt, "", "field281"), 20200},
-      {[&] { return QlmListAddr(raw(&late), &count, nullptr); }, 20220},
-      {list(QlmListRecvOrdr, "", "", "0"), 20210},
-      {[&] { return QlmDoQuryOrdr(raw(&none), &count, nullptr); }, 20210},
+      {list(QlmListAddr, "fileid", ""), 20190}, {list(QlmListAddr, "", " zip"), 20200},
+      {list(QlmListDistList, "", "nickname"), 20200}, {list(QlmListTradProf, "", "description"), 20200},
+      {list(QlmListSendOrdr, "fileid", ""), 20190}, {list(QlmListSendOrdr, "", "fileid"), 20200},
+      {list(QlmListSendRcpt, "fileid", ""), 20190}, {list(QlmListDropBox, "", "description"), 20200},
+      {list(QlmListOrdrsOnOrdrShlf, "mailboxid", ""), 20190}, {list(QlmListSessRcpt, "ordername", ""), 20190},
+      {list(QlmListSessRcpt, "", "field281"), 20200}, {[&] { return QlmListAddr(raw(&late), &count, nullptr); }, 20220},
+      {list(QlmListRecvOrdr, "", "", "0"), 20210}, {[&] { return QlmDoQuryOrdr(raw(&none), &count, nullptr); }, 20210},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(cases[i].first(), 8u) << i;
@@ -637,11 +612,8 @@ TEST_F(Families, EachOperationReaderTreatsTheRestOfTheAnswerByItsRules) {
     std::initializer_list<std::pair<std::size_t, std::string>> filled;
   } cases[] = {
       // End (and send, receive): without a result, a failure must bring an error segment and nothing after it.
-      {kEnd, false, 0, {typed(9990, {{274, "S1"}})}, 12, {}},
-      {kEnd, false, 0, {}, 0, {}},
-      {kEnd, false, 16, {}, 12, {}},
-      {kEnd, false, 16, {err}, 16, {}},
-      {kEnd, false, 16, {err, typed(9990)}, 12, {}},
+      {kEnd, false, 0, {typed(9990, {{274, "S1"}})}, 12, {}}, {kEnd, false, 0, {}, 0, {}},
+      {kEnd, false, 16, {}, 12, {}}, {kEnd, false, 16, {err}, 16, {}}, {kEnd, false, 16, {err, typed(9990)}, 12, {}},
       {kEnd, true, 0, {typed(9990, {{274, "S1"}, {275, "ENDED"}, {291, "Z"}})}, 0, {{0, "S1"}, {90, "ENDED"}, {106, "Z"}}},
       {kEnd, true, 0, {typed(9989, {{274, "S1"}})}, 12, {}},
       {kEnd, true, 16, {typed(9990, {{274, "S1"}})}, 16, {{0, "S1"}}},  // a failure's record is read
@@ -653,19 +625,15 @@ TEST_F(Families, EachOperationReaderTreatsTheRestOfTheAnswerByItsRules) {
       {kRecv, true, 0, {typed(9988, {{721, "XR1"}, {723, "20240101120000"}})}, 0, {{0, "XR1"}, {25, "20240101120000"}}},
       {kRecv, true, 0, {typed(9989, {{721, "XR1"}})}, 12, {}},
       // Start: any segment type; without a result the answer is not looked at.
-      {kStart, false, 0, {typed(9991, {{274, "S1"}})}, 0, {}},
-      {kStart, false, 16, {}, 16, {}},
+      {kStart, false, 0, {typed(9991, {{274, "S1"}})}, 0, {}}, {kStart, false, 16, {}, 16, {}},
       {kStart, true, 0, {typed(1234, {{274, "S1"}, {275, "ACTIV"}, {282, "LOGON1"}})}, 0,
        {{22, "S1"}, {42, "ACTIV"}, {0, "LOGON1"}}},
-      {kStart, true, 0, {}, 12, {}},
-      {kStart, true, 4, {err}, 4, {}},
+      {kStart, true, 0, {}, 12, {}}, {kStart, true, 4, {err}, 4, {}},
       // Purge and recover: a failure ends the read (its code also without an error segment).
       {kPurge, true, 0, {typed(9986, {{2614, "3"}})}, 0, {{0, "3"}}},
       {kPurge, true, 16, {err, typed(9986, {{2614, "3"}})}, 16, {}},
-      {kPurge, true, 16, {typed(9986, {{2614, "3"}})}, 16, {}},
-      {kPurge, true, 0, {err}, 12, {}},
-      {kPurge, true, 0, {err, typed(9986, {{2614, "7"}})}, 0, {{0, "7"}}},
-      {kPurge, false, 0, {typed(9986)}, 12, {}},
+      {kPurge, true, 16, {typed(9986, {{2614, "3"}})}, 16, {}}, {kPurge, true, 0, {err}, 12, {}},
+      {kPurge, true, 0, {err, typed(9986, {{2614, "7"}})}, 0, {{0, "7"}}}, {kPurge, false, 0, {typed(9986)}, 12, {}},
       {kRecover, true, 0, {typed(274, {{274, "SR1"}, {1173, "Y"}, {275, "RECOV"}, {291, "Z"}})}, 0,
        {{0, "SR1"}, {90, "Y"}, {91, "RECOV"}, {107, "Z"}}},
       {kRecover, true, 0, {typed(9990, {{274, "SR1"}})}, 12, {}},
@@ -673,10 +641,8 @@ TEST_F(Families, EachOperationReaderTreatsTheRestOfTheAnswerByItsRules) {
       {kProc, true, 0, {typed(9993, {{274, "S1"}, {276, "BOX1"}, {275, "ENDED"}, {287, "lost"}, {291, "Z"}})}, 0,
        {{0, "S1"}, {20, "BOX1"}, {90, "ENDED"}}},
       {kProc, true, 0, {typed(9990, {{274, "S1"}})}, 12, {}},
-      {kProc, true, 16, {typed(9990, {{274, "S1"}})}, 16, {{0, "S1"}}},
-      {kProc, true, 16, {}, 12, {}},
-      {kProc, true, 16, {err, typed(9993, {{274, "S1"}})}, 16, {}},
-      {kProc, false, 16, {err, typed(9993)}, 16, {}},
+      {kProc, true, 16, {typed(9990, {{274, "S1"}})}, 16, {{0, "S1"}}}, {kProc, true, 16, {}, 12, {}},
+      {kProc, true, 16, {err, typed(9993, {{274, "S1"}})}, 16, {}}, {kProc, false, 16, {err, typed(9993)}, 16, {}},
       {kProc, false, 0, {typed(9993)}, 12, {}},
   };
   int row = 0;
@@ -779,7 +745,7 @@ TEST_F(Families, AddingAProjectOpensItAndDeletingItClosesIt) {
   put(p.projname, "Fresh", p.field461, "X");
   reply({.responseId = 255, .handle = "H1"});
   ASSERT_EQ(QlmAddProj(raw(&p), nullptr), 0u);
-  EXPECT_EQ(flat(lastSent()[1]).back(), "461=X");  // only the add sends it
+  EXPECT_EQ(lastSent()[1].back(), Item(461, "X"));  // only the add sends it
   EXPECT_EQ(QlmAddProj(raw(&p), nullptr), 8u);
   EXPECT_EQ(error(), 20050);
   reply({.responseId = 257});
