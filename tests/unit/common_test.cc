@@ -25,13 +25,10 @@ namespace {
 using namespace qlm;
 using namespace qlm::test;
 
-// The root comes from QLM_ROOTDIR only (never from a registry file of the machine).
-void UseRoot(const std::string &root) {
-  setenv("QLM_ROOTDIR", root.c_str(), 1);
-  setenv("QLM_REGISTRY_FILE", "/nonexistent/qlm/RootDir", 1);
-}
-void UseNoRoot() {
-  unsetenv("QLM_ROOTDIR");
+// The root comes from QLM_ROOTDIR only (never from a registry file of the machine);
+// with nullptr there is none.
+void UseRoot(const char *root) {
+  root != nullptr ? setenv("QLM_ROOTDIR", root, 1) : unsetenv("QLM_ROOTDIR");
   setenv("QLM_REGISTRY_FILE", "/nonexistent/qlm/RootDir", 1);
 }
 
@@ -67,7 +64,7 @@ class CommonTest : public ::testing::Test {
   void TearDown() override { SetTrace(0); }
   void Root() {
     mkdir((dir_ / "bin").c_str(), 0700);
-    UseRoot(dir_.path());
+    UseRoot(dir_.path().c_str());
   }
   std::string Trc() const { return dir_ / "bin/qlmc32.trc"; }
   TempDir dir_;
@@ -102,7 +99,7 @@ TEST_F(Trace, FileFallsBackToCurrentDirectory) {
   const std::filesystem::path cwd = std::filesystem::current_path();
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   for (bool root : {false, true}) {  // no root at all; a root without a bin directory
-    root ? UseRoot(dir_.path()) : UseNoRoot();
+    UseRoot(root ? dir_.path().c_str() : nullptr);
     SetTrace(1);
     TraceLine("", "cscomonx", 1, root ? "no bin" : "no root");
     ExpectTrace(dir_ / "qlmc32.trc", {Indent(TraceDepth()) + "cscomonx:00001:" + (root ? "no bin" : "no root")});
@@ -148,7 +145,7 @@ TEST_F(Trace, UnopenableFileEndsProcess) {
       {
         if (!std::freopen((dir_ / "stdout").c_str(), "w", stdout) || chdir(gone.c_str()) || rmdir(gone.c_str()))
           std::_Exit(3);
-        UseNoRoot();
+        UseRoot(nullptr);
         SetTrace(1);
         TraceLine("", "cscomonx", 1, "never written");
         std::_Exit(5);
@@ -284,7 +281,7 @@ TEST_F(Paths, RootValueDirectoriesAndErrorFileNames) {
       {"", shared, 1, "278 "}, {"", errors, 1, "278 "},
   };
   for (const auto &c : cases) {
-    UseRoot(c.value);
+    UseRoot(c.value.c_str());
     EXPECT_EQ(Path(c.fn, c.flag), c.want) << '"' << c.value << '"';
     EXPECT_EQ(c.fn(nullptr, c.flag), 31002);  // no output area
   }
@@ -344,7 +341,7 @@ TEST_F(Registry, ProductKeyOneLevelAtATimeAndItsValue) {
   EXPECT_EQ(cb, 14u);
   EXPECT_EQ(small[0], 'z');
 
-  UseNoRoot();
+  UseRoot(nullptr);
   cb = sizeof data;
   EXPECT_EQ(RegQueryValueExA(k[3], "RootDir", nullptr, nullptr, data, &cb), ERROR_FILE_NOT_FOUND);
   for (HKEY key : k) EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
