@@ -201,8 +201,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
   auto so = req<QlmSendOrdrReq>();
   auto ro = req<QlmRecvOrdrReq>();
   const std::string d(79, 'd');
-  put(so.sendordr.description, d.c_str());
-  put(ro.recvordr.description, d.c_str());
+  put(so.sendordr.description, d.c_str(), ro.recvordr.description, d.c_str());
   for (int i = 100; i < 140; ++i) {  // enough for several messages
     put(so.sendordr.name, ("S" + std::to_string(i)).c_str());
     ASSERT_EQ(QlmAddSendOrdr(raw(&so), nullptr), 0u);
@@ -210,9 +209,7 @@ TEST_F(FamiliesE2E, TheMailboxItsShelvesAndDropBoxes) {
     ASSERT_EQ(QlmAddRecvOrdr(raw(&ro), nullptr), 0u);
   }
   auto q = listQualifier("", "", "100", "Fam");
-  const auto shelf = [&] {
-    return walk(QlmListOrdrsOnOrdrShlf, q, QlmSizeOfOrdr);
-  };
+  const auto shelf = [&] { return walk(QlmListOrdrsOnOrdrShlf, q, QlmSizeOfOrdr); };
   Names names = shelf();
   ASSERT_EQ(names.size(), 80u);
   EXPECT_EQ(names[0] + names[39] + names[40] + names[79], "R:R100R:R139S:S100S:S139");

@@ -219,11 +219,9 @@ TEST_F(Icc, DataMessagesBothWays) {
   // Lengths: above 4000 or negative refused by the client, above 3992 by the IPC layer.
   const std::size_t sent = Log("REQMNGR ").size();
   const Bytes big(4001, 'x');
-  EXPECT_EQ(icc::kErrStart, icc::iccSend(big.data(), 4001));
-  EXPECT_EQ(icc::kErrStart, icc::iccSend(big.data(), -1));
-  EXPECT_EQ(kErrNotAllowed, icc::iccSend(big.data(), 4000));
-  EXPECT_EQ(0, icc::iccSend(big.data(), 3992));
-  EXPECT_EQ(0, icc::iccSend(big.data(), 0));
+  for (const auto &[length, rc] : {std::pair{4001, icc::kErrStart}, {-1, icc::kErrStart}, {4000, kErrNotAllowed},
+                                   {3992, 0}, {0, 0}})
+    EXPECT_EQ(rc, icc::iccSend(big.data(), length)) << length;
   const std::vector<std::string> lines = Log("REQMNGR ");
   ASSERT_EQ(sent + 2, lines.size());
   EXPECT_EQ(std::string("REQMNGR ").size() + 2 * 4000, lines[sent].size());
