@@ -60,18 +60,8 @@ std::optional<Buf> receive() {
 }
 
 // An Init of instance "CAPIAPP" (without its date), and a request of client `key`.
-Buf initMessage() {
-  Buf m = le32({1, 0, 1});
-  m.resize(53);
-  std::memcpy(m.data() + 12, "CAPIAPP", 7);
-  return m;
-}
-Buf requestMessage(std::uint32_t key, const Req &r) {
-  Buf m = le32({0, key});
-  const Bytes rmil = r.bytes();
-  m.insert(m.end(), rmil.begin(), rmil.end());
-  return m;
-}
+Buf initMessage() { return cat({le32({1, 0, 1}), name9("CAPIAPP"), Buf(53 - 12 - 9, 0)}); }
+Buf requestMessage(std::uint32_t key, const Req &r) { return cat({le32({0, key}), r.bytes()}); }
 
 // One client instance: its own "CAPIAPP" service and the control and data conversations.
 class Client {

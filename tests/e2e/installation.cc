@@ -1,6 +1,5 @@
 #include "installation.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>

@@ -3,7 +3,6 @@
 // an unanswered request makes: tests/unit/families_test.cc; the link's codes:
 // tests/unit/link_test.cc.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>

@@ -16,8 +16,7 @@ R NetApp::request() const {
 }
 
 QlmRc NetApp::open() {
-  auto o = blankRecord<QlmProjOpen>();
-  put(o.context, project_.c_str());
+  auto o = request<QlmProjOpen>();
   if (QlmOpenProj(raw(&o), nullptr) != 0) {
     auto p = blankRecord<QlmProj>();
     put(p.projname, project_.c_str());

@@ -3,7 +3,6 @@
 // session, and the operations, each one library call filled the way an
 // application fills its records.
 #pragma once
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -6,7 +6,6 @@
 // in rqmgr/network_test.cc.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>

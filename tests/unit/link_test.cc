@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <algorithm>
 #include <cctype>
@@ -437,9 +436,7 @@ TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
 TEST_F(PlatformPump, TimersAndTheQuitMessage) {
   static std::vector<UINT_PTR> fired;
   fired.clear();
-  const TIMERPROC proc = [](HWND, UINT msg, UINT_PTR id, DWORD) {
-    if (msg == WM_TIMER) fired.push_back(id);
-  };
+  const TIMERPROC proc = [](HWND, UINT msg, UINT_PTR id, DWORD) { if (msg == WM_TIMER) fired.push_back(id); };
   EXPECT_EQ(0u, SetTimer(nullptr, 0, 5, nullptr));
   const UINT_PTR id = SetTimer(nullptr, 0, 5, proc);
   ASSERT_NE(0u, id);
@@ -504,14 +501,10 @@ TEST_F(PlatformExec, TheReadinessPipe) {
   spit(dir_ / "plain.txt", "not a program\n", 0644);
 
   EXPECT_LE(32u, WinExec((dir_ / "ready.sh " + out).c_str(), SW_HIDE));
-  std::istringstream line(slurp(out));
-  pid_t pid = 0;
-  std::string fd, rundir;
-  line >> pid >> fd >> rundir;
-  EXPECT_EQ("3", fd);
-  EXPECT_EQ(dir_.path(), rundir);
+  const std::string said = slurp(out);  // "<pid> <fd> <run directory>"
+  EXPECT_EQ(" 3 " + dir_.path() + "\n", said.substr(said.find(' ')));
   EXPECT_EQ(nullptr, std::getenv("QLM_READY_FD"));  // the caller's environment is left alone
-  EXPECT_EQ(0, kill(pid, SIGTERM));
+  EXPECT_EQ(0, kill(std::atoi(said.c_str()), SIGTERM));
   EXPECT_LE(32u, WinExec((dir_ / "closes.sh " + out).c_str(), SW_HIDE));
   EXPECT_EQ(0, kill(std::atoi(slurp(out).c_str()), SIGTERM));
 
