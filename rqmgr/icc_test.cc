@@ -263,8 +263,7 @@ TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
   double slowest = 0;
   for (int i = 0; i < 25; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
-    const std::string name = "F" + std::to_string(i);
-    ASSERT_EQ(addProject(good, name.c_str()).rc, 0) << i;
+    ASSERT_EQ(addProject(good, ("F" + std::to_string(i)).c_str()).rc, 0) << i;
     slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }

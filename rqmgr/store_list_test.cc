@@ -185,8 +185,7 @@ TEST_F(StoreLists, RandomListsAnswerAsTheRulesSay) {
     model.items.push_back({id, kind, key, f, member});
   }
   const Cmp ops[] = {Cmp::Gt, Cmp::Lt, Cmp::Eq, Cmp::Ne, Cmp::Ge, Cmp::Le};
-  const int queries = 10000;
-  for (int q = 0; q < queries; ++q) {
+  for (int q = 0; q < 10000; ++q) {
     ListPlan s;
     s.scope = project_;
     const int shape = static_cast<int>(r() % 3);  // send orders, receive orders, or both

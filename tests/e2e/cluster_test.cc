@@ -95,8 +95,7 @@ int work(int i, const std::string &exchange, std::ofstream &out) {
       usleep(10 * 1000);
       continue;
     }
-    const std::string body = slurp(exchange + "/" + target);
-    if (body != "hello from " + std::to_string(peer)) return 12;
+    if (slurp(exchange + "/" + target) != "hello from " + std::to_string(peer)) return 12;
     out << "received " << text(r.field8022) << "\n";
     ++got;
   }

@@ -95,6 +95,8 @@ QlmRc NetApp::receiveReceipts(std::vector<QlmRecvRcpt> *out, int max) {
   return rc;
 }
 
+std::string outcome(QlmRc rc) { return rc == 0 ? "0" : std::to_string(rc) + " " + explained(); }
+
 std::string explained() {
   QlmErrText t{};
   const QlmRc n = QlmErrorExplanation(raw(&t));

@@ -45,5 +45,7 @@ class NetApp {
 
 // The last error as QlmErrorExplanation gives it: "number message".
 std::string explained();
+// "0" for a call that succeeded, else its return code and the last error explained.
+std::string outcome(QlmRc rc);
 
 }  // namespace qlm::test

@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <iostream>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -45,6 +43,12 @@ std::string content(int i) {
 // The message a file holds by its first line, or -1.
 int indexOf(const std::string &bytes) {
   return bytes.rfind("message ", 0) == 0 ? std::atoi(bytes.c_str() + 8) : -1;
+}
+
+// Whether `bytes` are the whole of the message they name.
+bool whole(const std::string &bytes) {
+  const int i = indexOf(bytes);
+  return i >= 0 && bytes == content(i);
 }
 
 // The live Request Managers of a run directory, by their endpoint names.
@@ -211,18 +215,12 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
   }
   EXPECT_GE(acknowledged, kMessages / 2);
   // Every waiting message is whole.
-  for (const std::string &w : waiting) {
-    const std::string body = slurp(inst.root() + "/data/messages/" + std::to_string(std::atoll(w.c_str())));
-    const int i = indexOf(body);
-    EXPECT_TRUE(i >= 0 && body == content(i)) << "waiting message " << w << " is not whole";
-  }
-  // No file under a final name is partial.
-  for (const std::string &name : listDir(exchange + "/in")) {
-    if (name[0] == '.') continue;  // a temporary file left by a killed receive
-    const std::string bytes = slurp(exchange + "/in/" + name);
-    const int i = indexOf(bytes);
-    EXPECT_TRUE(i >= 0 && bytes == content(i)) << name << " is not a whole message";
-  }
+  for (const std::string &w : waiting)
+    EXPECT_TRUE(whole(slurp(inst.root() + "/data/messages/" + std::to_string(std::atoll(w.c_str())))))
+        << "waiting message " << w << " is not whole";
+  // No file under a final name is partial ('.': a temporary file left by a killed receive).
+  for (const std::string &name : listDir(exchange + "/in"))
+    EXPECT_TRUE(name[0] == '.' || whole(slurp(exchange + "/in/" + name))) << name << " is not a whole message";
   std::cout << "[ network ] " << acknowledged << " sends acknowledged, " << received.size() << " received, "
             << waiting.size() << " waiting; Request Managers killed: " << kills[0] << " sending, " << kills[1]
             << " receiving; sessions recovered by the sender: " << slurp(doneMark) << "\n";

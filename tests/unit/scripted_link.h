@@ -124,6 +124,8 @@ class LibraryTest : public ::testing::Test {
     return out;
   }
   static int error() { return ifc().cfReturnCode; }
+  // "code/error number" of a call.
+  static std::string refused(QlmRc rc) { return std::to_string(rc) + "/" + std::to_string(error()); }
   // Closes the trace file so that the next line starts a fresh one.
   static void closeTrace() {
     SetTrace(1);
