@@ -2,6 +2,7 @@
 // the way an application does it, with the record tools of the library.
 #pragma once
 #include <string>
+#include <utility>
 
 #include "qlmc32.h"
 
@@ -36,6 +37,9 @@ std::string text(const F &field) {
 inline char *raw(void *record) { return static_cast<char *>(record); }
 // The number of the last error, as QlmErrorExplanation gives it without a record.
 inline int lastError() { return static_cast<int>(QlmErrorExplanation(nullptr)); }
+// A call's return code with the number of the error it left, to compare with code(rc, error).
+inline std::pair<QlmRc, int> codeOf(QlmRc rc) { return {rc, lastError()}; }
+inline std::pair<QlmRc, int> code(QlmRc rc, int error) { return {rc, error}; }
 // A blank request record with its context name set.
 template <class R>
 R inContext(const char *context) {
