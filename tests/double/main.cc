@@ -91,12 +91,8 @@ std::deque<Poke> g_pokes;  // handled after the poke was acknowledged
 bool g_active = false;
 
 void Log(const std::string &line) {
-  const char *path = std::getenv("QLM_DOUBLE_LOG");
-  if (path == nullptr || *path == '\0') return;
-  if (std::FILE *f = std::fopen(path, "a")) {
-    std::fprintf(f, "%s\n", line.c_str());
-    std::fclose(f);
-  }
+  if (const char *path = std::getenv("QLM_DOUBLE_LOG"); path != nullptr && *path != '\0')
+    std::ofstream(path, std::ios::app) << line << std::endl;
 }
 
 std::string Hex(const Bytes &b) {

@@ -56,18 +56,16 @@ TEST_F(ErrorFile, AbsentNumbersAndMalformedLines) {
   QlmErrText t;
   EXPECT_EQ(explain(20130, &t), 0u);            // all numbers below: nothing copied
   EXPECT_EQ(t.errornumber[0], 'Z');
-  write("20010-M Low\n20200-M High\n");
-  EXPECT_EQ(explain(20130, &t), 4u);            // a greater number comes first
-  write("20130-M " + std::string(81, 'm') + "\n");
-  EXPECT_EQ(explain(20130, &t), 4u);            // message text longer than 80
+  // A greater number first, a message text longer than 80, an unknown kind, no blank after the kind.
+  for (const std::string &file : {std::string("20010-M Low\n20200-M High\n"), "20130-M " + std::string(81, 'm') + "\n",
+                                  std::string("20130-X Unknown kind\n"), std::string("20130-Mnoblank\n")}) {
+    write(file);
+    EXPECT_EQ(explain(20130, &t), 4u) << file;
+  }
   write("20130-M " + std::string(80, 'm') + "\n");
   EXPECT_EQ(explain(20130, &t), 20130u);
   EXPECT_EQ(std::string(t.errormessage, 80), std::string(80, 'm'));  // never past the field
   EXPECT_EQ(t.errorexplanation[0], '\0');
-  write("20130-X Unknown kind\n");
-  EXPECT_EQ(explain(20130, &t), 4u);
-  write("20130-Mnoblank\n");
-  EXPECT_EQ(explain(20130, &t), 4u);
 }
 
 TEST_F(ErrorFile, BuiltInTexts) {

@@ -339,21 +339,17 @@ TEST(ContextTable, CaseInsensitiveLookupModifyAndDelete) {
   for (const auto &n : {a, b, c}) ASSERT_EQ(cfAddProjEntry(n.c_str(), handle10(n.c_str()).c_str()), 0);
   EXPECT_EQ(cfProjCount(), 3);
   ProjEntry e{};
-  EXPECT_EQ(cfGetProjEntry(name20("ONE").c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(name20("one ").c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(name20("on").c_str(), &e), 0);
+  for (const auto &[name, found] : {std::pair{"ONE", 1}, {"one ", 1}, {"on", 0}})
+    EXPECT_EQ(cfGetProjEntry(name20(name).c_str(), &e), found) << name;
   ASSERT_EQ(cfModProjEntry(name20("TWO").c_str(), kSelMbox, handle10("MB").c_str()), 0);
   ASSERT_EQ(cfGetProjEntry(b.c_str(), &e), 1);
   EXPECT_EQ(std::string(e.mboxHandle, 2), "MB");
-  EXPECT_FALSE(handleSet(e.adbkHandle));
-  EXPECT_FALSE(handleSet(e.msysHandle));
+  EXPECT_FALSE(handleSet(e.adbkHandle) || handleSet(e.msysHandle));
   EXPECT_EQ(cfModProjEntry(b.c_str(), 4, handle10("X").c_str()), 12);  // bad selector
   EXPECT_EQ(cfModProjEntry(name20("four").c_str(), kSelMbox, handle10("X").c_str()), 12);
   ASSERT_EQ(cfDeleteProjEntry(a.c_str()), 0);  // the first of three
   EXPECT_EQ(cfProjCount(), 2);
-  EXPECT_EQ(cfGetProjEntry(b.c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(c.c_str(), &e), 1);
-  ASSERT_EQ(cfDeleteProjEntry(c.c_str()), 0);
-  ASSERT_EQ(cfDeleteProjEntry(b.c_str()), 0);
+  for (const auto &n : {b, c}) EXPECT_EQ(cfGetProjEntry(n.c_str(), &e), 1) << n;
+  for (const auto &n : {c, b}) ASSERT_EQ(cfDeleteProjEntry(n.c_str()), 0) << n;
   EXPECT_EQ(cfProjCount(), 0);
 }
