@@ -112,8 +112,7 @@ TEST_F(ServiceTest, DamagedAndUnknownRequestsGetOneAnswerAndServingGoesOn) {
       {Req(258, "12345678901").end().bytes(), "0", 259},
       {Req(108, "5").item(134, "999").end().bytes(), "5", 109},  // a relation no list knows
       // An add without its data segment, and with one of another type.
-      {Req(254, "6").end().bytes(), "6", 255},
-      {Req(254, "6").end().seg(105).item(105, "X").end().bytes(), "6", 255},
+      {Req(254, "6").end().bytes(), "6", 255}, {Req(254, "6").end().seg(105).item(105, "X").end().bytes(), "6", 255},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     auto v = send(kA, cases[i].bytes);

@@ -159,18 +159,15 @@ Msg read(const Bytes &bytes) {
     if (i.id == wire::kSegEnd) {
       if (!header) out.segs.push_back(std::exchange(s, {}));
       header = false;
-    } else if (!header && i.id == wire::kSegType) {
+    } else if (header) {
+      if (i.id == wire::kResponseId) out.responseId = std::stoi(value);
+      if (i.id == wire::kReference) out.reference = value;
+      if (i.id == wire::kHandle) out.handle = value;
+      if (i.id == wire::kReturnCode) out.rc = std::stoi(value);
+    } else if (i.id == wire::kSegType) {
       s.type = std::stol(value);
-    } else if (!header) {
+    } else {
       s.items[i.id] = value;
-    } else if (i.id == wire::kResponseId) {
-      out.responseId = std::stoi(value);
-    } else if (i.id == wire::kReference) {
-      out.reference = value;
-    } else if (i.id == wire::kHandle) {
-      out.handle = value;
-    } else if (i.id == wire::kReturnCode) {
-      out.rc = std::stoi(value);
     }
   }
   return out;
