@@ -36,9 +36,7 @@ class FamiliesE2E : public ::testing::Test {
   void TearDown() override { QlmCloseCInterface(); }
 
   template <class R>
-  static R req() {
-    return inContext<R>("Fam");
-  }
+  static R req() { return inContext<R>("Fam"); }
   static char *name(const char *n) {
     static char field[4][20];
     static int next = 0;

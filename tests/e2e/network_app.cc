@@ -11,9 +11,7 @@ NetApp::NetApp(std::string project, std::string logon, std::string mailbox, std:
       password_(std::move(password)) {}
 
 template <class R>
-R NetApp::request() const {
-  return inContext<R>(project_.c_str());
-}
+R NetApp::request() const { return inContext<R>(project_.c_str()); }
 
 QlmRc NetApp::open() {
   auto o = request<QlmProjOpen>();

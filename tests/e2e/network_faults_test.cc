@@ -41,9 +41,7 @@ std::string content(int i) {
   return s;
 }
 // The message a file holds by its first line, or -1.
-int indexOf(const std::string &bytes) {
-  return bytes.rfind("message ", 0) == 0 ? std::atoi(bytes.c_str() + 8) : -1;
-}
+int indexOf(const std::string &bytes) { return bytes.rfind("message ", 0) == 0 ? std::atoi(bytes.c_str() + 8) : -1; }
 
 // Whether `bytes` are the whole of the message they name.
 bool whole(const std::string &bytes) {
@@ -64,38 +62,34 @@ std::vector<pid_t> serversOf(const std::string &runDir) {
 // One application under faults: whenever a call fails because its Request Manager
 // went away, it closes the interface, opens everything again, starts a new session
 // and recovers the one left behind.
-class Steadfast {
- public:
-  Steadfast(NetApp &app) : app_(app) {}
+struct Steadfast {
+  NetApp &app;
+  bool live = false;
+  std::string left{};  // the session receipt of the session that runs (or ran)
+  int recovered = 0;
+
   // Makes sure a session runs; false when that keeps failing.
   bool ready() {
     // A Request Manager that is being killed may still hold its window for a
     // moment, and the close then fails: wait a little and try again.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!live_ && std::chrono::steady_clock::now() < deadline) {
+    while (!live && std::chrono::steady_clock::now() < deadline) {
       QlmCloseCInterface();
-      if (app_.openAll() != 0 || app_.start() != 0) {
+      if (app.openAll() != 0 || app.start() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         continue;
       }
-      if (!left_.empty() && app_.recover(left_) == 0) ++recovered_;
-      left_ = app_.session();
-      live_ = true;
+      if (!left.empty() && app.recover(left) == 0) ++recovered;
+      left = app.session();
+      live = true;
     }
-    return live_;
+    return live;
   }
   // After a call: a failed link means the session is left behind.
   QlmRc after(QlmRc rc) {
-    if (rc == 12) live_ = false;
+    if (rc == 12) live = false;
     return rc;
   }
-  int recovered() const { return recovered_; }
-
- private:
-  NetApp &app_;
-  bool live_ = false;
-  std::string left_;
-  int recovered_ = 0;
 };
 
 // Runs `body` in a child process with its own run directory; returns its pid.
@@ -127,7 +121,7 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
 
   const pid_t sender = spawn(sendRun, [&] {
     NetApp app("Sender", "LS", "MB-S");
-    Steadfast s(app);
+    Steadfast s{app};
     std::ofstream log(acked);
     for (int i = 0; i < kMessages; ++i) {
       if (!s.ready()) return 2;
@@ -137,12 +131,12 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
       else if (rc != 12) return 3;  // anything but a lost link is a fault
       std::this_thread::sleep_for(std::chrono::milliseconds(20 + i % 5 * 10));  // sends spread over seconds
     }
-    std::ofstream(doneMark) << s.recovered();
+    std::ofstream(doneMark) << s.recovered;
     return 0;
   });
   const pid_t receiver = spawn(recvRun, [&] {
     NetApp app("Receiver", "LR", "MB-R");
-    Steadfast s(app);
+    Steadfast s{app};
     for (int k = 0; k < 5000; ++k) {
       if (!s.ready()) return 2;
       auto got = blankRecord<QlmRecvOrdrDone>();

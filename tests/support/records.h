@@ -19,9 +19,7 @@ void put(F &field, const char *text, More &&...more) {
 }
 // A record (or an array of records) set to blanks.
 template <class R>
-void blank(R &record) {
-  blankRecord(reinterpret_cast<char *>(&record), static_cast<int>(sizeof record));
-}
+void blank(R &record) { blankRecord(reinterpret_cast<char *>(&record), static_cast<int>(sizeof record)); }
 template <class R>
 R blankRecord() {
   R r;
