@@ -110,13 +110,10 @@ struct Model {
   static bool number(const std::string &v) {
     return !v.empty() && v.size() <= 18 && v.find_first_not_of("0123456789") == std::string::npos;
   }
-  static int pairwise(const std::string &a, const std::string &b) {
-    if (number(a) && number(b)) {
-      const long long x = std::stoll(a), y = std::stoll(b);
-      return x < y ? -1 : x > y;
-    }
-    const int c = a.compare(b);
-    return c < 0 ? -1 : c > 0;
+  static int pairwise(const std::string &a, const std::string &b) {  // its sign
+    if (!number(a) || !number(b)) return a.compare(b);
+    const long long x = std::stoll(a), y = std::stoll(b);
+    return x < y ? -1 : x > y;
   }
   static bool holds(int c, Cmp op) {
     switch (op) {

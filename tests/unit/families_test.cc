@@ -21,7 +21,6 @@ using namespace qlm::test;
 using testing::ContainsRegex;
 using testing::HasSubstr;
 using testing::Not;
-using Ids = std::vector<int>;
 using Call = std::function<QlmRc()>;
 
 namespace {
@@ -41,13 +40,9 @@ Segment typed(int type, Segment items = {}) {
 
 // A call of `fn` on the request record `r` (and no result record).
 template <class R>
-Call calling(QlmRc (*fn)(char *), R &r) {
-  return [fn, &r] { return fn(raw(&r)); };
-}
+Call calling(QlmRc (*fn)(char *), R &r) { return [fn, &r] { return fn(raw(&r)); }; }
 template <class R>
-Call calling(QlmRc (*fn)(char *, char *), R &r) {
-  return [fn, &r] { return fn(raw(&r), nullptr); };
-}
+Call calling(QlmRc (*fn)(char *, char *), R &r) { return [fn, &r] { return fn(raw(&r), nullptr); }; }
 
 // A message system operation: its request and result record widths and its answer.
 struct Op {
@@ -244,7 +239,7 @@ TEST_F(Families, AddReplaceAndOperationsSendEveryFieldButTheReservedInTheirWireO
     ASSERT_EQ(c.call(r.data(), nullptr), 0u) << c.request;
     EXPECT_EQ(sent(), "3000=" + std::to_string(c.request) + " 102=" + c.handle + " 104=10000 ref");
     const Segment &data = lastSent().at(1);
-    Ids want = runs(c.items);
+    std::vector<int> want = runs(c.items);
     want.insert(want.begin(), 9983);
     EXPECT_EQ(ids(data), want) << c.request;
     EXPECT_EQ(data[0].second, std::to_string(c.segType));

@@ -170,17 +170,12 @@ TEST(Rmil, FindErrorSegmentKeepsTheCursor) {
   ASSERT_EQ(cfMoveToNextSeg(), 0);
   const auto before = cfMessage().cursor();
   EXPECT_EQ(cfFindErrorSeg(), 0);
-  EXPECT_EQ(cfMessage().cursor().read, before.read);
-  EXPECT_EQ(cfMessage().cursor().segNo, 2);
+  EXPECT_EQ(std::pair(cfMessage().cursor().read, cfMessage().cursor().segNo), std::pair(before.read, 2));
   EXPECT_EQ(ifc().rmilReturnCode, 30006);
 
-  Response none;
-  none.item(3001, "105").end().item(9983, "105").end();
-  none.deliver();
+  Response().item(3001, "105").end().item(9983, "105").end().deliver();
   EXPECT_EQ(cfFindErrorSeg(), 1);
-  Response headerOnly;  // segment 1 is never an error segment
-  headerOnly.item(40, "5").end();
-  headerOnly.deliver();
+  Response().item(40, "5").end().deliver();  // segment 1 is never an error segment
   EXPECT_EQ(cfFindErrorSeg(), 1);
 }
 
