@@ -589,8 +589,7 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
 
   ASSERT_EQ(0, qlm::PrepareRunDir());
   EXPECT_EQ(own, std::string(qlm::RunDirectory()));
-  EXPECT_EQ(0700u, modeOf(base));
-  EXPECT_EQ(0700u, modeOf(own));
+  for (const std::string &d : {base, own}) EXPECT_EQ(0700u, modeOf(d)) << d;
   EXPECT_FALSE(exists(dead));
   EXPECT_TRUE(exists(live));
   EXPECT_TRUE(exists(base + "/notes"));
