@@ -5,7 +5,6 @@
 // the readers in tests/unit.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -162,6 +161,8 @@ TEST_F(FamiliesE2E, TheAddressBookAndTheProfiles) {
 
 TEST_F(FamiliesE2E, ListOf65535AddressesArrivesWholeAndInOrder) {
   constexpr int kCount = 65535;
+  // n00000, n00001, ... n65534
+  const auto nick = [](int i) { return "n" + std::string(5 - std::to_string(i).size(), '0') + std::to_string(i); };
   {
     // Seed the address book straight into the database (adding them one request
     // at a time would only measure the disk's flushes).
@@ -170,11 +171,7 @@ TEST_F(FamiliesE2E, ListOf65535AddressesArrivesWholeAndInOrder) {
     const auto project = store.find(qlm::rqmgr::kInstallation, 451, "Fam");
     ASSERT_TRUE(project.has_value());
     const std::string stamp = qlm::rqmgr::Store::now();
-    for (int i = 0; i < kCount; ++i) {
-      char nick[16];
-      std::snprintf(nick, sizeof nick, "n%05d", i);
-      store.add(project->id, 105, nick, {{111, "City"}}, stamp);
-    }
+    for (int i = 0; i < kCount; ++i) store.add(project->id, 105, nick(i), {{111, "City"}}, stamp);
     txn.commit();
   }
   std::vector<QlmAddr> all(kCount + 1);
@@ -185,11 +182,7 @@ TEST_F(FamiliesE2E, ListOf65535AddressesArrivesWholeAndInOrder) {
   ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
   ASSERT_EQ(count, kCount);
   bool ordered = true;
-  for (int i = 0; i < kCount && ordered; ++i) {
-    char nick[16];
-    std::snprintf(nick, sizeof nick, "n%05d", i);
-    ordered = text(all[i].nickname) == nick && text(all[i].city) == "City";
-  }
+  for (int i = 0; i < kCount && ordered; ++i) ordered = text(all[i].nickname) == nick(i) && text(all[i].city) == "City";
   EXPECT_TRUE(ordered);
   EXPECT_EQ(all[kCount].nickname[0], '#');  // nothing past the area
 }
