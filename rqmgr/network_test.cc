@@ -211,17 +211,14 @@ TEST_F(NetworkService, PurgeByIdOrEverythingAndFiltersOfReceiving) {
 TEST_F(NetworkService, RefusalsChangeNothingAndNameTheirCause) {
   spit(exchange() + "/m", "m");
   spit(exchange() + "/big", std::string((1 << 20) + 1, 'b'));
-  EXPECT_EQ(call(a_.key, 282, a_.project, 472, {{472, "LX"}, {473, "MBB"}}).error(), 30025);  // taken mailbox
-  EXPECT_EQ(sendFile(a_, "MBB", "m").error(), 30019);  // no session
-  EXPECT_EQ(start(a_, "NOPE", "secret").error(), 30017);
-  EXPECT_EQ(start(a_, "LA").error(), 30018);
-  EXPECT_EQ(start(a_, "LA", "wrong").error(), 30018);
-  EXPECT_EQ(start(a_, "").error(), 30008);
+  // Refusals before a session runs, then in one.
+  std::vector<std::pair<Msg, int>> cases = {
+      {call(a_.key, 282, a_.project, 472, {{472, "LX"}, {473, "MBB"}}), 30025},  // taken mailbox
+      {sendFile(a_, "MBB", "m"), 30019},                                           // no session
+      {start(a_, "NOPE", "secret"), 30017}, {start(a_, "LA"), 30018}, {start(a_, "LA", "wrong"), 30018},
+      {start(a_, ""), 30008}};
   ASSERT_EQ(start(a_, "LA", "secret").rc, 0);
-  const struct {
-    Msg answer;
-    int error;
-  } cases[] = {
+  cases.insert(cases.end(), {
       {start(a_, "LA", "secret"), 30020}, {sendFile(a_, "NOWHERE", "m"), 30021},
       {sendFile(a_, "MBB", "missing"), 30022},
       {sendFile(a_, "MBB", "."), 30022},  // a directory
@@ -231,11 +228,11 @@ TEST_F(NetworkService, RefusalsChangeNothingAndNameTheirCause) {
       {call(a_.key, 576, a_.msys, 274, {{1172, "SESS00000099"}}), 30027},
       {one(a_.key, Req(558).item(102, a_.msys).item(104, "10001").end()), 30001},  // no data segment
       {call(a_.key, 372, a_.mbox, 274, {{274, "SESS00000001"}}), 30020},  // its session is active
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(c.answer.rc, 16) << c.error;
-    EXPECT_EQ(c.answer.error(), c.error);
-    EXPECT_TRUE(c.answer.segs.size() == 1 && c.answer.segs[0].type == 40) << c.error;  // no receipt
+  });
+  for (const auto &[answer, error] : cases) {
+    EXPECT_EQ(answer.rc, 16) << error;
+    EXPECT_EQ(answer.error(), error);
+    EXPECT_TRUE(answer.segs.size() == 1 && answer.segs[0].type == 40) << error;  // no receipt
   }
   EXPECT_EQ(sessionState(a_, "SESS00000001"), "ACTIV 00000/00000/00000/00000");
   EXPECT_EQ(send(a_.key, Req(412).item(102, a_.mbox).item(104, "10001").end()).at(0).segs.size(), 0u);
