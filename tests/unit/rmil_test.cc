@@ -317,12 +317,9 @@ TEST_F(HeaderTest, ResponseHeaderChecksAndTableUpdates) {
     EXPECT_EQ(c.rc == 0 ? std::pair(int{code}, cfMessage().cursor().segNo) : std::pair(0, 2), std::pair(c.code, 2))
         << c.expected;
     ProjEntry e{};
+    const auto handle = [](const char *h) { return std::string(h, strnlen(h, 10)); };
     const bool found = cfGetProjEntry(name20("alpha").c_str(), &e) == 1;
-    EXPECT_EQ(found ? std::string(e.projHandle, strnlen(e.projHandle, 10)) + "/" +
-                          std::string(e.adbkHandle, strnlen(e.adbkHandle, 10))
-                    : "-",
-              c.handles)
-        << c.expected;
+    EXPECT_EQ(found ? handle(e.projHandle) + "/" + handle(e.adbkHandle) : "-", c.handles) << c.expected;
   }
 }
 
