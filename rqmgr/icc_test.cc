@@ -2,14 +2,11 @@
 // temporary root and run directory, spoken to by clients made of the platform's
 // DDE calls. What a client sees of the requests is proven end to end (tests/e2e);
 // here: the ICC bytes, clients that end or vanish, and the program's own life.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +14,6 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -36,7 +31,6 @@ using test::Msg;
 using test::Req;
 
 constexpr const char kTitle[] = "Quillmar - Request Manager";
-Buf words(std::initializer_list<std::uint32_t> ws) { return le32(ws); }
 
 // What the server pokes to any client instance. Clients wait one at a time, so
 // one inbox serves them all; request() checks the key of its answer.
@@ -66,18 +60,8 @@ std::optional<Buf> receive() {
 }
 
 // An Init of instance "CAPIAPP" (without its date), and a request of client `key`.
-Buf initMessage() {
-  Buf m = words({1, 0, 1});
-  m.resize(53);
-  std::memcpy(m.data() + 12, "CAPIAPP", 7);
-  return m;
-}
-Buf requestMessage(std::uint32_t key, const Req &r) {
-  Buf m = words({0, key});
-  const Bytes rmil = r.bytes();
-  m.insert(m.end(), rmil.begin(), rmil.end());
-  return m;
-}
+Buf initMessage() { return cat({le32({1, 0, 1}), name9("CAPIAPP"), Buf(53 - 12 - 9, 0)}); }
+Buf requestMessage(std::uint32_t key, const Req &r) { return cat({le32({0, key}), r.bytes()}); }
 
 // One client instance: its own "CAPIAPP" service and the control and data conversations.
 class Client {
@@ -99,25 +83,21 @@ class Client {
     if (response) *response = *r;
     return key_ = wire::getI16(r->data() + 12);
   }
-  void end() { poke(control_, rmicc_, words({1, static_cast<std::uint32_t>(key_), 3})); }
+  void end() { poke(control_, rmicc_, le32({1, static_cast<std::uint32_t>(key_), 3})); }
   // Sends one request without waiting for its answer: whether it was acknowledged.
   bool post(const Req &r) { return poke(data_, courier_, requestMessage(static_cast<std::uint32_t>(key_), r)); }
   // Sends one request; the first message of its answer (none when none is awaited).
   Msg request(const Req &r, bool answered = true) {
-    const Buf head = words({0, static_cast<std::uint32_t>(key_)});
+    const Buf head = le32({0, static_cast<std::uint32_t>(key_)});
     const auto a = post(r) && answered ? receive() : std::nullopt;
     if (!a || a->size() < 8) return {};
     EXPECT_EQ(Buf(a->begin(), a->begin() + 8), head);
     return test::read(Bytes(a->begin() + 8, a->end()));
   }
-
- private:
-  HSZ str(const char *s) { return DdeCreateStringHandleA(inst_, s, CP_WINANSI); }  // freed with the instance
-
- public:
   DWORD instance() const { return inst_; }
 
  private:
+  HSZ str(const char *s) { return DdeCreateStringHandleA(inst_, s, CP_WINANSI); }  // freed with the instance
   bool poke(HCONV conv, HSZ item, const Buf &m) {
     DWORD result = 0;
     return DdeClientTransaction(const_cast<LPBYTE>(m.data()), static_cast<DWORD>(m.size()), conv, item, CF_TEXT,
@@ -166,13 +146,13 @@ TEST_F(ProgramTest, InitAnswersAndClientsAreServedUntilTheyEndOrVanish) {
   Buf rsp;
   EXPECT_EQ(a.init(20, &rsp), 0);  // a malformed Init is refused with key 0
   ASSERT_EQ(rsp.size(), 54u);
-  EXPECT_EQ(Buf(rsp.begin(), rsp.begin() + 12), words({1, 0, 2}));
+  EXPECT_EQ(Buf(rsp.begin(), rsp.begin() + 12), le32({1, 0, 2}));
   const int key = a.init(53, &rsp);  // and the instance may try again
   ASSERT_GT(key, 0);
   // Init Response: isIccCmd 1, ClientKey as u32 and i16, iccCmd 2, zeros, the version NUL-padded.
   ASSERT_EQ(rsp.size(), 54u);
   EXPECT_EQ(Buf(rsp.begin(), rsp.begin() + 24),
-            words({1, static_cast<std::uint32_t>(key), 2, static_cast<std::uint32_t>(key), 0, 0}));
+            le32({1, static_cast<std::uint32_t>(key), 2, static_cast<std::uint32_t>(key), 0, 0}));
   EXPECT_EQ(std::string(rsp.begin() + 24, rsp.end()), std::string("QLMRQMGR 6.1.0") + std::string(16, '\0'));
   ASSERT_GT(b.init(), 0);
 
@@ -210,9 +190,7 @@ TEST_F(ProgramTest, OneServerPerRunDirectoryThatEndsOnASignal) {
   EXPECT_GT(b.init(), 0);
 }
 
-
 // ---- peers that misbehave, speaking the wire with raw sockets ---------------------
-
 
 // A socket connected to the endpoint of `service` in `run`; -1 when none.
 int rawSocket(const std::string &run, const char *service) { return test::rawSocket(endpointOf(run, service)); }
@@ -234,23 +212,19 @@ pid_t misbehave(const std::string &run, F what) {
   const int back = ::accept(l, nullptr, nullptr);
   std::uint8_t connect[32];
   (void)!::recv(back, connect, sizeof connect, 0);
-  sendAll(back, cat({words({2, 1})}));
+  sendAll(back, replyFrame(1));
   what(ctl, dat, back);
   ::_exit(0);
 }
 
 // CPU time (user and system, in clock ticks) used by process `pid` so far.
 long cpuTicks(long pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  std::istringstream rest(line.substr(line.rfind(')') + 2));
-  std::string field;
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream rest(stat.substr(stat.rfind(')') + 2));  // from field 3 on
+  std::string skipped;
   long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) stime = std::stol(field);
-  }
+  for (int field = 3; field < 14; ++field) rest >> skipped;
+  rest >> utime >> stime;  // fields 14 and 15
   return utime + stime;
 }
 
@@ -268,13 +242,12 @@ TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
     while (::recv(back, b, sizeof b, 0) > 0) {  // takes every answer, acknowledges none
     }
   });
-  const pid_t idler = ::fork();
-  if (idler == 0) {
+  const pid_t idler = forked([this] {
     std::vector<int> fds;
     for (int i = 0; i < 40; ++i) fds.push_back(rawSocket(run(), "REQMNGR"));
     ::sleep(12);
-    ::_exit(0);
-  }
+    return 0;
+  });
   const pid_t garbler = misbehave(run(), [](int ctl, int dat, int) {
     for (int i = 0; i < 3000; ++i) {
       Buf junk(static_cast<std::size_t>(i % 97), static_cast<std::uint8_t>(i));
@@ -290,8 +263,7 @@ TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
   double slowest = 0;
   for (int i = 0; i < 25; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
-    const std::string name = "F" + std::to_string(i);
-    ASSERT_EQ(addProject(good, name.c_str()).rc, 0) << i;
+    ASSERT_EQ(addProject(good, ("F" + std::to_string(i)).c_str()).rc, 0) << i;
     slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
@@ -304,10 +276,7 @@ TEST_F(ProgramTest, NoPeerDelaysAnotherClient) {
            l.find("dropped: it did not acknowledge an answer in time") != std::string::npos;
   })) << log();
   EXPECT_LT(log().size(), 20000u);  // garbage is logged a few lines per conversation, no more
-  for (pid_t p : {flooder, silent, idler, garbler}) {
-    kill(p, SIGKILL);
-    waitpid(p, nullptr, 0);
-  }
+  for (pid_t p : {flooder, silent, idler, garbler}) exitStatus(p, 0);  // killed at once
 }
 
 TEST_F(ProgramTest, ARequestThatWaitsForTheWriteLockIsAcknowledgedFirst) {
@@ -335,17 +304,14 @@ TEST_F(ProgramTest, ClaimsOfAnotherProcessOrOfTheServerAreRefused) {
   ASSERT_EQ(addProject(a, "A").rc, 0);
   // Another process claiming a's identity, or the server's own: refused at CONNECT.
   const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
-  const pid_t spoofer = ::fork();
-  if (spoofer == 0) {
+  const pid_t spoofer = forked([&] {
     const int fd = rawSocket(run(), "REQMNGRI"), fd2 = rawSocket(run(), "REQMNGRI");
     const int asA = rawConnect(fd, "REQMNGRI", "RMICC", self, a.instance());
     if (asA == 1) sendAll(fd, pokeFrame("RMICC", initMessage()));  // would take a's place
     const int asServer = rawConnect(fd2, "REQMNGRI", "RMICC", static_cast<std::uint32_t>(pid), 1);
-    ::_exit(asA == 0 && asServer == 0 ? 0 : 1);
-  }
-  int status = -1;
-  waitpid(spoofer, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return asA == 0 && asServer == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(exitStatus(spoofer), 0);
   EXPECT_EQ(addProject(a, "B").rc, 0);  // a is still the client it was
   EXPECT_EQ(log().find("initialised again"), std::string::npos);
 }

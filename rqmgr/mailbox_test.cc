@@ -73,6 +73,8 @@ class MailboxService : public ::testing::Test {
     r[9983] = std::to_string(m.segs[0].type);
     return r;
   }
+  // An answer's error number; 0 for success (the return code when a failure names none).
+  static int outcome(const Msg &m) { return m.error() != 0 ? m.error() : m.rc; }
   // The (segment type, key) pairs of a list.
   static Keys keys(const std::vector<Msg> &msgs) {
     Keys out;
@@ -194,20 +196,16 @@ TEST_F(MailboxService, DropBoxesHoldOrdersOfBothKinds) {
   // 653 and 672 are computed, whatever the request sends.
   EXPECT_EQ(rec(add(362, 652, "BOX", {{654, "ten chars."}, {653, "Z"}, {672, "not mine"}})),
             (Record{{9983, "652"}, {652, "BOX"}, {653, "N"}, {654, "ten chars."}, {672, "0 orders assigned"}}));
-  ASSERT_EQ(add(362, 652, "EMPTY").rc, 0);
-  ASSERT_EQ(add(398, 1180, "S1").rc, 0);
-  ASSERT_EQ(add(398, 1180, "S2").rc, 0);
-  ASSERT_EQ(add(380, 687, "R1").rc, 0);
+  for (const auto &[id, type, key] :
+       {std::tuple{362, 652, "EMPTY"}, {398, 1180, "S1"}, {398, 1180, "S2"}, {380, 687, "R1"}})
+    ASSERT_EQ(add(id, type, key).rc, 0) << key;
 
-  EXPECT_EQ(relate(404, "BOX", 1180, "S2").rc, 0);
-  EXPECT_EQ(relate(404, "BOX", 1180, "S1").rc, 0);
-  EXPECT_EQ(relate(386, "BOX", 687, "R1").rc, 0);
-  EXPECT_EQ(relate(390, "BOX", 687, "R1").rc, 0);  // unassigned, and assigned again
-  EXPECT_EQ(relate(386, "BOX", 687, "R1").rc, 0);
-  EXPECT_EQ(relate(404, "BOX", 1180, "S1").error(), 30010);
-  EXPECT_EQ(relate(386, "BOX", 687, "GONE").error(), 30009);
-  EXPECT_EQ(relate(404, "NOBOX", 1180, "S1").error(), 30006);
-  EXPECT_EQ(relate(408, "EMPTY", 1180, "S1").error(), 30011);
+  // R1 is unassigned and assigned again; then: assigned already, no such member, box or assignment.
+  for (const auto &[id, box, type, member, error] :
+       {std::tuple{404, "BOX", 1180, "S2", 0}, {404, "BOX", 1180, "S1", 0}, {386, "BOX", 687, "R1", 0},
+        {390, "BOX", 687, "R1", 0}, {386, "BOX", 687, "R1", 0}, {404, "BOX", 1180, "S1", 30010},
+        {386, "BOX", 687, "GONE", 30009}, {404, "NOBOX", 1180, "S1", 30006}, {408, "EMPTY", 1180, "S1", 30011}})
+    EXPECT_EQ(outcome(relate(id, box, type, member)), error) << id << " " << member;
 
   // The drop box list computes 653 and 672; the orders of a drop box are a mixed list.
   auto boxes = list(366, {{130, "652"}, {129, "10018"}});

@@ -7,11 +7,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "files.h"
 #include "service.h"
@@ -29,6 +26,13 @@ using test::Req;
 using Items = std::initializer_list<std::pair<std::uint16_t, std::string>>;
 using Record = std::map<std::uint16_t, std::string>;
 
+// Runs `sql` on the database at `path` through a connection of its own.
+void exec(const std::string &path, const char *sql) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
 
 // One project of the installation as a client sees it: its contexts.
 struct Client {
@@ -50,12 +54,7 @@ class NetworkService : public ::testing::Test {
 
   std::string exchange() const { return dir_.path() + "/exchange"; }
   // The message bodies beside the database.
-  std::vector<std::string> bodies() const {
-    std::vector<std::string> names;
-    for (const auto &f : fs::directory_iterator(dir_.path() + "/messages")) names.push_back(f.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> bodies() const { return test::listDir(dir_.path() + "/messages"); }
 
   std::vector<Msg> send(int client, const Req &r) {
     const Bytes b = r.bytes();
@@ -146,9 +145,7 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   ASSERT_EQ(sendFile(a_, "MBB", exchange() + "/b.dat").rc, 0);  // an absolute name
   // The logons show what waits and who is in a session.
   auto logons = send(b_.key, Req(286).item(102, b_.project).item(104, "10001").end());
-  EXPECT_EQ(logons.at(0).segs.at(0).items.at(477), "00002");
-  EXPECT_EQ(logons.at(0).segs.at(0).items.at(475), "N");
-  EXPECT_EQ(logons.at(0).segs.at(0).items.count(474), 0u);  // the password never comes back
+  EXPECT_EQ(logons.at(0).segs.at(0).items, (Record{{472, "LB"}, {473, "MBB"}, {475, "N"}, {477, "00002"}}));  // no 474
 
   EXPECT_EQ(bodies(), (std::vector<std::string>{"1", "2"}));
   ASSERT_EQ(start(b_, "LB").rc, 0);
@@ -165,19 +162,14 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   Record got = record(receive(b_, "in/one.dat"));
   EXPECT_EQ(got.at(722) + " " + got.at(8022) + " " + got.at(721), "RECVD 0000000000000001 RECV00000001");
   EXPECT_EQ(slurp(exchange() + "/in/one.dat"), body);
-  struct stat st{};
-  ASSERT_EQ(stat((exchange() + "/in/one.dat").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(test::modeOf(exchange() + "/in/one.dat"), 0600u);
   ASSERT_EQ(record(receive(b_, "in")).at(8022), "0000000000000002");
   EXPECT_EQ(slurp(exchange() + "/in/0000000000000002"), "second message");
   EXPECT_EQ(record(receive(b_, "in")).at(722), "EMPTY");
   EXPECT_TRUE(waiting(b_).empty());
   EXPECT_TRUE(bodies().empty());
   // Nothing but the received files is left in the directory.
-  std::vector<std::string> files;
-  for (const auto &f : fs::directory_iterator(exchange() + "/in")) files.push_back(f.path().filename());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"0000000000000002", "one.dat"}));
+  EXPECT_EQ(test::listDir(exchange() + "/in"), (std::vector<std::string>{"0000000000000002", "one.dat"}));
 
   // Receipts on both sides, assigned to their session receipts.
   Record ended = record(call(b_.key, 570, b_.msys, 9990, {{1136, "Y"}}));
@@ -189,8 +181,7 @@ TEST_F(NetworkService, FilesTravelFromOneMailboxToAnotherWithReceiptsOnBothSides
   EXPECT_EQ(on[0].segs[0].items.at(727), "MBA");  // one message: its sender
   EXPECT_EQ(on[0].segs[2].items.at(722), "EMPTY");
   EXPECT_EQ(sessionState(a_, "SESS00000001"), "ACTIV 00002/00000/00000/00000");
-  auto sendRcpts = send(a_.key, Req(412).item(102, a_.mbox).item(104, "10001").end());
-  EXPECT_EQ(sendRcpts.at(0).segs.size(), 2u);
+  EXPECT_EQ(send(a_.key, Req(412).item(102, a_.mbox).item(104, "10001").end()).at(0).segs.size(), 2u);
 
   // Ending the message system ends the session.
   ASSERT_EQ(one(a_.key, Req(552).item(102, a_.msys).item(104, "10000").end()).rc, 0);
@@ -220,34 +211,28 @@ TEST_F(NetworkService, PurgeByIdOrEverythingAndFiltersOfReceiving) {
 TEST_F(NetworkService, RefusalsChangeNothingAndNameTheirCause) {
   spit(exchange() + "/m", "m");
   spit(exchange() + "/big", std::string((1 << 20) + 1, 'b'));
-  EXPECT_EQ(call(a_.key, 282, a_.project, 472, {{472, "LX"}, {473, "MBB"}}).error(), 30025);  // taken mailbox
-  EXPECT_EQ(sendFile(a_, "MBB", "m").error(), 30019);  // no session
-  EXPECT_EQ(start(a_, "NOPE", "secret").error(), 30017);
-  EXPECT_EQ(start(a_, "LA").error(), 30018);
-  EXPECT_EQ(start(a_, "LA", "wrong").error(), 30018);
-  EXPECT_EQ(start(a_, "").error(), 30008);
+  // Refusals before a session runs, then in one.
+  std::vector<std::pair<Msg, int>> cases = {
+      {call(a_.key, 282, a_.project, 472, {{472, "LX"}, {473, "MBB"}}), 30025},  // taken mailbox
+      {sendFile(a_, "MBB", "m"), 30019},                                           // no session
+      {start(a_, "NOPE", "secret"), 30017}, {start(a_, "LA"), 30018}, {start(a_, "LA", "wrong"), 30018},
+      {start(a_, ""), 30008}};
   ASSERT_EQ(start(a_, "LA", "secret").rc, 0);
-  const struct {
-    Msg answer;
-    int error;
-  } cases[] = {
-      {start(a_, "LA", "secret"), 30020},
-      {sendFile(a_, "NOWHERE", "m"), 30021},
+  cases.insert(cases.end(), {
+      {start(a_, "LA", "secret"), 30020}, {sendFile(a_, "NOWHERE", "m"), 30021},
       {sendFile(a_, "MBB", "missing"), 30022},
       {sendFile(a_, "MBB", "."), 30022},  // a directory
-      {sendFile(a_, "MBB", "big"), 30024},
-      {receive(a_, "no/such/dir/x"), 30023},
-      {receive(a_, ""), 30023},
+      {sendFile(a_, "MBB", "big"), 30024}, {receive(a_, "no/such/dir/x"), 30023}, {receive(a_, ""), 30023},
       {call(a_.key, 562, a_.msys, 9986, {}), 30008},
       {call(a_.key, 576, a_.msys, 274, {{1172, "SESS00000001"}}), 30027},  // held by a running process
       {call(a_.key, 576, a_.msys, 274, {{1172, "SESS00000099"}}), 30027},
       {one(a_.key, Req(558).item(102, a_.msys).item(104, "10001").end()), 30001},  // no data segment
       {call(a_.key, 372, a_.mbox, 274, {{274, "SESS00000001"}}), 30020},  // its session is active
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(c.answer.rc, 16) << c.error;
-    EXPECT_EQ(c.answer.error(), c.error);
-    EXPECT_TRUE(c.answer.segs.size() == 1 && c.answer.segs[0].type == 40) << c.error;  // no receipt
+  });
+  for (const auto &[answer, error] : cases) {
+    EXPECT_EQ(answer.rc, 16) << error;
+    EXPECT_EQ(answer.error(), error);
+    EXPECT_TRUE(answer.segs.size() == 1 && answer.segs[0].type == 40) << error;  // no receipt
   }
   EXPECT_EQ(sessionState(a_, "SESS00000001"), "ACTIV 00000/00000/00000/00000");
   EXPECT_EQ(send(a_.key, Req(412).item(102, a_.mbox).item(104, "10001").end()).at(0).segs.size(), 0u);
@@ -322,12 +307,8 @@ TEST_F(NetworkService, ADropBoxRunsItsSendOrdersThenItsReceiveOrdersInOneSession
 
 TEST_F(NetworkService, ASessionOfARequestManagerThatDiedIsRecovered) {
   ASSERT_EQ(start(a_, "LA", "secret").rc, 0);
-  {  // Its Request Manager ended: the session names a process that no longer runs.
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir_.path() + "/q.db").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE sessions SET owner = '999999999:1', handle = 'S999999999'", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-  }
+  // Its Request Manager ended: the session names a process that no longer runs.
+  exec(dir_.path() + "/q.db", "UPDATE sessions SET owner = '999999999:1', handle = 'S999999999'");
   auto logons = send(a_.key, Req(286).item(102, a_.project).item(104, "10001").end());
   EXPECT_EQ(logons.at(0).segs.at(0).items.at(475), "N");
   ASSERT_EQ(start(a_, "LA", "secret").rc, 0);  // this message system is free again
@@ -350,10 +331,7 @@ TEST(MessageBodies, TheSweepRemovesOldBodiesThatNoMessageNamesAndNothingElse) {
   for (const char *name : {"1", "2", ".3.part"}) fs::last_write_time(dir.path() + "/" + name, old);
   const MessageBodies bodies(dir.path());
   EXPECT_EQ(bodies.sweep([](std::int64_t id) { return id == 1; }, 600), 2);  // "2" and ".3.part"
-  std::vector<std::string> left;
-  for (const auto &f : fs::directory_iterator(dir.path())) left.push_back(f.path().filename());
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"1", "young"}));
+  EXPECT_EQ(test::listDir(dir.path()), (std::vector<std::string>{"1", "young"}));
 }
 
 TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
@@ -370,15 +348,8 @@ TEST(StoreSchema, AnOlderDatabaseIsUpgradedAfterACopyAndANewerOneIsRefused) {
     EXPECT_EQ(store.countMessages("X"), 0);
     store.commit();
   }
-  int copies = 0;
-  for (const auto &f : fs::directory_iterator(dir.path())) copies += f.path().filename().string().rfind("q.db.v1-", 0) == 0;
-  EXPECT_EQ(copies, 1);
-  {
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-  }
+  EXPECT_EQ(test::listDir(dir.path(), "q.db.v1-").size(), 1u);  // the copy
+  exec(path, "PRAGMA user_version = 99");
   try {
     Store store(path);
     ADD_FAILURE() << "a newer schema was opened";

@@ -3,10 +3,8 @@
 // server is noticed before anything is written into it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -17,34 +15,43 @@
 namespace qlm::rqmgr {
 namespace {
 
+using test::modeOf;
 constexpr std::uint16_t kProj = 451;
 
-mode_t modeOf(const std::string &path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 07777;
+// Adds the project "P1" to the database.
+template <class S>  // a Store, or a Store closed again at once
+void withProject(S &&s) {
+  s.begin(true);
+  s.add(kInstallation, kProj, "P1", {}, Store::now());
+  s.commit();
+}
+// Whether the database holds "P1", read in a transaction of its own.
+template <class S>
+bool hasProject(S &&s) {
+  s.begin(false);
+  const bool found = s.find(kInstallation, kProj, "P1").has_value();
+  s.rollback();
+  return found;
 }
 
 TEST(StoreOpening, NewFilesArePrivateAndAReplacedFileIsNoticed) {
-  // Each way the file at the path stops being the one opened; a change of its mode
-  // or its times is none.
+  // Each way the file at the path stops being the one opened; a change of its mode is none.
+  using Move = void (*)(const std::string &dir, const std::string &db);
   const struct {
     const char *how;
-    void (*move)(const std::string &dir, const std::string &db);
-    bool noticed;
+    Move move;
   } cases[] = {
-      {"renamed away", [](const std::string &, const std::string &db) { ::rename(db.c_str(), (db + ".moved").c_str()); }, true},
-      {"removed", [](const std::string &, const std::string &db) { ::unlink(db.c_str()); }, true},
-      {"another renamed over it",
-       [](const std::string &dir, const std::string &db) {
-         { Store other(dir + "/other.db"); }
-         ::rename((dir + "/other.db").c_str(), db.c_str());
-       },
-       true},
-      {"its directory moved", [](const std::string &dir, const std::string &) {
-         ::rename((dir + "/d").c_str(), (dir + "/e").c_str());
-         ::mkdir((dir + "/d").c_str(), 0700);
-       }, true},
-      {"its mode changed", [](const std::string &, const std::string &db) { ::chmod(db.c_str(), 0640); }, false},
+      {"renamed away", [](const std::string &, const std::string &db) { ::rename(db.c_str(), (db + ".x").c_str()); }},
+      {"removed", [](const std::string &, const std::string &db) { ::unlink(db.c_str()); }},
+      {"another renamed over it", [](const std::string &d, const std::string &db) {
+         Store(d + "/o.db");
+         ::rename((d + "/o.db").c_str(), db.c_str());
+       }},
+      {"its directory moved", [](const std::string &d, const std::string &) {
+         ::rename((d + "/d").c_str(), (d + "/e").c_str());
+         ::mkdir((d + "/d").c_str(), 0700);
+       }},
+      {"its mode changed", [](const std::string &, const std::string &db) { ::chmod(db.c_str(), 0640); }},
   };
   for (const auto &c : cases) {
     test::TempDir dir;
@@ -52,26 +59,20 @@ TEST(StoreOpening, NewFilesArePrivateAndAReplacedFileIsNoticed) {
     const std::string db = dir.path() + "/d/quillmar.db";
     const mode_t old = ::umask(022);
     Store s(db);
-    s.begin(true);
-    s.add(kInstallation, kProj, "P1", {}, Store::now());
-    s.commit();
+    withProject(s);
     ::umask(old);
     EXPECT_EQ(modeOf(db), 0600u);
     EXPECT_EQ(modeOf(db + "-wal"), 0600u);
-    s.begin(false);  // a look with nothing moved
-    s.rollback();
-
+    EXPECT_TRUE(hasProject(s));  // a look with nothing moved
     c.move(dir.path(), db);
-    if (!c.noticed) {
-      s.begin(true);
-      EXPECT_TRUE(s.find(kInstallation, kProj, "P1").has_value()) << c.how;
-      s.commit();
+    if (std::string(c.how) == "its mode changed") {
+      EXPECT_TRUE(hasProject(s));
       continue;
     }
     // Neither reading nor writing goes on, not even once a new database is at the path.
     EXPECT_THROW(s.begin(true), StoreError) << c.how;
     EXPECT_THROW(s.begin(false), StoreError) << c.how;
-    { Store other(db); }
+    Store{db};  // a new, empty database at the same path
     EXPECT_THROW(s.begin(true), StoreError) << c.how;
   }
 }
@@ -80,12 +81,7 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to take another user's identity";
   test::TempDir dir;
   const std::string db = dir.path() + "/quillmar.db";
-  {
-    Store s(db);
-    s.begin(true);
-    s.add(kInstallation, kProj, "P1", {}, Store::now());
-    s.commit();
-  }
+  withProject(Store(db));
   // The database and its directory belong to root; an unprivileged user may read them.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(db.c_str(), 0644), 0);
@@ -94,10 +90,7 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
     try {
       Store s(db);
-      s.begin(false);
-      const bool found = s.find(kInstallation, kProj, "P1").has_value();
-      s.rollback();
-      if (!found) ::_exit(11);
+      if (!hasProject(s)) ::_exit(11);
       try {
         s.begin(true);
         ::_exit(12);  // writing must be refused
@@ -110,17 +103,8 @@ TEST(StoreOpening, ADatabaseThatCanOnlyBeReadIsServedForReading) {
     }
     ::_exit(0);
   }
-  int status = -1;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::exitStatus(child), 0);
 }
-
-}  // namespace
-}  // namespace qlm::rqmgr
-
-namespace qlm::rqmgr {
-namespace {
 
 // A small file system of its own (tmpfs), filled up after the database was made.
 TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
@@ -131,12 +115,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
   if (::system(("mount -t tmpfs -o size=1m tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no tmpfs could be mounted";
   const std::string db = mnt + "/quillmar.db";
-  {
-    Store s(db);
-    s.begin(true);
-    s.add(kInstallation, kProj, "P1", {}, Store::now());
-    s.commit();
-  }
+  withProject(Store(db));
   {  // the disk fills up
     std::FILE *f = std::fopen((mnt + "/filler").c_str(), "w");
     std::vector<char> block(4096, 'x');
@@ -153,9 +132,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
     } catch (const StoreError &) {
       s.rollback();
     }
-    s.begin(false);
-    found = s.find(kInstallation, kProj, "P1").has_value();
-    s.rollback();
+    found = hasProject(s);
     try {
       s.begin(true);
       for (int i = 0; i < 2000; ++i) s.add(kInstallation, kProj, "Q" + std::to_string(i), {{454, std::string(200, 'd')}}, Store::now());
@@ -170,12 +147,7 @@ TEST(StoreOpening, AFullDiskStillServesReadingAndLosesNothing) {
   EXPECT_TRUE(opened && found);
   EXPECT_TRUE(refused) << "writes on a full disk must fail";
   ::unlink((mnt + "/filler").c_str());
-  {
-    Store s(db);
-    s.begin(false);
-    EXPECT_TRUE(s.find(kInstallation, kProj, "P1").has_value());  // nothing lost
-    s.rollback();
-  }
+  EXPECT_TRUE(hasProject(Store(db)));  // nothing lost
   ::system(("umount " + mnt).c_str());
 }
 

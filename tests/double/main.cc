@@ -91,21 +91,14 @@ std::deque<Poke> g_pokes;  // handled after the poke was acknowledged
 bool g_active = false;
 
 void Log(const std::string &line) {
-  const char *path = std::getenv("QLM_DOUBLE_LOG");
-  if (path == nullptr || *path == '\0') return;
-  if (std::FILE *f = std::fopen(path, "a")) {
-    std::fprintf(f, "%s\n", line.c_str());
-    std::fclose(f);
-  }
+  if (const char *path = std::getenv("QLM_DOUBLE_LOG"); path != nullptr && *path != '\0')
+    std::ofstream(path, std::ios::app) << line << std::endl;
 }
 
 std::string Hex(const Bytes &b) {
   std::string s;
   char x[3];
-  for (std::uint8_t c : b) {
-    std::snprintf(x, sizeof x, "%02x", c);
-    s += x;
-  }
+  for (std::uint8_t c : b) s.append(x, std::snprintf(x, sizeof x, "%02x", c));
   return s;
 }
 
@@ -121,18 +114,16 @@ void ReadScript() {
     words >> verb;
     std::getline(words >> std::ws, arg);
     if (verb.empty() || verb[0] == '#') continue;
-    if (verb == "key") {
+    if (verb == "key")
       g_script.key = static_cast<std::int16_t>(std::atoi(arg.c_str()));
-    } else if (verb == "version") {
+    else if (verb == "version")
       g_script.version = arg;
-    } else if (verb == "init") {
+    else if (verb == "init")
       g_script.inits.push_back(arg);
-    } else if (verb == "request") {
-      g_script.requests.emplace_back();
-      block = &g_script.requests.back();
-    } else if (block != nullptr) {
+    else if (verb == "request")
+      block = &g_script.requests.emplace_back();
+    else if (block != nullptr)
       block->push_back({verb, arg});
-    }
   }
 }
 
@@ -289,11 +280,7 @@ HDDEDATA Callback(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data
       return nullptr;
     case XTYP_DISCONNECT:
       g_channels.erase(conv);
-      for (auto it = g_replies.begin(); it != g_replies.end(); ++it)
-        if (it->second == conv) {
-          g_replies.erase(it);
-          break;
-        }
+      std::erase_if(g_replies, [conv](const auto &r) { return r.second == conv; });
       return nullptr;
     case XTYP_POKE: {
       auto it = g_channels.find(conv);

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,19 +42,19 @@ std::string secondRoot(const Installation &inst) {
 
 // Opens `project` (which exists) and its address book.
 QlmRc openBook(const char *project) {
-  auto open = blankRecord<QlmProjOpen>();
-  put(open.context, project);
+  auto open = inContext<QlmProjOpen>(project);
   auto ctx = inContext<QlmContextName>(project);
   if (const QlmRc rc = QlmOpenProj(raw(&open), nullptr); rc != 0) return rc;
   return QlmOpenAdbk(raw(&ctx));
 }
 
-QlmRc addAddress(const std::string &nick, const std::string &city, std::string *echoed) {
+// Adds (or replaces) the shared address `nick`; the nickname of the record that comes back.
+QlmRc address(const std::string &nick, const std::string &city, std::string *echoed,
+              QlmRc (*call)(char *, char *) = QlmAddAddr) {
   auto r = inContext<QlmAddrReq>("Shared");
-  put(r.addr.nickname, nick.c_str());
-  put(r.addr.city, city.c_str());
+  put(r.addr.nickname, nick.c_str(), r.addr.city, city.c_str());
   auto out = blankRecord<QlmAddr>();
-  const QlmRc rc = QlmAddAddr(raw(&r), raw(&out));
+  const QlmRc rc = call(raw(&r), raw(&out));
   *echoed = text(out.nickname);
   return rc;
 }
@@ -70,18 +69,13 @@ int work(int i, const std::string &exchange, std::ofstream &out) {
   std::string echoed;
   for (int k = 0; k < kOwn; ++k) {  // its own addresses, added, replaced and put on the list
     const std::string nick = "a" + std::to_string(i) + "-" + std::to_string(k);
-    if (addAddress(nick, "first", &echoed) != 0 || echoed != nick) return 5;
-    auto r = inContext<QlmAddrReq>("Shared");
-    put(r.addr.nickname, nick.c_str());
-    put(r.addr.city, ("final" + std::to_string(i)).c_str());
-    if (QlmReplaceAddr(raw(&r), nullptr) != 0) return 6;
-    auto a = inContext<QlmAssignReq>("Shared");
-    put(a.container, "EVERYONE");
-    put(a.member, nick.c_str());
+    if (address(nick, "first", &echoed) != 0 || echoed != nick) return 5;
+    if (address(nick, "final" + std::to_string(i), &echoed, QlmReplaceAddr) != 0) return 6;
+    auto a = assignment("EVERYONE", nick.c_str(), "Shared");
     if (QlmAsgAddrToDistList(raw(&a)) != 0) return 7;
   }
   for (int k = 0; k < kCommon; ++k) {  // keys every application tries: one wins each
-    const QlmRc rc = addAddress("common" + std::to_string(k), std::to_string(i), &echoed);
+    const QlmRc rc = address("common" + std::to_string(k), std::to_string(i), &echoed);
     if (rc == 0) out << "won common" << k << "\n";
     else if (rc != 16 || explained().rfind("30007 ", 0) != 0) return 8;
   }
@@ -101,8 +95,7 @@ int work(int i, const std::string &exchange, std::ofstream &out) {
       usleep(10 * 1000);
       continue;
     }
-    const std::string body = slurp(exchange + "/" + target);
-    if (body != "hello from " + std::to_string(peer)) return 12;
+    if (slurp(exchange + "/" + target) != "hello from " + std::to_string(peer)) return 12;
     out << "received " << text(r.field8022) << "\n";
     ++got;
   }
@@ -141,20 +134,15 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
     const std::string root = i < kApps / 2 ? inst.root() : rootB;
     const std::string run = root + "/run-" + std::to_string(i);
     mkdir(run.c_str(), 0700);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    apps.push_back(forked([&] {
       setenv("QLM_ROOTDIR", root.c_str(), 1);
       setenv("QLM_RUNDIR", run.c_str(), 1);
-      _exit(application(i, root + "/exchange", inst.root() + "/report" + std::to_string(i)));
-    }
-    apps.push_back(pid);
+      return application(i, root + "/exchange", inst.root() + "/report" + std::to_string(i));
+    }));
   }
-  for (std::size_t i = 0; i < apps.size(); ++i) {
-    int status = -1;
-    waitpid(apps[i], &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "application " << i << " status " << status << ": " << slurp(inst.root() + "/report" + std::to_string(i));
-  }
+  for (std::size_t i = 0; i < apps.size(); ++i)
+    EXPECT_EQ(exitStatus(apps[i], 3600), 0)
+        << "application " << i << ": " << slurp(inst.root() + "/report" + std::to_string(i));
 
   if (::testing::Test::HasFailure())  // what the Request Managers said
     for (const std::string &root : {inst.root(), rootB}) {
@@ -186,9 +174,7 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
   // The address book holds every address once, with its last value, all on the list.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   ASSERT_EQ(openBook("Shared"), 0u);
-  auto q = inContext<QlmListQual>("Shared");
-  put(q.startentry, "1");
-  put(q.numentries, "5000");
+  auto q = listQualifier("", "", "5000", "Shared");
   std::vector<QlmAddr> all(5000, blankRecord<QlmAddr>());
   uint16_t count = 0;
   ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(all.data())), 0u);
@@ -196,9 +182,7 @@ TEST(Cluster, TwoInstallationsOnOneDatabaseLoseNothingAndDoubleNothing) {
   int finals = 0;
   for (int n = 0; n < count; ++n) finals += text(all[n].city).rfind("final", 0) == 0;
   EXPECT_EQ(finals, kApps * kOwn);
-  auto sq = inContext<QlmSmallListQual>("Shared");
-  put(sq.startentry, "1");
-  put(sq.numentries, "5000");
+  auto sq = smallQualifier("5000", "Shared");
   char list[20];
   putField(list, 20, "EVERYONE");
   ASSERT_EQ(QlmListAddrsOnDistList(list, raw(&sq), &count, raw(all.data())), 0u);
@@ -260,7 +244,6 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
           continue;
         }
       }
-      std::string echoed;
       auto r = inContext<QlmAddrReq>("Busy");
       const std::string nick = "k" + std::to_string(k);
       put(r.addr.nickname, nick.c_str());
@@ -293,23 +276,19 @@ TEST(Cluster, ACrashOfTheDatabaseOrOfARequestManagerLosesNothingAcknowledged) {
   EXPECT_EQ(QlmDeleteProj(raw(&del)), 16u) << "a project open in the other application was deleted";
   ASSERT_EQ(QlmCloseCInterface(), 0u);
   setenv("QLM_RUNDIR", inst.run().c_str(), 1);
-  for (const auto &e : fs::directory_iterator(inst.root()))  // and the application's server is killed
-    if (e.path().filename().string().rfind("run", 0) == 0)
-      if (const pid_t server = Installation::serverPid(e.path()); server > 0) kill(server, SIGKILL);
+  for (const std::string &run : listDir(inst.root(), "run"))  // and the application's server is killed
+    if (const pid_t server = Installation::serverPid(inst.root() + "/" + run); server > 0) kill(server, SIGKILL);
   usleep(500 * 1000);  // and it goes on with a new one
   std::ofstream{stop};
-  int status = -1;
-  waitpid(app, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(exitStatus(app, 3600), 0);
 
   // Every acknowledged address is there.
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   ASSERT_EQ(openBook("Busy"), 0u);
   std::set<std::string> there;
   for (uint16_t count = 1000; count == 1000;) {  // page by page
-    auto q = inContext<QlmListQual>("Busy");
+    auto q = listQualifier("", "", "1000", "Busy");
     put(q.startentry, std::to_string(there.size() + 1).c_str());
-    put(q.numentries, "1000");
     std::vector<QlmAddr> page(1000, blankRecord<QlmAddr>());
     ASSERT_EQ(QlmListAddr(raw(&q), &count, raw(page.data())), 0u);
     for (int n = 0; n < count; ++n) there.insert(text(page[n].nickname));

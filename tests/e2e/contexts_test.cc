@@ -35,21 +35,18 @@ TEST(Interface, OpenReusesTheServerCloseEndsItAndTheDataStays) {
   Installation inst;
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   EXPECT_GT(Installation::serverPid(inst.run()), 0);
-  EXPECT_EQ(QlmOpenCInterface(), 8u);
-  EXPECT_EQ(lastError(), QLM_ERR_INTERFACE_OPEN);
+  EXPECT_EQ(codeOf(QlmOpenCInterface()), code(8, QLM_ERR_INTERFACE_OPEN));
   ASSERT_EQ(addProject("Kept"), 0u);
   ASSERT_EQ(QlmCloseCInterface(), 0u);
   EXPECT_TRUE(Installation::waitServerGone(inst.run()));
-  EXPECT_EQ(QlmCloseCInterface(), 8u);
-  EXPECT_EQ(lastError(), QLM_ERR_INTERFACE_NOT_OPEN);
+  EXPECT_EQ(codeOf(QlmCloseCInterface()), code(8, QLM_ERR_INTERFACE_NOT_OPEN));
   QlmContextName kept = ctx("Kept");
-  EXPECT_EQ(QlmOpenAdbk(raw(&kept)), 8u);  // a closed interface refuses every request
-  EXPECT_EQ(lastError(), QLM_ERR_INTERFACE_NOT_OPEN);
+  // A closed interface refuses every request.
+  EXPECT_EQ(codeOf(QlmOpenAdbk(raw(&kept))), code(8, QLM_ERR_INTERFACE_NOT_OPEN));
   // Open again, twice: a new server each time, the data kept, nothing open.
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(QlmOpenCInterface(), 0u);
-    EXPECT_EQ(QlmOpenAdbk(raw(&kept)), 8u);
-    EXPECT_EQ(lastError(), QLM_ERR_PROJ_NOT_OPEN);
+    EXPECT_EQ(codeOf(QlmOpenAdbk(raw(&kept))), code(8, QLM_ERR_PROJ_NOT_OPEN));
     EXPECT_EQ(openProject("Kept"), 0u);
     ASSERT_EQ(QlmCloseCInterface(), 0u);
   }
@@ -59,11 +56,9 @@ TEST(Contexts, TheServersAnswersOpenAndCloseThemInTheLibrary) {
   Installation inst;
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   QlmContextName alpha = ctx("Alpha");
-  EXPECT_EQ(openProject("Alpha"), 16u);  // the server refuses: no such project
-  EXPECT_EQ(lastError(), 30004);
+  EXPECT_EQ(codeOf(openProject("Alpha")), code(16, 30004));  // the server refuses: no such project
   ASSERT_EQ(addProject("Alpha"), 0u);  // adding opens it
-  EXPECT_EQ(openProject("ALPHA"), 8u);
-  EXPECT_EQ(lastError(), QLM_ERR_PROJ_OPEN);
+  EXPECT_EQ(codeOf(openProject("ALPHA")), code(8, QLM_ERR_PROJ_OPEN));
   ASSERT_EQ(QlmOpenAdbk(raw(&alpha)), 0u);
   ASSERT_EQ(QlmOpenMbox(raw(&alpha)), 0u);
   ASSERT_EQ(QlmOpenMsys(raw(&alpha)), 0u);
@@ -77,13 +72,9 @@ TEST(Contexts, TheServersAnswersOpenAndCloseThemInTheLibrary) {
                 {QlmOpenAdbk, QLM_ERR_PROJ_CLOSED_ADBK_OPEN},
                 {QlmOpenMbox, QLM_ERR_PROJ_CLOSED_MBOX_OPEN}};
   for (const auto &c : closes) {
-    if (c.open) {
-      ASSERT_EQ(c.open(raw(&alpha)), 0u);
-    }
-    EXPECT_EQ(QlmCloseProj(raw(&alpha)), 4u);
-    EXPECT_EQ(lastError(), c.warning);
-    EXPECT_EQ(QlmOpenAdbk(raw(&alpha)), 8u);
-    EXPECT_EQ(lastError(), QLM_ERR_PROJ_NOT_OPEN);
+    ASSERT_EQ(c.open ? c.open(raw(&alpha)) : 0u, 0u);  // opened first, when the row says so
+    EXPECT_EQ(codeOf(QlmCloseProj(raw(&alpha))), code(4, c.warning));
+    EXPECT_EQ(codeOf(QlmOpenAdbk(raw(&alpha))), code(8, QLM_ERR_PROJ_NOT_OPEN));
     ASSERT_EQ(openProject("Alpha"), 0u);
   }
   EXPECT_EQ(QlmCloseProj(raw(&alpha)), 0u);
@@ -94,8 +85,7 @@ TEST(Texts, RefusalsAreExplainedFromTheServerAndTheInstallationsFile) {
   Installation inst;
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   // The server's refusal: its error segment's number and message.
-  EXPECT_EQ(openProject("Nope"), 16u);
-  EXPECT_EQ(explained(), "30004 The project does not exist");
+  EXPECT_EQ(outcome(openProject("Nope")), "16 30004 The project does not exist");
   // The library's refusal: the texts of the installation's error text file.
   QlmContextName blankName = blankRecord<QlmContextName>();
   EXPECT_EQ(QlmOpenAdbk(raw(&blankName)), 8u);
@@ -124,11 +114,8 @@ TEST(Durability, ADatabaseOfTheFirstVersionIsUpgradedAndListsByItsNewIndexes) {
   ASSERT_EQ(openProject("Daybook"), 0u);
   QlmContextName c = ctx("Daybook");
   ASSERT_EQ(QlmOpenAdbk(raw(&c)), 0u);
-  auto q = inContext<QlmListQual>("Daybook");
-  put(q.sortfield, "city");
+  auto q = listQualifier("", "city", "10", "Daybook");
   put(q.sortorder, "D");
-  put(q.startentry, "1");
-  put(q.numentries, "10");
   QlmAddr addrs[10];
   blank(addrs);
   uint16_t count = 0;

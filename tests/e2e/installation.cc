@@ -1,14 +1,11 @@
 #include "installation.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
 #include "qlmc32.h"
@@ -28,12 +25,8 @@ Installation::Installation(const char *server) : root_(dir_.path()), run_(root_ 
 }
 
 Installation::~Installation() {
-  for (const auto &entry : fs::directory_iterator(root_)) {
-    const std::string name = entry.path().filename();
-    if (name == "run" || name.rfind("run-", 0) == 0) {
-      if (pid_t pid = serverPid(entry.path()); pid > 0) kill(pid, SIGKILL);
-    }
-  }
+  for (const std::string &name : listDir(root_, "run"))  // run and run-<name>
+    if (pid_t pid = serverPid(root_ + "/" + name); pid > 0) kill(pid, SIGKILL);
   db_.reset();  // a PostgreSQL test database is dropped before the root goes
 }
 
@@ -44,12 +37,8 @@ std::string Installation::newRunDir(const char *name) const {
 }
 
 pid_t Installation::serverPid(const std::string &runDir) {
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(runDir, ec)) {
-    const std::string name = entry.path().filename();
-    if (name.rfind("REQMNGR.", 0) == 0) return static_cast<pid_t>(std::atoi(name.c_str() + 8));
-  }
-  return -1;
+  const std::vector<std::string> endpoints = listDir(runDir, "REQMNGR.");
+  return endpoints.empty() ? -1 : static_cast<pid_t>(std::atoi(endpoints[0].c_str() + 8));
 }
 
 bool Installation::waitServerGone(const std::string &runDir) {

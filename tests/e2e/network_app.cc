@@ -11,21 +11,16 @@ NetApp::NetApp(std::string project, std::string logon, std::string mailbox, std:
       password_(std::move(password)) {}
 
 template <class R>
-R NetApp::request() const {
-  return inContext<R>(project_.c_str());
-}
+R NetApp::request() const { return inContext<R>(project_.c_str()); }
 
 QlmRc NetApp::open() {
-  auto o = blankRecord<QlmProjOpen>();
-  put(o.context, project_.c_str());
+  auto o = request<QlmProjOpen>();
   if (QlmOpenProj(raw(&o), nullptr) != 0) {
     auto p = blankRecord<QlmProj>();
     put(p.projname, project_.c_str());
     if (const QlmRc rc = QlmAddProj(raw(&p), nullptr); rc != 0) return rc;
     auto l = request<QlmVnLogonReq>();
-    put(l.logonid, logon_.c_str());
-    put(l.mailboxid, mailbox_.c_str());
-    put(l.field474, password_.c_str());
+    put(l.logonid, logon_.c_str(), l.mailboxid, mailbox_.c_str(), l.field474, password_.c_str());
     if (const QlmRc rc = QlmAddVnLogon(raw(&l), nullptr); rc != 0) return rc;
   }
   auto c = request<QlmContextName>();
@@ -40,8 +35,7 @@ QlmRc NetApp::openAll() {
 
 QlmRc NetApp::start(QlmSessStarted *out) {
   auto s = request<QlmSessStartReq>();
-  put(s.field1115, logon_.c_str());
-  put(s.field668, password_.c_str());
+  put(s.field1115, logon_.c_str(), s.field668, password_.c_str());
   auto started = blankRecord<QlmSessStarted>();
   const QlmRc rc = QlmStartSess(raw(&s), raw(&started));
   if (rc == 0) session_ = text(started.name);
@@ -57,19 +51,14 @@ QlmRc NetApp::end(QlmSessResult *out) {
 QlmRc NetApp::send(const std::string &to, const std::string &file, const std::string &cls, const std::string &subject,
                    QlmSendOrdrDone *out) {
   auto s = request<QlmSendOrdrDoReq>();
-  put(s.mailboxid, to.c_str());
-  put(s.field781, file.c_str());
-  put(s.class_, cls.c_str());
-  put(s.field790, subject.c_str());
+  put(s.mailboxid, to.c_str(), s.field781, file.c_str(), s.class_, cls.c_str(), s.field790, subject.c_str());
   return QlmDoSendOrdr(raw(&s), out ? raw(out) : nullptr);
 }
 
 QlmRc NetApp::receive(const std::string &target, QlmRecvOrdrDone *out, const std::string &from,
                       const std::string &cls) {
   auto r = request<QlmRecvOrdrDoReq>();
-  put(r.fileid, target.c_str());
-  put(r.mailboxid, from.c_str());
-  put(r.class_, cls.c_str());
+  put(r.fileid, target.c_str(), r.mailboxid, from.c_str(), r.class_, cls.c_str());
   return QlmDoRecvOrdr(raw(&r), out ? raw(out) : nullptr);
 }
 
@@ -80,9 +69,7 @@ QlmRc NetApp::purge(const std::string &which, QlmPurgOrdrDone *out) {
 }
 
 QlmRc NetApp::query(std::vector<QlmQuryOrdrEntry> *entries) {
-  auto q = request<QlmSmallListQual>();
-  put(q.startentry, "1");
-  put(q.numentries, "200");
+  auto q = smallQualifier("200", project_.c_str());
   entries->assign(200, blankRecord<QlmQuryOrdrEntry>());
   uint16_t count = 0;
   const QlmRc rc = QlmDoQuryOrdr(raw(&q), &count, raw(entries->data()));
@@ -97,9 +84,7 @@ QlmRc NetApp::recover(const std::string &sessionReceipt, QlmSessRcptRecovered *o
 }
 
 QlmRc NetApp::receiveReceipts(std::vector<QlmRecvRcpt> *out, int max) {
-  auto q = request<QlmListQual>();
-  put(q.startentry, "1");
-  put(q.numentries, std::to_string(max).c_str());
+  auto q = listQualifier("", "", std::to_string(max).c_str(), project_.c_str());
   std::vector<QlmRecvRcptEntry> entries(static_cast<std::size_t>(max), blankRecord<QlmRecvRcptEntry>());
   uint16_t count = 0;
   const QlmRc rc = QlmListRecvRcpt(raw(&q), &count, raw(entries.data()));
@@ -107,6 +92,8 @@ QlmRc NetApp::receiveReceipts(std::vector<QlmRecvRcpt> *out, int max) {
   for (int i = 0; i < count; ++i) out->push_back(entries[static_cast<std::size_t>(i)].recvrcpt);
   return rc;
 }
+
+std::string outcome(QlmRc rc) { return rc == 0 ? "0" : std::to_string(rc) + " " + explained(); }
 
 std::string explained() {
   QlmErrText t{};

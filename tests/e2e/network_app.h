@@ -3,7 +3,6 @@
 // session, and the operations, each one library call filled the way an
 // application fills its records.
 #pragma once
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,5 +45,7 @@ class NetApp {
 
 // The last error as QlmErrorExplanation gives it: "number message".
 std::string explained();
+// "0" for a call that succeeded, else its return code and the last error explained.
+std::string outcome(QlmRc rc);
 
 }  // namespace qlm::test

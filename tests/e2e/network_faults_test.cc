@@ -7,17 +7,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <iostream>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -34,7 +31,6 @@ namespace {
 constexpr int kMessages = 60;     // sends
 constexpr int kMinReceives = 60;  // receive operations at least
 
-
 // The bytes of message `i`: a first line naming it, then 10 to 400 KiB of a
 // pattern of its own.
 std::string content(int i) {
@@ -45,17 +41,18 @@ std::string content(int i) {
   return s;
 }
 // The message a file holds by its first line, or -1.
-int indexOf(const std::string &bytes) {
-  return bytes.rfind("message ", 0) == 0 ? std::atoi(bytes.c_str() + 8) : -1;
+int indexOf(const std::string &bytes) { return bytes.rfind("message ", 0) == 0 ? std::atoi(bytes.c_str() + 8) : -1; }
+
+// Whether `bytes` are the whole of the message they name.
+bool whole(const std::string &bytes) {
+  const int i = indexOf(bytes);
+  return i >= 0 && bytes == content(i);
 }
 
 // The live Request Managers of a run directory, by their endpoint names.
 std::vector<pid_t> serversOf(const std::string &runDir) {
   std::vector<pid_t> out;
-  std::error_code ec;
-  for (const auto &e : fs::directory_iterator(runDir, ec)) {
-    const std::string name = e.path().filename();
-    if (name.rfind("REQMNGR.", 0) != 0) continue;
+  for (const std::string &name : listDir(runDir, "REQMNGR.")) {
     const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str() + 8));
     if (pid > 0 && kill(pid, 0) == 0) out.push_back(pid);
   }
@@ -65,51 +62,45 @@ std::vector<pid_t> serversOf(const std::string &runDir) {
 // One application under faults: whenever a call fails because its Request Manager
 // went away, it closes the interface, opens everything again, starts a new session
 // and recovers the one left behind.
-class Steadfast {
- public:
-  Steadfast(NetApp &app) : app_(app) {}
+struct Steadfast {
+  NetApp &app;
+  bool live = false;
+  std::string left{};  // the session receipt of the session that runs (or ran)
+  int recovered = 0;
+
   // Makes sure a session runs; false when that keeps failing.
   bool ready() {
     // A Request Manager that is being killed may still hold its window for a
     // moment, and the close then fails: wait a little and try again.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!live_ && std::chrono::steady_clock::now() < deadline) {
+    while (!live && std::chrono::steady_clock::now() < deadline) {
       QlmCloseCInterface();
-      if (app_.openAll() != 0 || app_.start() != 0) {
+      if (app.openAll() != 0 || app.start() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         continue;
       }
-      if (!left_.empty() && app_.recover(left_) == 0) ++recovered_;
-      left_ = app_.session();
-      live_ = true;
+      if (!left.empty() && app.recover(left) == 0) ++recovered;
+      left = app.session();
+      live = true;
     }
-    return live_;
+    return live;
   }
   // After a call: a failed link means the session is left behind.
   QlmRc after(QlmRc rc) {
-    if (rc == 12) live_ = false;
+    if (rc == 12) live = false;
     return rc;
   }
-  int recovered() const { return recovered_; }
-
- private:
-  NetApp &app_;
-  bool live_ = false;
-  std::string left_;
-  int recovered_ = 0;
 };
 
 // Runs `body` in a child process with its own run directory; returns its pid.
 template <class F>
 pid_t spawn(const std::string &runDir, F body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return forked([&] {
     setenv("QLM_RUNDIR", runDir.c_str(), 1);
     const int status = body();
     QlmCloseCInterface();
-    _exit(status);
-  }
-  return pid;
+    return status;
+  });
 }
 
 }  // namespace
@@ -117,8 +108,7 @@ pid_t spawn(const std::string &runDir, F body) {
 TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestManagerIsKilled) {
   Installation inst;
   const std::string exchange = inst.root() + "/exchange";
-  fs::create_directories(exchange + "/out");
-  fs::create_directories(exchange + "/in");
+  for (const char *dir : {"/out", "/in"}) fs::create_directories(exchange + dir);
   for (int i = 0; i < kMessages; ++i) std::ofstream(exchange + "/out/" + std::to_string(i), std::ios::binary) << content(i);
   {  // Both projects and their logons exist before anything is sent.
     NetApp s("Sender", "LS", "MB-S"), r("Receiver", "LR", "MB-R");
@@ -131,7 +121,7 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
 
   const pid_t sender = spawn(sendRun, [&] {
     NetApp app("Sender", "LS", "MB-S");
-    Steadfast s(app);
+    Steadfast s{app};
     std::ofstream log(acked);
     for (int i = 0; i < kMessages; ++i) {
       if (!s.ready()) return 2;
@@ -141,12 +131,12 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
       else if (rc != 12) return 3;  // anything but a lost link is a fault
       std::this_thread::sleep_for(std::chrono::milliseconds(20 + i % 5 * 10));  // sends spread over seconds
     }
-    std::ofstream(doneMark) << s.recovered();
+    std::ofstream(doneMark) << s.recovered;
     return 0;
   });
   const pid_t receiver = spawn(recvRun, [&] {
     NetApp app("Receiver", "LR", "MB-R");
-    Steadfast s(app);
+    Steadfast s{app};
     for (int k = 0; k < 5000; ++k) {
       if (!s.ready()) return 2;
       auto got = blankRecord<QlmRecvOrdrDone>();
@@ -219,19 +209,12 @@ TEST(NetworkFaults, EveryMessageIsWaitingOrReceivedExactlyOnceWhateverRequestMan
   }
   EXPECT_GE(acknowledged, kMessages / 2);
   // Every waiting message is whole.
-  for (const std::string &w : waiting) {
-    const std::string body = slurp(inst.root() + "/data/messages/" + std::to_string(std::atoll(w.c_str())));
-    const int i = indexOf(body);
-    EXPECT_TRUE(i >= 0 && body == content(i)) << "waiting message " << w << " is not whole";
-  }
-  // No file under a final name is partial.
-  for (const auto &f : fs::directory_iterator(exchange + "/in")) {
-    const std::string name = f.path().filename();
-    if (name[0] == '.') continue;  // a temporary file left by a killed receive
-    const std::string bytes = slurp(f.path());
-    const int i = indexOf(bytes);
-    EXPECT_TRUE(i >= 0 && bytes == content(i)) << name << " is not a whole message";
-  }
+  for (const std::string &w : waiting)
+    EXPECT_TRUE(whole(slurp(inst.root() + "/data/messages/" + std::to_string(std::atoll(w.c_str())))))
+        << "waiting message " << w << " is not whole";
+  // No file under a final name is partial ('.': a temporary file left by a killed receive).
+  for (const std::string &name : listDir(exchange + "/in"))
+    EXPECT_TRUE(name[0] == '.' || whole(slurp(exchange + "/in/" + name))) << name << " is not a whole message";
   std::cout << "[ network ] " << acknowledged << " sends acknowledged, " << received.size() << " received, "
             << waiting.size() << " waiting; Request Managers killed: " << kills[0] << " sending, " << kills[1]
             << " receiving; sessions recovered by the sender: " << slurp(doneMark) << "\n";

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -26,22 +25,20 @@ constexpr const char kListAnswer[] =
 
 // A project list of one entry: its code, or 99 when an entry came.
 unsigned list() {
-  auto paging = blankRecord<QlmPaging>();
-  put(paging.startentry, "1");
-  put(paging.numentries, "1");
+  auto pages = paging("1");
   uint16_t count = 7;
-  const unsigned rc = QlmListProj(raw(&paging), &count, nullptr);
+  const unsigned rc = QlmListProj(raw(&pages), &count, nullptr);
   return rc == 0 && count != 0 ? 99u : rc;
 }
 
 // A forked application: opens the interface, says so on `ready` ('o'), then `then()`.
 template <class F>
 pid_t application(Pipe &ready, F then) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  ready.put(QlmOpenCInterface() == 0 ? 'o' : 'f');
-  then();
-  _exit(0);
+  return forked([&] {
+    ready.put(QlmOpenCInterface() == 0 ? 'o' : 'f');
+    then();
+    return 0;
+  });
 }
 
 }  // namespace
@@ -57,17 +54,16 @@ TEST(LateAnswers, ALateAnswerCostsAtMostTheCallItFallsInto) {
   useDouble(inst.root(), s);  // one receive attempt: 500 ms
   ASSERT_EQ(QlmOpenCInterface(), 0u);
   qlm::cfSetReceiveTimeoutValue(0);  // one attempt of 500 ms per call
-  EXPECT_EQ(list(), 12u);             // 1 gives up
-  EXPECT_EQ(lastError(), QLM_ERR_NO_LINK);
-  usleep(1400 * 1000);                // its answer arrives between the calls
-  EXPECT_EQ(list(), 0u);              // 2 is not mistaken for 1
-  EXPECT_EQ(list(), 0u);              // 3
-  EXPECT_EQ(list(), 12u);             // 4 gives up
+  EXPECT_EQ(codeOf(list()), code(12, QLM_ERR_NO_LINK));  // 1 gives up
+  usleep(1400 * 1000);                                    // its answer arrives between the calls
+  EXPECT_EQ(list(), 0u);                                  // 2 is not mistaken for 1
+  EXPECT_EQ(list(), 0u);                                  // 3
+  EXPECT_EQ(list(), 12u);                                 // 4 gives up
   qlm::cfSetReceiveTimeoutValue(10);
-  EXPECT_EQ(list(), 12u);             // 5 waits for 4's answer for one attempt, sends, then
-  EXPECT_EQ(lastError(), QLM_ERR_MALFORMED);  // receives 4's answer: refused by its reference
-  EXPECT_EQ(list(), 0u);              // 6: 5's own answer, still to come, is dropped first
-  EXPECT_EQ(list(), 0u);              // 7
+  // 5 waits for 4's answer for one attempt, sends, then receives 4's answer: refused by its reference.
+  EXPECT_EQ(codeOf(list()), code(12, QLM_ERR_MALFORMED));
+  EXPECT_EQ(list(), 0u);  // 6: 5's own answer, still to come, is dropped first
+  EXPECT_EQ(list(), 0u);  // 7
   ASSERT_EQ(QlmCloseCInterface(), 0u);
   qlm::cfResetReceiveTimeoutValue();
 }
@@ -85,8 +81,7 @@ TEST(ServerLife, TheServerOfAKilledApplicationEndsAndItsDirectoryGoesAfterIt) {
   const std::string dir = xdg + "/quillmar/" + std::to_string(app);
   const pid_t server = Installation::serverPid(dir);
   ASSERT_GT(server, 0);
-  kill(app, SIGKILL);
-  waitpid(app, nullptr, 0);
+  exitStatus(app, 0);  // killed
   // Another application's sweep does not take the directory of a server that runs.
   ASSERT_EQ(qlm::PrepareRunDir(), 0);
   EXPECT_TRUE(kill(server, 0) != 0 || exists(dir));
@@ -115,8 +110,7 @@ TEST(ServerLife, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
   });
   ASSERT_EQ(readyToo.take(), 'o');
   EXPECT_EQ(Installation::serverPid(inst.run()), server);  // one server for both
-  kill(first, SIGKILL);
-  waitpid(first, nullptr, 0);
+  exitStatus(first, 0);  // killed
   // The second is served on, also well after the server noticed the first has gone.
   for (int i = 0; i < 3; ++i) {
     usleep(700 * 1000);
@@ -124,8 +118,7 @@ TEST(ServerLife, AKilledApplicationLeavesItsServerToTheOthersUntilItIsAlone) {
     EXPECT_EQ(done.take(), 'y') << i;
   }
   EXPECT_EQ(kill(server, 0), 0);
-  kill(second, SIGKILL);  // alone: the server ends
-  waitpid(second, nullptr, 0);
+  exitStatus(second, 0);  // killed: alone, the server ends
   EXPECT_TRUE(ends(server));
 }
 

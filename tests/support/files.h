@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 namespace qlm::test {
 
@@ -12,5 +13,7 @@ void spit(const std::string &path, const std::string &bytes, int mode = -1);
 bool exists(const std::string &path);
 // The permission bits of a path (without following a link: no), or 07777 when none.
 mode_t modeOf(const std::string &path);
+// The names in a directory that begin with `prefix`, sorted (none when it cannot be read).
+std::vector<std::string> listDir(const std::string &dir, const std::string &prefix = "");
 
 }  // namespace qlm::test

@@ -1,12 +1,13 @@
 #include "frames.h"
 
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include "files.h"
 
 namespace qlm::test {
 
@@ -58,15 +59,8 @@ int rawSocket(const std::string &path, bool listen) {
 }
 
 std::string endpointOf(const std::string &dir, const char *service) {
-  std::string path;
-  if (DIR *d = ::opendir(dir.c_str())) {
-    while (dirent *e = ::readdir(d))
-      if (path.empty() && std::strncmp(e->d_name, service, std::strlen(service)) == 0 &&
-          e->d_name[std::strlen(service)] == '.')
-        path = dir + "/" + e->d_name;
-    ::closedir(d);
-  }
-  return path;
+  const std::vector<std::string> names = listDir(dir, std::string(service) + ".");
+  return names.empty() ? "" : dir + "/" + names[0];
 }
 
 void sendAll(int fd, const Buf &b) { (void)!::send(fd, b.data(), b.size(), MSG_NOSIGNAL); }

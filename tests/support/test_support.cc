@@ -48,6 +48,15 @@ mode_t modeOf(const std::string &path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
 }
 
+std::vector<std::string> listDir(const std::string &dir, const std::string &prefix) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) out.push_back(e.path().filename());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 TempDir::TempDir() {
   char name[] = "/tmp/qlmtXXXXXX";
   path_ = ::mkdtemp(name);
@@ -120,23 +129,6 @@ Req::Req(int id, const std::string &ref) {
   m_.addRaw(wire::kReference, ref);
 }
 
-Req &Req::item(std::uint16_t id, std::string_view v) {
-  m_.addRaw(id, v);
-  return *this;
-}
-
-Req &Req::seg(int type) {
-  m_.addSegType(static_cast<std::int16_t>(type));
-  return *this;
-}
-
-Req &Req::end() {
-  m_.endSegment();
-  return *this;
-}
-
-Bytes Req::bytes() const { return Bytes(buf_.begin(), buf_.begin() + m_.length()); }
-
 Segments decode(const std::uint8_t *bytes, int length) {
   rmil::Message m = rmil::Message::reading(bytes, length);
   Segments out(1);
@@ -167,18 +159,15 @@ Msg read(const Bytes &bytes) {
     if (i.id == wire::kSegEnd) {
       if (!header) out.segs.push_back(std::exchange(s, {}));
       header = false;
-    } else if (!header && i.id == wire::kSegType) {
+    } else if (header) {
+      if (i.id == wire::kResponseId) out.responseId = std::stoi(value);
+      if (i.id == wire::kReference) out.reference = value;
+      if (i.id == wire::kHandle) out.handle = value;
+      if (i.id == wire::kReturnCode) out.rc = std::stoi(value);
+    } else if (i.id == wire::kSegType) {
       s.type = std::stol(value);
-    } else if (!header) {
+    } else {
       s.items[i.id] = value;
-    } else if (i.id == wire::kResponseId) {
-      out.responseId = std::stoi(value);
-    } else if (i.id == wire::kReference) {
-      out.reference = value;
-    } else if (i.id == wire::kHandle) {
-      out.handle = value;
-    } else if (i.id == wire::kReturnCode) {
-      out.rc = std::stoi(value);
     }
   }
   return out;

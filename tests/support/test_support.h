@@ -59,7 +59,7 @@ pid_t forked(F body) {
 }
 
 // The exit status of child `pid` once it ended (waiting at most `seconds`, then
-// killing it); -1 when it did not exit by itself.
+// killing it: with 0 at once); -1 when it did not exit by itself.
 int exitStatus(pid_t pid, int seconds = 120);
 
 // Polls `done` every 10 ms, dispatching the process's messages in between, until it
@@ -88,10 +88,10 @@ class Req {
   // The message writes into this object's own storage: a copy would not.
   Req(const Req &) = delete;
   Req &operator=(const Req &) = delete;
-  Req &item(std::uint16_t id, std::string_view v);
-  Req &seg(int type);
-  Req &end();
-  Bytes bytes() const;
+  Req &item(std::uint16_t id, std::string_view v) { return m_.addRaw(id, v), *this; }
+  Req &seg(int type) { return m_.addSegType(static_cast<std::int16_t>(type)), *this; }
+  Req &end() { return m_.endSegment(), *this; }
+  Bytes bytes() const { return Bytes(buf_.begin(), buf_.begin() + m_.length()); }
 
  private:
   std::array<std::uint8_t, wire::kBufSize> buf_{};

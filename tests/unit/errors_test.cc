@@ -2,41 +2,28 @@
 // record tools are tested as a C program uses them: tests/c_header_test.c.)
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <unistd.h>
 
 #include "interface/errors.h"
 #include "interface/state.h"
 #include "qlmc32.h"
 #include "interface/buffer.h"
+#include "test_support.h"
 
 using namespace qlm;
 
 namespace {
 
-
 struct ErrorFile : ::testing::Test {
-  char path[64] = "/tmp/qlmerrXXXXXX";
+  test::TempDir dir;
+  const std::string path = dir / "errortxt.fil";
   void SetUp() override {
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    std::strcpy(ifc().errorFileName, path);
+    std::strcpy(ifc().errorFileName, path.c_str());
     ifc().interfaceOpen = 1;
   }
-  void TearDown() override {
-    std::remove(path);
-    ifc().interfaceOpen = 0;
-  }
-  void write(const std::string &text) {
-    FILE *f = std::fopen(path, "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
+  void TearDown() override { ifc().interfaceOpen = 0; }
+  void write(const std::string &text) { test::spit(path, text); }
   QlmRc explain(int error, QlmErrText *out) {
     std::memset(out, 'Z', sizeof *out);
     ifc().cfReturnCode = error;
@@ -55,8 +42,7 @@ TEST_F(ErrorFile, JoinsLinesOfOneNumberByKind) {
         "20140-M Next number\n");
   QlmErrText t;
   EXPECT_EQ(explain(20130, &t), 20130u);
-  EXPECT_EQ(std::string(t.errornumber, 5), "20130");
-  EXPECT_STREQ(t.errormessage, "The context name is blank ");
+  EXPECT_EQ(std::string(t.errornumber, 5) + t.errormessage, "20130The context name is blank ");
   EXPECT_STREQ(t.errorexplanation, "First part second part ");
   EXPECT_STREQ(t.errorresponse, "Fill in the name ");
   EXPECT_EQ(ifc().cfReturnCode, 0);  // explained: forgotten
@@ -70,27 +56,23 @@ TEST_F(ErrorFile, AbsentNumbersAndMalformedLines) {
   QlmErrText t;
   EXPECT_EQ(explain(20130, &t), 0u);            // all numbers below: nothing copied
   EXPECT_EQ(t.errornumber[0], 'Z');
-  write("20010-M Low\n20200-M High\n");
-  EXPECT_EQ(explain(20130, &t), 4u);            // a greater number comes first
-  write("20130-M " + std::string(81, 'm') + "\n");
-  EXPECT_EQ(explain(20130, &t), 4u);            // message text longer than 80
+  // A greater number first, a message text longer than 80, an unknown kind, no blank after the kind.
+  for (const std::string &file : {std::string("20010-M Low\n20200-M High\n"), "20130-M " + std::string(81, 'm') + "\n",
+                                  std::string("20130-X Unknown kind\n"), std::string("20130-Mnoblank\n")}) {
+    write(file);
+    EXPECT_EQ(explain(20130, &t), 4u) << file;
+  }
   write("20130-M " + std::string(80, 'm') + "\n");
   EXPECT_EQ(explain(20130, &t), 20130u);
   EXPECT_EQ(std::string(t.errormessage, 80), std::string(80, 'm'));  // never past the field
   EXPECT_EQ(t.errorexplanation[0], '\0');
-  write("20130-X Unknown kind\n");
-  EXPECT_EQ(explain(20130, &t), 4u);
-  write("20130-Mnoblank\n");
-  EXPECT_EQ(explain(20130, &t), 4u);
 }
 
 TEST_F(ErrorFile, BuiltInTexts) {
-  std::remove(path);
-  QlmErrText t;
+  QlmErrText t;  // the file was never written
   EXPECT_EQ(explain(20130, &t), 28000u);
-  EXPECT_EQ(std::string(t.errornumber, 5), "28000");
-  EXPECT_STREQ(t.errormessage, "Failed to obtain error description.");
-  EXPECT_NE(std::strstr(t.errorexplanation, path), nullptr);
+  EXPECT_EQ(std::string(t.errornumber, 5) + t.errormessage, "28000Failed to obtain error description.");
+  EXPECT_NE(std::strstr(t.errorexplanation, path.c_str()), nullptr);
   ifc().interfaceOpen = 0;
   EXPECT_EQ(explain(20130, &t), 20120u);
   EXPECT_STREQ(t.errormessage, "The C-Language Interface is not open");
@@ -103,15 +85,11 @@ TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
   r.clear();
   r.addRaw(3001, "105");
   r.endSegment();
-  r.addRaw(9983, "40");
-  r.addRaw(40, "30007");
-  r.addRaw(41, "Duplicate key");
-  r.addRaw(51, "one ");
-  r.addRaw(53, "three");  // 52 missing: the explanation stops after 51
-  r.addRaw(61, std::string(130, 'a'));
-  r.addRaw(62, std::string(130, 'b'));
-  r.addRaw(63, std::string(130, 'c'));
-  r.addRaw(64, std::string(130, 'd'));  // would pass 500: left out
+  // 52 is missing: the explanation stops after 51; 64 would pass 500: left out.
+  const std::pair<std::uint16_t, std::string> items[] = {
+      {9983, "40"}, {40, "30007"}, {41, "Duplicate key"}, {51, "one "}, {53, "three"}, {61, std::string(130, 'a')},
+      {62, std::string(130, 'b')}, {63, std::string(130, 'c')}, {64, std::string(130, 'd')}};
+  for (const auto &[id, value] : items) r.addRaw(id, value);
   r.endSegment();
   std::memcpy(cfMessage().data(), storage, r.length());
   cfMessage().received(r.length());
@@ -121,8 +99,7 @@ TEST(ErrorSegment, TakesNumberMessageAndPiecesInOrder) {
   EXPECT_EQ(ifc().cfReturnCode, 0);
   QlmErrText t;
   EXPECT_EQ(QlmErrorExplanation(reinterpret_cast<char *>(&t)), 30007u);
-  EXPECT_EQ(std::string(t.errornumber, 5), "30007");
-  EXPECT_STREQ(t.errormessage, "Duplicate key");
+  EXPECT_EQ(std::string(t.errornumber, 5) + t.errormessage, "30007Duplicate key");
   EXPECT_STREQ(t.errorexplanation, "one ");
   EXPECT_EQ(std::strlen(t.errorresponse), 390u);
 }

@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/trace.h"
@@ -105,19 +104,15 @@ class LinkTest : public ::testing::Test {
   }
   bool Traced(const std::string &text) { return slurp(root_ / "bin/qlmc32.trc").find(text) != std::string::npos; }
 
-  // ipcGet into `capacity` bytes, waiting `wait` seconds; keeps waited_ and data_.
-  int Get(IpcHandle *h, int capacity = 4096, int wait = 0) {
+  // ipcGet into `capacity` bytes, waiting `wait` seconds: its code, the seconds waited and the data.
+  std::tuple<int, int, std::string> Get(IpcHandle *h, int capacity = 4096, int wait = 0) {
     char buf[4096] = {};
     int length = capacity;
     const int rc = ipcGet(h, buf, &length, &wait);
-    waited_ = wait;
-    data_.assign(buf, static_cast<std::size_t>(std::clamp(length, 0, capacity)));
-    return rc;
+    return {rc, wait, std::string(buf, static_cast<std::size_t>(std::clamp(length, 0, capacity)))};
   }
 
   TempDir root_;
-  int waited_ = 0;
-  std::string data_;
 };
 
 using Icc = LinkTest;
@@ -180,8 +175,7 @@ TEST_F(Icc, NoProgramOrNoServicesMeansNoLink) {
   ASSERT_NE(nullptr, w);
   EXPECT_EQ(icc::kErrNoServer, icc::iccStart());
   EXPECT_EQ(0, ipcState().maxServices);
-  for (const auto &e : std::filesystem::directory_iterator(root_ / "run"))
-    EXPECT_NE(0u, e.path().filename().string().rfind("CAPIAPP.", 0)) << e.path();
+  EXPECT_EQ(std::vector<std::string>{}, listDir(root_ / "run", "CAPIAPP."));
   DestroyWindow(w);
 
   std::uint8_t byte = 0;
@@ -220,11 +214,9 @@ TEST_F(Icc, DataMessagesBothWays) {
   // Lengths: above 4000 or negative refused by the client, above 3992 by the IPC layer.
   const std::size_t sent = Log("REQMNGR ").size();
   const Bytes big(4001, 'x');
-  EXPECT_EQ(icc::kErrStart, icc::iccSend(big.data(), 4001));
-  EXPECT_EQ(icc::kErrStart, icc::iccSend(big.data(), -1));
-  EXPECT_EQ(kErrNotAllowed, icc::iccSend(big.data(), 4000));
-  EXPECT_EQ(0, icc::iccSend(big.data(), 3992));
-  EXPECT_EQ(0, icc::iccSend(big.data(), 0));
+  for (const auto &[length, rc] : {std::pair{4001, icc::kErrStart}, {-1, icc::kErrStart}, {4000, kErrNotAllowed},
+                                   {3992, 0}, {0, 0}})
+    EXPECT_EQ(rc, icc::iccSend(big.data(), length)) << length;
   const std::vector<std::string> lines = Log("REQMNGR ");
   ASSERT_EQ(sent + 2, lines.size());
   EXPECT_EQ(std::string("REQMNGR ").size() + 2 * 4000, lines[sent].size());
@@ -253,9 +245,7 @@ TEST_F(Icc, ASilentOrDyingServer) {
 TEST_F(Icc, OnlyTheServersProcessCanAnswer) {
   InstallDouble("request\nsilent\n");
   ASSERT_EQ(0, icc::iccStart());
-  std::string endpoint;
-  for (const auto &e : std::filesystem::directory_iterator(root_ / "run"))
-    if (e.path().filename().string().rfind("CAPIAPP.", 0) == 0) endpoint = e.path();
+  const std::string endpoint = endpointOf(root_ / "run", "CAPIAPP");
   ASSERT_FALSE(endpoint.empty());
   // Another process of the user connects to the library's own service, as itself,
   // and pokes a data message that looks like an answer.
@@ -302,10 +292,9 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
     go.take();
     const IpcInit init = Init();
     IpcHandle *h = nullptr;
-    int rc[14] = {ipcCreate(&init), ipcRequestService("IPCTEST", "TOPIC", &h)};
-    const std::vector<char> big(4001, 'b');
-    rc[2] = ipcSend(h, big.data(), 4001);
-    rc[3] = ipcSend(h, big.data(), 4000);
+    const std::vector<char> big(4001, 'b');  // the initializers run in order
+    int rc[14] = {ipcCreate(&init), ipcRequestService("IPCTEST", "TOPIC", &h), ipcSend(h, big.data(), 4001),
+                  ipcSend(h, big.data(), 4000)};
     for (int i = 1; i <= 10; ++i) {
       const std::string m = "msg-" + std::to_string(i);
       rc[3 + i] = ipcSend(h, m.data(), static_cast<int>(m.size()));
@@ -328,10 +317,8 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   int rc[14];
   ASSERT_EQ(static_cast<ssize_t>(sizeof rc), ::read(results.fd[0], rc, sizeof rc));
   // Create, request, 4001 bytes refused, 4000 bytes, nine messages, the eleventh poke refused.
-  std::vector<int> want(14, 0);
-  want[2] = kErrNotAllowed;
-  want[13] = kErrGeneral;
-  EXPECT_EQ(want, std::vector<int>(rc, rc + 14));
+  EXPECT_EQ((std::vector<int>{0, 0, kErrNotAllowed, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kErrGeneral}),
+            std::vector<int>(rc, rc + 14));
   EXPECT_TRUE(Traced("Got more data that we can handle!"));
 
   // The first partner took over the registration handle.
@@ -340,25 +327,17 @@ TEST_F(Ipc, TheRingHoldsTenMessagesAndRefusesTheEleventh) {
   EXPECT_EQ(10, h->pServStr->msgCount);
 
   // A short capacity: filled, -8; the next get delivers the next message.
-  EXPECT_EQ(kErrTruncated, Get(h, 10));
-  EXPECT_EQ(std::string(10, 'b'), data_);
-  for (int i = 1; i <= 9; ++i) {
-    ASSERT_EQ(0, Get(h));
-    EXPECT_EQ("msg-" + std::to_string(i), data_);
-  }
+  EXPECT_EQ(Get(h, 10), std::tuple(kErrTruncated, 0, std::string(10, 'b')));
+  for (int i = 1; i <= 9; ++i) EXPECT_EQ(Get(h), std::tuple(0, 0, "msg-" + std::to_string(i)));
   // Empty ring: at once with waitTime 0, nothing delivered; after a wait, the seconds waited.
-  EXPECT_EQ(kErrTimeout, Get(h));
-  EXPECT_EQ(0, waited_);
-  EXPECT_EQ("", data_);
-  EXPECT_EQ(kErrTimeout, Get(h, 4096, 2));
-  EXPECT_EQ(2, waited_);
+  EXPECT_EQ(Get(h), std::tuple(kErrTimeout, 0, ""));
+  EXPECT_EQ(Get(h, 4096, 2), std::tuple(kErrTimeout, 2, ""));
 
   // The partner goes: status 1, and gets answer -21.
   bye.put();
   exitStatus(child);
   EXPECT_TRUE(eventually([&] { return h->serviceStatus == kClosed; }));
-  EXPECT_EQ(kErrNoPartner, Get(h, 4096, 1));
-  EXPECT_EQ(1, waited_);
+  EXPECT_EQ(Get(h, 4096, 1), std::tuple(kErrNoPartner, 1, ""));
   ipcDeleteService(&h);
   EXPECT_EQ(nullptr, h);
   EXPECT_EQ(0, ipcState().numServices);
@@ -388,12 +367,12 @@ TEST_F(Ipc, TableNamesAndStates) {
   EXPECT_EQ(2, ipcState().numServices);
 
   EXPECT_EQ(kErrNotAllowed, ipcSend(a, "x", 1));  // a server service
-  EXPECT_EQ(kErrNoPartner, Get(a));
+  EXPECT_EQ(kErrNoPartner, std::get<0>(Get(a)));
   EXPECT_EQ(kErrGeneral, ipcSend(nullptr, "x", 1));
   IpcHandle stray{};
-  EXPECT_EQ(kErrGeneral, Get(&stray));
+  EXPECT_EQ(kErrGeneral, std::get<0>(Get(&stray)));
   PostQuitMessage(0);
-  EXPECT_EQ(kErrQuit, Get(a, 16, 1));
+  EXPECT_EQ(kErrQuit, std::get<0>(Get(a, 16, 1)));
 
   ipcDeleteService(&b);
   EXPECT_EQ(kErrNoServer, ipcRequestService("NOBODY", "TOPIC", &c));  // nobody provides it
@@ -429,7 +408,7 @@ TEST_F(Ipc, AClientServiceAgainstAPeer) {
   ASSERT_EQ(0, ipcRequestService("PEER", "TOPIC", &h));
   EXPECT_EQ(kConnected, h->serviceStatus);
   EXPECT_EQ('C', h->pServStr->serviceType);
-  EXPECT_EQ(kErrNotAllowed, Get(h));
+  EXPECT_EQ(kErrNotAllowed, std::get<0>(Get(h)));
   answer = DDE_FACK;
   EXPECT_EQ(0, ipcSend(h, "hi", 2));
   EXPECT_EQ("hi", received);

@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -46,8 +44,11 @@ int LastError(DWORD inst) { return static_cast<int>(DdeGetLastError(inst)); }
 
 // ---- a recording server callback -------------------------------------------------
 
-// The answers are set by the test.
+// The answers are set by the test. Recorder N is the one callback Record<N> writes to.
+struct Recorder;
+Recorder *g_rec[3];
 struct Recorder {
+  explicit Recorder(int n) { g_rec[n] = this; }
   std::string seen;      // "<event> <name1> <name2> <data>;" for each event
   HCONV conv = nullptr;  // of the last event
   bool acceptConnect = true;
@@ -60,7 +61,6 @@ struct Recorder {
     return std::exchange(seen, "");
   }
 };
-Recorder *g_rec[3];
 
 template <int N>
 HDDEDATA Record(UINT type, UINT, HCONV conv, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR, ULONG_PTR) {
@@ -96,13 +96,7 @@ class PlatformTest : public ::testing::Test {
   }
   HSZ Hsz(DWORD inst, const char *s) { return DdeCreateStringHandleA(inst, s, CP_WINANSI); }
   // The endpoint names "<prefix>.*" in the run directory, sorted.
-  std::vector<std::string> Endpoints(const std::string &prefix) {
-    std::vector<std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(dir_.path()))
-      if (e.path().filename().string().rfind(prefix + ".", 0) == 0) out.push_back(e.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
+  std::vector<std::string> Endpoints(const std::string &prefix) { return listDir(dir_.path(), prefix + "."); }
 
   TempDir dir_;
 };
@@ -118,8 +112,7 @@ constexpr const char kTitle[] = "Quillmar - Request Manager";
 // ---- DDE -------------------------------------------------------------------------
 
 TEST_F(PlatformDde, ServerSideFramesAndOrderOfEvents) {
-  Recorder rec;
-  g_rec[0] = &rec;
+  Recorder rec{0};
   const DWORD inst = NewInstance(Record<0>);
   ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "Srv1"), nullptr, DNS_REGISTER));
   const std::vector<std::string> eps = Endpoints("SRV1");
@@ -224,10 +217,10 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   ::close(listener);
   EXPECT_EQ(0, disconnects);  // the instance's own disconnect is not reported to it
 
-  ASSERT_EQ(6u, frames.size());
-  EXPECT_EQ(connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), frames[0]);
-  EXPECT_EQ(executeFrame("[x]"), frames[2]);
-  for (int i : {1, 3, 4, 5}) EXPECT_EQ(Poke("TOPIC", "abc", 3), frames[i]) << i;
+  const Buf poke = Poke("TOPIC", "abc", 3);
+  EXPECT_EQ((std::vector<Buf>{connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), poke,
+                              executeFrame("[x]"), poke, poke, poke}),
+            frames);
   DdeUninitialize(inst);
 }
 
@@ -262,9 +255,8 @@ TEST_F(PlatformDde, AsynchronousTransactionsAndTheLimitsOfAPartner) {
   Send(peer, ackFrame(0x8000));
   Send(peer, ackFrame(0));
   drain();
-  ASSERT_EQ(2u, events.size());
-  EXPECT_EQ("complete " + std::to_string(ids[0]) + " 32768 ok", events[0]);
-  EXPECT_EQ("complete " + std::to_string(ids[1]) + " 0 no", events[1]);
+  const std::string first = std::to_string(ids[0]), second = std::to_string(ids[1]);
+  EXPECT_EQ((std::vector<std::string>{"complete " + first + " 32768 ok", "complete " + second + " 0 no"}), events);
   for (std::uint8_t b[64]; ::recv(peer, b, sizeof b, MSG_DONTWAIT) > 0;) ++sent;
   EXPECT_EQ(10, sent);  // two more went as two ACKs came
   // No further ACK within the time limit: the conversation is ended, and said why.
@@ -373,10 +365,7 @@ TEST_F(PlatformDde, BatchedAcksWakeNobodyForAnAckAlone) {
 }
 
 TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
-  Recorder a, b, c;
-  g_rec[0] = &a;
-  g_rec[1] = &b;
-  g_rec[2] = &c;
+  Recorder a{0}, b{1}, c{2};
   const DWORD ia = NewInstance(Record<0>), ib = NewInstance(Record<1>), ic = NewInstance(Record<2>);
   ASSERT_NE(nullptr, DdeNameService(ia, Hsz(ia, "MULTI"), nullptr, DNS_REGISTER));
   ASSERT_NE(nullptr, DdeNameService(ib, Hsz(ib, "MULTI"), nullptr, DNS_REGISTER));
@@ -421,8 +410,7 @@ TEST_F(PlatformDde, ConnectsToTheFirstAcceptingOrTheNamedInstance) {
 
 TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
   ::close(rawSocket(dir_ / "STALE.1.1", true));  // a socket file nobody listens on any more
-  Recorder rec;
-  g_rec[0] = &rec;
+  Recorder rec{0};
   const DWORD inst = NewInstance(Record<0>);
   ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "STALE"), nullptr, DNS_REGISTER));
   ASSERT_EQ(2u, Endpoints("STALE").size());
@@ -448,9 +436,7 @@ TEST_F(PlatformDde, StaleEndpointsAreRemovedAndNamesAreChecked) {
 TEST_F(PlatformPump, TimersAndTheQuitMessage) {
   static std::vector<UINT_PTR> fired;
   fired.clear();
-  const TIMERPROC proc = [](HWND, UINT msg, UINT_PTR id, DWORD) {
-    if (msg == WM_TIMER) fired.push_back(id);
-  };
+  const TIMERPROC proc = [](HWND, UINT msg, UINT_PTR id, DWORD) { if (msg == WM_TIMER) fired.push_back(id); };
   EXPECT_EQ(0u, SetTimer(nullptr, 0, 5, nullptr));
   const UINT_PTR id = SetTimer(nullptr, 0, 5, proc);
   ASSERT_NE(0u, id);
@@ -515,14 +501,10 @@ TEST_F(PlatformExec, TheReadinessPipe) {
   spit(dir_ / "plain.txt", "not a program\n", 0644);
 
   EXPECT_LE(32u, WinExec((dir_ / "ready.sh " + out).c_str(), SW_HIDE));
-  std::istringstream line(slurp(out));
-  pid_t pid = 0;
-  std::string fd, rundir;
-  line >> pid >> fd >> rundir;
-  EXPECT_EQ("3", fd);
-  EXPECT_EQ(dir_.path(), rundir);
+  const std::string said = slurp(out);  // "<pid> <fd> <run directory>"
+  EXPECT_EQ(" 3 " + dir_.path() + "\n", said.substr(said.find(' ')));
   EXPECT_EQ(nullptr, std::getenv("QLM_READY_FD"));  // the caller's environment is left alone
-  EXPECT_EQ(0, kill(pid, SIGTERM));
+  EXPECT_EQ(0, kill(std::atoi(said.c_str()), SIGTERM));
   EXPECT_LE(32u, WinExec((dir_ / "closes.sh " + out).c_str(), SW_HIDE));
   EXPECT_EQ(0, kill(std::atoi(slurp(out).c_str()), SIGTERM));
 
@@ -607,8 +589,7 @@ TEST_F(PlatformRunDir, TheApplicationsOwnDirectory) {
 
   ASSERT_EQ(0, qlm::PrepareRunDir());
   EXPECT_EQ(own, std::string(qlm::RunDirectory()));
-  EXPECT_EQ(0700u, modeOf(base));
-  EXPECT_EQ(0700u, modeOf(own));
+  for (const std::string &d : {base, own}) EXPECT_EQ(0700u, modeOf(d)) << d;
   EXPECT_FALSE(exists(dead));
   EXPECT_TRUE(exists(live));
   EXPECT_TRUE(exists(base + "/notes"));

@@ -44,6 +44,15 @@ struct Response {
   }
 };
 
+// The next item read as "id=value/length" (with `find`: that item by cfGetItem), or the code when none is read.
+std::string next(std::uint16_t find = 0) {
+  char value[rmil::kValueArea] = {};
+  std::uint16_t id = find;
+  std::int16_t len = 0;
+  const int rc = find ? cfGetItem(find, value, &len) : cfGetNextItem(&id, value, &len);
+  return rc != 1 ? std::to_string(rc) : std::to_string(id) + "=" + value + "/" + std::to_string(len);
+}
+
 std::string name20(const char *s) {
   std::string n(s);
   n.resize(20, ' ');
@@ -104,39 +113,25 @@ TEST(Rmil, ItemThatEndsExactlyAtTheBufferEndFits) {
 
 TEST(Rmil, ReadingItemsSegmentsAndLongValues) {
   Response r;
-  std::string v200(200, 'v');
   r.item(3001, "105").item(100, "7").end();
-  r.item(9983, "105").item(105, v200).item(106, "B").end();
+  r.item(9983, "105").item(105, std::string(200, 'v')).item(106, "B").end();
   r.item(9983, "40").item(40, "30006").end();
   r.deliver();
-  char value[rmil::kValueArea] = {};
-  std::uint16_t id;
-  std::int16_t len;
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
-  EXPECT_EQ(id, 3001);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 0);  // segment end, stays there
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 0);
+  EXPECT_EQ(next(), "3001=105/3");
+  EXPECT_EQ(next(), "100=7/1");
+  EXPECT_EQ(next(), "0");  // segment end, stays there
+  EXPECT_EQ(next(), "0");
   ASSERT_EQ(cfMoveToNextSeg(), 0);
-  std::memset(value, 0, sizeof value);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);  // 9983
-  std::memset(value, 0, sizeof value);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
-  EXPECT_EQ(len, 200);
-  EXPECT_EQ(std::strlen(value), 130u);            // only 130 bytes copied
-  std::memset(value, 0, sizeof value);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);  // the whole 200 bytes were skipped
-  EXPECT_EQ(id, 106);
-  EXPECT_STREQ(value, "B");
+  EXPECT_EQ(next(), "9983=105/3");
+  EXPECT_EQ(next(), "105=" + std::string(130, 'v') + "/200");  // only 130 bytes copied
+  EXPECT_EQ(next(), "106=B/1");                                // the whole 200 bytes were skipped
   // cfGetItem finds items before the read position and leaves it alone.
-  std::memset(value, 0, sizeof value);
-  EXPECT_EQ(cfGetItem(9983, value, &len), 1);
-  EXPECT_STREQ(value, "105");
-  EXPECT_EQ(cfGetItem(40, value, &len), 0);       // never beyond the segment end
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 0);
+  EXPECT_EQ(next(9983), "9983=105/3");
+  EXPECT_EQ(next(40), "0");  // never beyond the segment end
+  EXPECT_EQ(next(), "0");
   ASSERT_EQ(cfMoveToNextSeg(), 0);
   EXPECT_EQ(cfIsErrorSeg(), 1);
-  EXPECT_EQ(cfMoveToNextSeg(), -1);               // last segment
+  EXPECT_EQ(cfMoveToNextSeg(), -1);  // last segment
 }
 
 TEST(Rmil, ReaderNeverPassesTheReceivedData) {
@@ -144,29 +139,26 @@ TEST(Rmil, ReaderNeverPassesTheReceivedData) {
   r.item(3001, "105").item(100, "7");  // no segment end
   r.m.data()[4] = 5;                   // claims five segments
   r.deliver();
-  char value[rmil::kValueArea];
-  std::uint16_t id;
-  std::int16_t len;
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
+  EXPECT_EQ(next(), "3001=105/3");
+  EXPECT_EQ(next(), "100=7/1");
   ifc().cfReturnCode = 0;
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 12);
+  EXPECT_EQ(next(), "12");
   EXPECT_EQ(ifc().cfReturnCode, 20010);
   EXPECT_EQ(cfMoveToNextSeg(), 12);
-  EXPECT_EQ(cfGetItem(999, value, &len), 12);
+  EXPECT_EQ(next(999), "12");
 
   // An item whose length runs past the data, and a negative length, end the data too.
   Response bad;
   bad.item(3001, "105").end();
   bad.deliver(bad.m.length() - 1);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 1);
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 12);
+  EXPECT_EQ(next(), "3001=105/3");
+  EXPECT_EQ(next(), "12");
   Response neg;
   neg.item(3001, "105");
   neg.m.data()[10] = 0xFF;
   neg.m.data()[11] = 0xFF;
   neg.deliver();
-  EXPECT_EQ(cfGetNextItem(&id, value, &len), 12);
+  EXPECT_EQ(next(), "12");
 }
 
 TEST(Rmil, FindErrorSegmentKeepsTheCursor) {
@@ -178,17 +170,12 @@ TEST(Rmil, FindErrorSegmentKeepsTheCursor) {
   ASSERT_EQ(cfMoveToNextSeg(), 0);
   const auto before = cfMessage().cursor();
   EXPECT_EQ(cfFindErrorSeg(), 0);
-  EXPECT_EQ(cfMessage().cursor().read, before.read);
-  EXPECT_EQ(cfMessage().cursor().segNo, 2);
+  EXPECT_EQ(std::pair(cfMessage().cursor().read, cfMessage().cursor().segNo), std::pair(before.read, 2));
   EXPECT_EQ(ifc().rmilReturnCode, 30006);
 
-  Response none;
-  none.item(3001, "105").end().item(9983, "105").end();
-  none.deliver();
+  Response().item(3001, "105").end().item(9983, "105").end().deliver();
   EXPECT_EQ(cfFindErrorSeg(), 1);
-  Response headerOnly;  // segment 1 is never an error segment
-  headerOnly.item(40, "5").end();
-  headerOnly.deliver();
+  Response().item(40, "5").end().deliver();  // segment 1 is never an error segment
   EXPECT_EQ(cfFindErrorSeg(), 1);
 }
 
@@ -233,15 +220,9 @@ TEST_F(HeaderTest, ContextRulesOfTheRequestIdentifier) {
     cfClearProjTable();
     cfRmilClear();
     ifc().cfReturnCode = 0;
-    if (*c.handles) {
-      ASSERT_EQ(cfAddProjEntry(proj.c_str(), handle10("P1").c_str()), 0);
-    }
-    if (std::strchr(c.handles, 'A')) {
-      ASSERT_EQ(cfModProjEntry(name20("ALPHA").c_str(), kSelAdbk, handle10("AB").c_str()), 0);
-    }
-    if (std::strchr(c.handles, 'M')) {
-      ASSERT_EQ(cfModProjEntry(proj.c_str(), kSelMbox, handle10("MB").c_str()), 0);
-    }
+    if (*c.handles) cfAddProjEntry(proj.c_str(), handle10("P1").c_str());
+    if (std::strchr(c.handles, 'A')) cfModProjEntry(name20("ALPHA").c_str(), kSelAdbk, handle10("AB").c_str());
+    if (std::strchr(c.handles, 'M')) cfModProjEntry(proj.c_str(), kSelMbox, handle10("MB").c_str());
     EXPECT_EQ(cfAddRequestIDandHandle(c.id == 258 ? nullptr : proj.c_str(), c.id), c.rc) << c.handles << c.id;
     EXPECT_EQ(ifc().cfReturnCode, c.error) << c.handles << c.id;
     if (c.rc == 0) {
@@ -274,23 +255,20 @@ TEST_F(HeaderTest, ListQualifierPagingAndCodes) {
     q[97] = order;
     return q;
   };
-  for (const char *ok : {"00001", "    1", "1    ", "1A   "}) {
-    cfRmilClear();
-    EXPECT_EQ(cfAddRequestQualifier(qual(ok, "00050").c_str()), 0) << ok;
-  }
-  EXPECT_EQ(items(), (std::vector<std::string>{"131=1A", "132=00050"}));
-  for (const char *bad : {"00000", "     ", "70000", "65536", "ABCDE", "+0001"}) {
+  // "code/error number" of adding a qualifier's items to a cleared buffer.
+  const auto add = [](const std::string &q) {
     cfRmilClear();
     ifc().cfReturnCode = 0;
-    EXPECT_EQ(cfAddRequestQualifier(qual(bad, "00001").c_str()), 8) << bad;
-    EXPECT_EQ(ifc().cfReturnCode, 20220) << bad;
-  }
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestQualifier(qual("65535", "0    ").c_str()), 8);
-  EXPECT_EQ(ifc().cfReturnCode, 20210);
+    const int rc = cfAddRequestQualifier(q.c_str());
+    return std::to_string(rc) + "/" + std::to_string(ifc().cfReturnCode);
+  };
+  for (const char *ok : {"00001", "    1", "1    ", "1A   "}) EXPECT_EQ(add(qual(ok, "00050")), "0/0") << ok;
+  EXPECT_EQ(items(), (std::vector<std::string>{"131=1A", "132=00050"}));
+  for (const char *bad : {"00000", "     ", "70000", "65536", "ABCDE", "+0001"})
+    EXPECT_EQ(add(qual(bad, "00001")), "8/20220") << bad;
+  EXPECT_EQ(add(qual("65535", "0    ")), "8/20210");
 
-  cfRmilClear();
-  EXPECT_EQ(cfAddRequestQualifier(qual("1", "2", "=>", "Smith", 'd').c_str()), 0);
+  EXPECT_EQ(add(qual("1", "2", "=>", "Smith", 'd')), "0/0");
   EXPECT_EQ(items(), (std::vector<std::string>{"131=1", "132=2", "126=Smith", "127=10013", "129=10018"}));
   EXPECT_EQ(rmil::operatorCode("<>"), 10014);
   EXPECT_EQ(rmil::operatorCode(">="), 10015);
@@ -334,22 +312,14 @@ TEST_F(HeaderTest, ResponseHeaderChecksAndTableUpdates) {
     ifc().cfReturnCode = 0;
     code = 99;
     ASSERT_EQ(cfGetHeader(proj.c_str(), &code, c.expected), c.rc) << c.expected;
-    if (c.rc == 12) {
-      EXPECT_EQ(ifc().cfReturnCode, 20010);
-    }
-    if (c.rc == 0) {
-      EXPECT_EQ(code, c.code);
-    }
-    if (c.rc == 0) {
-      EXPECT_EQ(cfMessage().cursor().segNo, 2);  // left on segment 2
-    }
-    ProjEntry e{};
-    const bool found = cfGetProjEntry(name20("alpha").c_str(), &e) == 1;
-    EXPECT_EQ(found ? std::string(e.projHandle, strnlen(e.projHandle, 10)) + "/" +
-                          std::string(e.adbkHandle, strnlen(e.adbkHandle, 10))
-                    : "-",
-              c.handles)
+    EXPECT_EQ(ifc().cfReturnCode, c.rc == 12 ? 20010 : 0) << c.expected;
+    // Answered: its code, and the reader left on segment 2.
+    EXPECT_EQ(c.rc == 0 ? std::pair(int{code}, cfMessage().cursor().segNo) : std::pair(0, 2), std::pair(c.code, 2))
         << c.expected;
+    ProjEntry e{};
+    const auto handle = [](const char *h) { return std::string(h, strnlen(h, 10)); };
+    const bool found = cfGetProjEntry(name20("alpha").c_str(), &e) == 1;
+    EXPECT_EQ(found ? handle(e.projHandle) + "/" + handle(e.adbkHandle) : "-", c.handles) << c.expected;
   }
 }
 
@@ -361,21 +331,17 @@ TEST(ContextTable, CaseInsensitiveLookupModifyAndDelete) {
   for (const auto &n : {a, b, c}) ASSERT_EQ(cfAddProjEntry(n.c_str(), handle10(n.c_str()).c_str()), 0);
   EXPECT_EQ(cfProjCount(), 3);
   ProjEntry e{};
-  EXPECT_EQ(cfGetProjEntry(name20("ONE").c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(name20("one ").c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(name20("on").c_str(), &e), 0);
+  for (const auto &[name, found] : {std::pair{"ONE", 1}, {"one ", 1}, {"on", 0}})
+    EXPECT_EQ(cfGetProjEntry(name20(name).c_str(), &e), found) << name;
   ASSERT_EQ(cfModProjEntry(name20("TWO").c_str(), kSelMbox, handle10("MB").c_str()), 0);
   ASSERT_EQ(cfGetProjEntry(b.c_str(), &e), 1);
   EXPECT_EQ(std::string(e.mboxHandle, 2), "MB");
-  EXPECT_FALSE(handleSet(e.adbkHandle));
-  EXPECT_FALSE(handleSet(e.msysHandle));
+  EXPECT_FALSE(handleSet(e.adbkHandle) || handleSet(e.msysHandle));
   EXPECT_EQ(cfModProjEntry(b.c_str(), 4, handle10("X").c_str()), 12);  // bad selector
   EXPECT_EQ(cfModProjEntry(name20("four").c_str(), kSelMbox, handle10("X").c_str()), 12);
   ASSERT_EQ(cfDeleteProjEntry(a.c_str()), 0);  // the first of three
   EXPECT_EQ(cfProjCount(), 2);
-  EXPECT_EQ(cfGetProjEntry(b.c_str(), &e), 1);
-  EXPECT_EQ(cfGetProjEntry(c.c_str(), &e), 1);
-  ASSERT_EQ(cfDeleteProjEntry(c.c_str()), 0);
-  ASSERT_EQ(cfDeleteProjEntry(b.c_str()), 0);
+  for (const auto &n : {b, c}) EXPECT_EQ(cfGetProjEntry(n.c_str(), &e), 1) << n;
+  for (const auto &n : {c, b}) ASSERT_EQ(cfDeleteProjEntry(n.c_str()), 0) << n;
   EXPECT_EQ(cfProjCount(), 0);
 }

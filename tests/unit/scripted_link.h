@@ -104,8 +104,7 @@ class LibraryTest : public ::testing::Test {
   // A project in the context table with the given handles set.
   static void openContext(const char *name, bool adbk = true, bool mbox = true, bool msys = true) {
     char n[20];
-    std::memset(n, ' ', 20);
-    std::memcpy(n, name, std::strlen(name));
+    putField(n, 20, name);
     char h[10] = {'P', 'H'};
     cfAddProjEntry(n, h);
     char a[10] = {'A', 'B'}, m[10] = {'M', 'B'}, s[10] = {'M', 'S'};
@@ -125,6 +124,8 @@ class LibraryTest : public ::testing::Test {
     return out;
   }
   static int error() { return ifc().cfReturnCode; }
+  // "code/error number" of a call.
+  static std::string refused(QlmRc rc) { return std::to_string(rc) + "/" + std::to_string(error()); }
   // Closes the trace file so that the next line starts a fresh one.
   static void closeTrace() {
     SetTrace(1);
@@ -133,13 +134,6 @@ class LibraryTest : public ::testing::Test {
   std::string traceFile() const { return root_ / "bin/qlmc32.trc"; }
   TempDir root_;
 };
-
-// "id=value" of a segment's items, for compact assertions.
-inline std::vector<std::string> flat(const Segment &s) {
-  std::vector<std::string> out;
-  for (const Item &i : s) out.push_back(std::to_string(i.first) + "=" + i.second);
-  return out;
-}
 
 // The name IDs of a segment's items.
 inline std::vector<int> ids(const Segment &s) {
