@@ -2,9 +2,11 @@
 // registered with it (platform/internal.h), waited for with ppoll. See
 // platform/windows.h.
 #include <poll.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <vector>
@@ -67,6 +69,45 @@ std::vector<WatchId> &g_polled = *new std::vector<WatchId>;
 std::vector<pollfd> &g_fds = *new std::vector<pollfd>;
 void (*g_beforeWait)() = nullptr;
 
+// How long the pump looks for events before it blocks: QLM_SPIN_US microseconds,
+// kSpinMicros when unset, never for 0 (or anything that is not a number).
+std::int64_t SpinNanos() {
+  static const std::int64_t ns = [] {
+    const char *v = std::getenv("QLM_SPIN_US");
+    if (v == nullptr) return std::int64_t{kSpinMicros} * 1000;
+    char *end = nullptr;
+    const long us = std::strtol(v, &end, 10);
+    return end != v && *end == '\0' && us > 0 ? std::int64_t{std::min(us, 1000000L)} * 1000 : 0;
+  }();
+  return ns;
+}
+
+// ppoll over the poll set. Before a wait of more than the spin time, the set is looked
+// at without waiting, the processor given away between looks, until something is
+// ready or the spin time has passed: an event that comes within microseconds (the
+// answer to a request just sent, the next request of a client) is then taken without
+// the process being put to sleep and woken, which costs more than the event itself
+// where a waking processor must first leave a deep sleep (virtual machines).
+int Poll(timespec *timeout) {
+  const std::int64_t spin = SpinNanos();
+  const std::int64_t wait = timeout == nullptr ? INT64_MAX : timeout->tv_sec * 1000000000LL + timeout->tv_nsec;
+  if (spin > 0 && wait > spin) {
+    const Clock::time_point start = Clock::now();
+    timespec zero{};
+    for (;;) {
+      if (const int n = ::ppoll(g_fds.data(), g_fds.size(), &zero, nullptr); n != 0) return n;
+      const std::int64_t spent = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+      if (spent >= spin) {
+        if (timeout != nullptr) *timeout = timespec{static_cast<time_t>((wait - spent) / 1000000000),
+                                                    static_cast<long>((wait - spent) % 1000000000)};
+        break;
+      }
+      sched_yield();
+    }
+  }
+  return ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
+}
+
 // The next event that the last ppoll found, of a watcher that is still there.
 bool NextReady(MSG *m) {
   while (g_nextReady < g_ready.size()) {
@@ -125,7 +166,7 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
       ts.tv_nsec = static_cast<long>(ns % 1000000000);
       timeout = &ts;
     }
-    const int n = ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
+    const int n = wait ? Poll(timeout) : ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
     if (n < 0 && errno != EINTR) return false;
     if (n > 0) {
       g_ready.clear();

@@ -257,7 +257,9 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 // Blocks until there is something to deliver and fills *lpMsg: WM_QUIT (after
 // PostQuitMessage; returns 0), WM_TIMER (wParam the id, lParam the TIMERPROC), or a
 // DDE event of one of the process's instances (message kWmDdeEvent). Returns 1, or 0
-// for WM_QUIT, or -1 for a null lpMsg.
+// for WM_QUIT, or -1 for a null lpMsg. Before it blocks it looks again for up to
+// kSpinMicros (QLM_SPIN_US in the environment; 0: never), yielding the processor
+// between looks, so that an event due within microseconds costs no sleep and wake-up.
 BOOL GetMessageA(MSG *lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 BOOL TranslateMessage(const MSG *lpMsg);  // nothing to translate; returns FALSE
 // Runs the TIMERPROC of a WM_TIMER, or delivers a DDE event to its instance's callback.
@@ -269,6 +271,7 @@ BOOL PeekMessageA(MSG *lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
 void PostQuitMessage(int nExitCode);
 
 inline constexpr UINT kWmDdeEvent = WM_APP + 0x0D0E;  // a DDE event waiting for dispatch
+inline constexpr long kSpinMicros = 30;               // the pump's look before it blocks
 inline constexpr DWORD kConnectReplyMs = 5000;        // DdeConnect's wait for each reply
 
 // Limits of the conversations (see DdeConnect and DdeClientTransaction).
