@@ -95,6 +95,7 @@ int Poll(timespec *timeout) {
     const Clock::time_point start = Clock::now();
     timespec zero{};
     for (;;) {
+      sched_yield();  // first: a partner on this processor runs at once
       if (const int n = ::ppoll(g_fds.data(), g_fds.size(), &zero, nullptr); n != 0) return n;
       const std::int64_t spent = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
       if (spent >= spin) {
@@ -102,7 +103,6 @@ int Poll(timespec *timeout) {
                                                     static_cast<long>((wait - spent) % 1000000000)};
         break;
       }
-      sched_yield();
     }
   }
   return ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
