@@ -49,6 +49,8 @@ void PrintUsage(std::FILE *out) {
       "  QLM_DATA_HOME  where data/ and exchange/ live (else [Data] Home= of quillmar.ini,\n"
       "                 else the root when it is yours, else ~/.local/share/quillmar/<root>)\n"
       "  QLM_STORE      sqlite, or postgresql:<connection string>\n"
+      "  QLM_SPIN_US    how long it looks for the next request before it sleeps, in\n"
+      "                 microseconds (default 30; 0: it sleeps at once)\n"
       "\n"
       "Log: stderr and <data home>/data/qlmrqmgr.log; failures before the data directory\n"
       "is usable also go to ~/.local/state/quillmar/qlmrqmgr.log ($XDG_STATE_HOME).\n"
