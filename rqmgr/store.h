@@ -340,6 +340,7 @@ class Store {
     std::pair<std::int64_t, std::int64_t> stamp;  // Db::changeStamp() when it was read
   };
   static constexpr std::size_t kCursors = 16;
+  static constexpr std::size_t kIdsByValue = 16;  // a page this short reads its entries by id
   std::vector<Cursor> cursors_;
   void remember(std::int64_t next, const std::pair<std::int64_t, std::int64_t> &stamp);
 

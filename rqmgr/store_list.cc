@@ -197,22 +197,31 @@ const std::vector<Entry> &Store::list(const ListPlan &l) {
   }
   if (!ids_.empty()) remember(l.offset + static_cast<std::int64_t>(ids_.size()), follows ? stamp : db_->changeStamp());
 
-  // The entries with their fields: the same scan again, joined with them (cheap
-  // now: its rows are in the cache), assembled in the order of the first.
+  // The entries with their fields, assembled in the order of the page: those of a
+  // short page by their ids, those of a longer one by the same scan again, joined
+  // with them (cheap now: its rows are in the cache).
   at_.clear();
   for (std::size_t i = 0; i < ids_.size(); ++i) at_.emplace_back(ids_[i], i);
   std::sort(at_.begin(), at_.end());
   rows_.clear();
-  rows_.add("SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM (");
-  rows_.sql += page_.sql;
-  rows_.binds = page_.binds;
-  // CROSS JOIN keeps the page the outer loop in SQLite: read as it is made, not
-  // first copied into a temporary table.
-  rows_.add(") p CROSS JOIN entries e LEFT JOIN fields f ON f.entry = e.id WHERE e.id = p.entry");
+  rows_.add("SELECT e.id, e.scope, e.kind, e.key, e.created, e.changed, f.name_id, f.value FROM ");
+  if (ids_.size() <= kIdsByValue) {  // a short page: its entries by their ids, without the scan
+    rows_.add("entries e LEFT JOIN fields f ON f.entry = e.id WHERE e.id IN (");
+    for (std::size_t i = 0; i < ids_.size(); ++i) rows_.add(i > 0 ? ", " : "").value(ids_[i]);
+    rows_.add(")");
+  } else {
+    // CROSS JOIN keeps the page the outer loop in SQLite: read as it is made, not
+    // first copied into a temporary table.
+    rows_.add("(");
+    rows_.sql += page_.sql;
+    rows_.binds = page_.binds;
+    rows_.add(") p CROSS JOIN entries e LEFT JOIN fields f ON f.entry = e.id WHERE e.id = p.entry");
+  }
   // The entries of the last list give their buffers (and their fields' nodes).
   for (Entry &e : listed_)
     while (!e.fields.empty() && spareFields_.size() < kSpareFields) spareFields_.push_back(e.fields.extract(e.fields.begin()));
   listed_.resize(ids_.size());
+  if (ids_.empty()) return listed_;
   for (Entry &e : listed_) e.id = 0;
   Stmt &s = db_->prepare(rows_.sql);
   Use u(s);
