@@ -60,11 +60,18 @@ for _ in $(seq 50); do
 done
 tail -n 1 "$tmp/data/qlmrqmgr.log" | grep -q 'qlmrqmgr\[[0-9]*\]: ended$' || { cat "$tmp/data/qlmrqmgr.log"; fail "the server did not end"; }
 echo "$(grep -c '^  ok' "$tmp/day.out") steps ok; the server ended"
+# The next step starts a server of its own: the last one's process must be gone
+# (its window and lock go with it), not only its log finished.
+for _ in $(seq 50); do
+  pgrep -f 'qlmrqmgr\.exe' >/dev/null || break
+  sleep 0.2
+done
 
 echo "== the DLL unloaded with the interface open"
 : >"$tmp/data/qlmrqmgr.log"
 cp "$win/tests/windows/qlm_unload_test.exe" "$tmp/bin/"
-(cd "$tmp/bin" && timeout 120 wine qlm_unload_test.exe qlmc32.dll 2>/dev/null) || fail "the unload failed (status $?)"
+(cd "$tmp/bin" && timeout 120 wine qlm_unload_test.exe qlmc32.dll 2>"$tmp/unload.err") ||
+  { status=$?; grep qlm_unload_test "$tmp/unload.err"; fail "the unload failed (status $status)"; }
 grep -q 'shutdown request: ending' "$tmp/data/qlmrqmgr.log" || { cat "$tmp/data/qlmrqmgr.log"; fail "no shutdown at the unload"; }
 echo "FreeLibrary shut the server down"
 
