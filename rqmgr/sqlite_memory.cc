@@ -75,29 +75,29 @@ int classOf(std::size_t n) {
 
 Header *headerOf(void *p) { return reinterpret_cast<Header *>(static_cast<char *>(p) - kHeader); }
 
+// A block of `usable` bytes from the heap, headed by its class.
+void *Fresh(std::uint32_t sizeClass, std::size_t usable) {
+  auto *h = static_cast<Header *>(std::malloc(kHeader + usable));
+  if (h == nullptr) return nullptr;
+  *h = Header{sizeClass, 0, sizeClass == kHeapClass ? usable : 0};
+  return reinterpret_cast<char *>(h) + kHeader;
+}
+
 void *Malloc(int n) {
   if (n <= 0) return nullptr;
   const auto size = static_cast<std::size_t>(n);
-  if (size > kPoolMaxBlock) {
-    auto *h = static_cast<Header *>(std::malloc(kHeader + size));
-    if (h == nullptr) return nullptr;
-    *h = Header{kHeapClass, 0, size};
-    return reinterpret_cast<char *>(h) + kHeader;
-  }
-  const int c = classOf(size);
+  if (size > kPoolMaxBlock) return Fresh(kHeapClass, size);
+  const auto c = static_cast<std::size_t>(classOf(size));
   Pool &p = pool();
   {
     Guard hold(p.lock);
-    if (FreeBlock *b = p.free[static_cast<std::size_t>(c)]; b != nullptr) {
-      p.free[static_cast<std::size_t>(c)] = b->next;
-      --p.kept[static_cast<std::size_t>(c)];
+    if (FreeBlock *b = p.free[c]; b != nullptr) {
+      p.free[c] = b->next;
+      --p.kept[c];
       return b;
     }
   }
-  auto *h = static_cast<Header *>(std::malloc(kHeader + classSize(c)));
-  if (h == nullptr) return nullptr;
-  *h = Header{static_cast<std::uint32_t>(c), 0, 0};
-  return reinterpret_cast<char *>(h) + kHeader;
+  return Fresh(static_cast<std::uint32_t>(c), classSize(static_cast<int>(c)));
 }
 
 void Free(void *ptr) {
@@ -124,19 +124,17 @@ int Size(void *ptr) {
   return static_cast<int>(h->sizeClass == kHeapClass ? h->heapSize : classSize(static_cast<int>(h->sizeClass)));
 }
 
+// SQLite keeps the block itself when the new size rounds up to the old one: this
+// moves it to a block of the new size.
 void *Realloc(void *ptr, int n) {
   if (ptr == nullptr) return Malloc(n);
   if (n <= 0) {
     Free(ptr);
     return nullptr;
   }
-  const int had = Size(ptr);
-  if (n <= had && (headerOf(ptr)->sizeClass == kHeapClass || classOf(static_cast<std::size_t>(n)) ==
-                                                                    static_cast<int>(headerOf(ptr)->sizeClass)))
-    return ptr;  // the block fits and is of the size it would be given
   void *q = Malloc(n);
   if (q == nullptr) return nullptr;  // SQLite keeps the old block
-  std::memcpy(q, ptr, static_cast<std::size_t>(std::min(had, n)));
+  std::memcpy(q, ptr, static_cast<std::size_t>(std::min(Size(ptr), n)));
   Free(ptr);
   return q;
 }

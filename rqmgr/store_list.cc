@@ -170,16 +170,13 @@ void BuiltSql::bind(Stmt &s) const {
 const std::vector<Entry> &Store::list(const ListPlan &l) {
   // Where an earlier page of this list ended, when this one follows it unchanged.
   shapeOf(l, shapeSql_, shape_);
-  const Cursor *from = nullptr;
-  std::pair<std::int64_t, std::int64_t> stamp;
-  const bool follows = l.offset > 0 && std::any_of(cursors_.begin(), cursors_.end(), [&](const Cursor &c) {
-    return c.shape == shape_ && c.next == l.offset;
+  // (one cursor per shape; the stamp is asked only when a page may follow one)
+  const auto earlier = std::find_if(cursors_.begin(), cursors_.end(), [&](const Cursor &c) {
+    return l.offset > 0 && c.shape == shape_ && c.next == l.offset;
   });
-  if (follows) {  // the stamp is asked only when a page may follow an earlier one
-    stamp = db_->changeStamp();
-    for (const Cursor &c : cursors_)
-      if (c.shape == shape_ && c.next == l.offset && c.stamp == stamp) from = &c;
-  }
+  const bool follows = earlier != cursors_.end();
+  const auto stamp = follows ? db_->changeStamp() : std::pair<std::int64_t, std::int64_t>{};
+  const Cursor *from = follows && earlier->stamp == stamp ? &*earlier : nullptr;
 
   // The page's ids in their order, and the order terms of its last row.
   pageQuery(l, from ? &from->after : nullptr, dialect(), page_);

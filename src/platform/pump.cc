@@ -71,41 +71,39 @@ void (*g_beforeWait)() = nullptr;
 
 // How long the pump looks for events before it blocks: QLM_SPIN_US microseconds,
 // kSpinMicros when unset, never for 0 (or anything that is not a number).
-std::int64_t SpinNanos() {
-  static const std::int64_t ns = [] {
+std::chrono::nanoseconds SpinTime() {
+  static const std::chrono::nanoseconds spin = [] {
     const char *v = std::getenv("QLM_SPIN_US");
-    if (v == nullptr) return std::int64_t{kSpinMicros} * 1000;
+    if (v == nullptr) return std::chrono::nanoseconds(std::chrono::microseconds(kSpinMicros));
     char *end = nullptr;
     const long us = std::strtol(v, &end, 10);
-    return end != v && *end == '\0' && us > 0 ? std::int64_t{std::min(us, 1000000L)} * 1000 : 0;
+    const bool valid = end != v && *end == '\0' && us > 0;
+    return std::chrono::nanoseconds(std::chrono::microseconds(valid ? std::min(us, 1000000L) : 0));
   }();
-  return ns;
+  return spin;
 }
 
-// ppoll over the poll set. Before a wait of more than the spin time, the set is looked
-// at without waiting, the processor given away between looks, until something is
-// ready or the spin time has passed: an event that comes within microseconds (the
-// answer to a request just sent, the next request of a client) is then taken without
-// the process being put to sleep and woken, which costs more than the event itself
-// where a waking processor must first leave a deep sleep (virtual machines).
-int Poll(timespec *timeout) {
-  const std::int64_t spin = SpinNanos();
-  const std::int64_t wait = timeout == nullptr ? INT64_MAX : timeout->tv_sec * 1000000000LL + timeout->tv_nsec;
-  if (spin > 0 && wait > spin) {
-    const Clock::time_point start = Clock::now();
+// ppoll over the poll set until `until` (time_point::max(): no limit). Before a wait
+// of more than the spin time, the set is looked at without waiting, the processor
+// given away before each look, until something is ready or the spin time has passed:
+// an event that comes within microseconds (the answer to a request just sent, the
+// next request of a client) is then taken without the process being put to sleep
+// and woken, which costs more than the event itself where a waking processor must
+// first leave a deep sleep (virtual machines).
+int Poll(Clock::time_point until) {
+  const Clock::time_point start = Clock::now();
+  if (const std::chrono::nanoseconds spin = SpinTime(); spin.count() > 0 && until - start > spin) {
     timespec zero{};
-    for (;;) {
+    do {
       sched_yield();  // first: a partner on this processor runs at once
       if (const int n = ::ppoll(g_fds.data(), g_fds.size(), &zero, nullptr); n != 0) return n;
-      const std::int64_t spent = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-      if (spent >= spin) {
-        if (timeout != nullptr) *timeout = timespec{static_cast<time_t>((wait - spent) / 1000000000),
-                                                    static_cast<long>((wait - spent) % 1000000000)};
-        break;
-      }
-    }
+    } while (Clock::now() - start < spin);
   }
-  return ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
+  if (until == Clock::time_point::max()) return ::ppoll(g_fds.data(), g_fds.size(), nullptr, nullptr);
+  const auto ns = std::max<std::int64_t>(
+      0, std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()).count());
+  const timespec left{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  return ::ppoll(g_fds.data(), g_fds.size(), &left, nullptr);
 }
 
 // The next event that the last ppoll found, of a watcher that is still there.
@@ -157,16 +155,7 @@ bool Next(MSG *m, bool wait, Clock::time_point deadline, bool remove, bool withQ
     Clock::time_point until = wait ? deadline : now;
     if (t != nullptr) until = std::min(until, t->due);
     until = std::min(until, watchDue);
-    timespec ts{};
-    timespec *timeout = nullptr;
-    if (until != Clock::time_point::max()) {
-      const auto ns = std::max<std::int64_t>(
-          0, std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count());
-      ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-      ts.tv_nsec = static_cast<long>(ns % 1000000000);
-      timeout = &ts;
-    }
-    const int n = wait ? Poll(timeout) : ::ppoll(g_fds.data(), g_fds.size(), timeout, nullptr);
+    const int n = Poll(until);  // at once when not waiting: `until` is now
     if (n < 0 && errno != EINTR) return false;
     if (n > 0) {
       g_ready.clear();
