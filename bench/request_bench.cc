@@ -1,11 +1,17 @@
 // The request path: QlmListProj of one entry through the library, the transport and
 // the real Request Manager, against a raw two-hop AF_UNIX SOCK_SEQPACKET ping-pong
-// of 256 bytes each way, measured in the same run: batches of each in turn, with
-// the benchmark, its Request Manager and the raw peer pinned to one core
-// (pinned:1; the figure to trust on a shared machine) and on every core the
-// benchmark may use (pinned:0; run with repetitions and read the median).
+// of 256 bytes each way, measured in the same run: batches of each in turn.
+//
+// pinned:1 puts the benchmark, its Request Manager and the raw peer on one core
+// (the figure to trust on a shared machine). pinned:0 leaves the library and its
+// Request Manager on every core the benchmark may use, where the kernel places
+// them, and times the raw ping-pong in both placements it can have: its two
+// processes on one core (`raw_together_us`) and on two (`raw_apart_us`). The
+// unpinned ratio is taken against the faster of the two, so that the raw
+// exchange is never measured at a disadvantage, whatever ran before it.
 // Counters, per request:
-//   lib_us, raw_us     median over the batches
+//   lib_us, raw_us     median over the batches (unpinned: raw_us is the faster
+//                      placement of each batch)
 //   ratio              median over the batches of lib / raw (targets: pinned 4,
 //                      unpinned 2.5)
 //   lib_allocs         heap allocations of the benchmark's process (library)
@@ -34,20 +40,29 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBatch = 500;
 constexpr int kRawBytes = 256;
 
-// Sets the processes on one core (the last the benchmark may use) or back on all of them.
-void Place(bool pinned, std::initializer_list<pid_t> pids) {
+// The cores the benchmark may use.
+const cpu_set_t &Allowed() {
   static const cpu_set_t all = [] {
     cpu_set_t s;
     if (sched_getaffinity(0, sizeof s, &s) != 0) throw std::runtime_error("sched_getaffinity");
     return s;
   }();
-  cpu_set_t use = all;
-  if (pinned) {
-    int last = 0;
-    for (int c = 0; c < CPU_SETSIZE; ++c)
-      if (CPU_ISSET(c, &all)) last = c;
+  return all;
+}
+
+// The `nth` core the benchmark may use, counted from the last (0: the last one).
+int Core(int nth) {
+  for (int c = CPU_SETSIZE - 1; c >= 0; --c)
+    if (CPU_ISSET(c, &Allowed()) && nth-- == 0) return c;
+  throw std::runtime_error("not enough cores");
+}
+
+// Puts the processes on core `core`, or back on every allowed core (-1).
+void Place(int core, std::initializer_list<pid_t> pids) {
+  cpu_set_t use = Allowed();
+  if (core >= 0) {
     CPU_ZERO(&use);
-    CPU_SET(last, &use);
+    CPU_SET(core, &use);
   }
   for (pid_t p : pids)
     if (sched_setaffinity(p, sizeof use, &use) != 0) throw std::runtime_error("sched_setaffinity");
@@ -99,7 +114,7 @@ void BM_RequestPath(benchmark::State &state) {
   qlm::bench::Installed &s = qlm::bench::session();
   qlm::bench::RawPeer peer(kRawBytes);
   const pid_t server = qlm::test::Installation::serverPid(s.inst.run());
-  Place(pinned, {0, server, peer.pid()});
+  if (pinned) Place(Core(0), {0, server, peer.pid()});
   QlmProjInfo list[1];
   uint16_t count = 0;
   auto request = [&] {
@@ -107,8 +122,19 @@ void BM_RequestPath(benchmark::State &state) {
       throw std::runtime_error("QlmListProj");
   };
   request();  // the first request may allocate what the later ones reuse
-  std::vector<double> lib, raw, ratio;
-  lib.reserve(1000), raw.reserve(1000), ratio.reserve(1000);
+  // A batch of raw ping-pongs, its time per exchange; unpinned, with the two
+  // processes on core `a` and core `b` for it.
+  auto rawBatch = [&](int a, int b) {
+    if (!pinned) Place(a, {0}), Place(b, {peer.pid()});
+    const auto t0 = Clock::now();
+    for (int i = 0; i < kBatch; ++i) peer.pingPong(kRawBytes);
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / kBatch;
+    if (!pinned) Place(-1, {0, peer.pid()});
+    return us;
+  };
+  const bool twoCores = !pinned && CPU_COUNT(&Allowed()) >= 2;
+  std::vector<double> lib, raw, ratio, together, apart;
+  for (auto *v : {&lib, &raw, &ratio, &together, &apart}) v->reserve(1000);
   std::uint64_t ownAllocs = 0, serverAllocs = 0, requests = 0;
   long switches = 0;
   double serverCpu = 0, ownCpu = 0;
@@ -125,17 +151,18 @@ void BM_RequestPath(benchmark::State &state) {
     ownCpu += CpuMicros(getpid()) - ownCpu0;
     serverAllocs += s.server->allocations() - server0;
     requests += kBatch;
-    for (int i = 0; i < kBatch; ++i) peer.pingPong(kRawBytes);
-    const auto t2 = Clock::now();
     const double l = std::chrono::duration<double, std::micro>(t1 - t0).count() / kBatch;
-    const double r = std::chrono::duration<double, std::micro>(t2 - t1).count() / kBatch;
+    double r = rawBatch(Core(0), Core(0));
+    together.push_back(r);
+    if (twoCores) apart.push_back(rawBatch(Core(0), Core(1))), r = std::min(r, apart.back());
     lib.push_back(l), raw.push_back(r), ratio.push_back(l / r);
     state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count() / kBatch);
   }
-  Place(false, {0, server, peer.pid()});
+  Place(-1, {0, server, peer.pid()});
   state.counters["lib_us"] = Median(lib);
   state.counters["raw_us"] = Median(raw);
   state.counters["ratio"] = Median(ratio);
+  if (twoCores) state.counters["raw_together_us"] = Median(together), state.counters["raw_apart_us"] = Median(apart);
   state.counters["lib_allocs"] = static_cast<double>(ownAllocs) / static_cast<double>(requests);
   state.counters["server_allocs"] = static_cast<double>(serverAllocs) / static_cast<double>(requests);
   state.counters["switches"] = static_cast<double>(switches) / static_cast<double>(requests);

@@ -149,8 +149,13 @@ void IccServer::timerProc(HWND, UINT, UINT_PTR, DWORD) {
 
 void IccServer::run() {
   SetTimer(nullptr, kTimerId, kTimerMs, &IccServer::timerProc);
+  // A request that only read is answered before its transaction ends: the ACKs
+  // held for its answer go out, then the transaction ends, before the next wait.
+  service_.lingerReads(true);
   MSG m;
   while (!stopping_) {
+    SendHeldAcks();
+    service_.settle();
     const BOOL r = GetMessageA(&m, nullptr, 0, 0);
     if (r == 0) break;
     if (r < 0) {
@@ -161,6 +166,8 @@ void IccServer::run() {
     DispatchMessageA(&m);
     drain();
   }
+  service_.settle();
+  service_.lingerReads(false);
   KillTimer(nullptr, kTimerId);
 }
 

@@ -88,6 +88,9 @@ class Service {
   void forgetClient(int client);
   // Called when the server has time: the store's put-off work.
   void idle() { store_.idle(); }
+  // The end of a read's transaction after its answer (Store::lingerReads).
+  void lingerReads(bool on) { store_.lingerReads(on); }
+  void settle() noexcept { store_.settle(); }
 
   const Contexts &contexts() const { return contexts_; }
 

@@ -22,18 +22,23 @@ Store::Store(std::unique_ptr<Db> db, std::string location)
   migrate();
 }
 
-Store::~Store() { rollback(); }
+Store::~Store() {
+  rollback();
+  settle();
+}
 
 void Store::begin(bool write) {
+  settle();
   db_->begin(write);
   inTxn_ = true;
+  write_ = write;
   if (db_->owner() == markedAs_) return;
   // The connection was made anew (a database server that restarted): the open
   // marks and sessions of this Request Manager carry the old connection's mark,
   // which no longer counts. Take them over first, in a transaction of their own.
   rollback();
   db_->begin(true);
-  inTxn_ = true;
+  inTxn_ = write_ = true;
   adoptMarks(markedAs_);
   commit();
   markedAs_ = db_->owner();
@@ -71,12 +76,27 @@ void Store::adoptMarks(const std::string &old) {
 }
 
 void Store::commit() {
+  if (!write_ && lingerReads_) {
+    lingering_ = true;
+    inTxn_ = false;
+    return;
+  }
   db_->commit();
   inTxn_ = false;
 }
 
+void Store::settle() noexcept {
+  if (!lingering_) return;
+  lingering_ = false;
+  try {
+    db_->commit();
+  } catch (const StoreError &) {
+    db_->rollback();
+  }
+}
+
 void Store::idle() noexcept {
-  if (inTxn_) return;
+  if (inTxn_ || lingering_) return;
   try {
     db_->idle();
   } catch (const StoreError &) {

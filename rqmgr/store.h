@@ -190,6 +190,12 @@ class Store {
   void rollback();  // never throws; nothing when no transaction is open
   // Put-off work of the database (Db::idle), outside transactions; never throws.
   void idle() noexcept;
+  // With lingerReads, the commit of a transaction that only read leaves its end
+  // (for SQLite, giving back its read lock) for later: for settle(), which the
+  // Request Manager calls once the answer is out and before it waits, or for the
+  // next transaction's begin. Nothing it read can change meanwhile.
+  void lingerReads(bool on) { lingerReads_ = on; }
+  void settle() noexcept;
 
   // One transaction for the life of a scope: begun at once, rolled back when the
   // scope ends (an exception included) without commit().
@@ -330,6 +336,9 @@ class Store {
   std::string location_;
   std::string markedAs_;  // the owner mark this Request Manager's marks carry
   bool inTxn_ = false;
+  bool write_ = false;        // the open transaction may write
+  bool lingerReads_ = false;  // see lingerReads()
+  bool lingering_ = false;    // a read's transaction waits for settle()
 
   // Where a page of a list ended: the next page goes on from its last row's order
   // terms while nothing has changed since (store_list.cc).
