@@ -72,6 +72,9 @@ struct Conv {
   Phase phase;
   std::string service, topic;  // plain names, upper case
   DWORD partnerPid, partnerInst;
+  // Client side: the token this side's CONNECT gave (its ACKs may come inside the
+  // partner's POKEs); server side: the partner's token, 0 when it gave none.
+  std::uint16_t token = 0;
   int reply = -1;           // CONNECT_REPLY status, client side
   bool closed = false;      // the partner closed before the conversation was open
   bool asyncConnect = false;  // opened by ConnectNoWait: nobody waits for the reply
@@ -276,6 +279,43 @@ void SendAcksHeld() {
   g_heldAcks.clear();
 }
 
+// Whether conversations `a` and `b` of this process join the same two instances.
+bool SamePartners(const Conv &a, const Conv &b) {
+  return a.inst == b.inst && a.partnerPid == b.partnerPid && a.partnerInst == b.partnerInst;
+}
+
+// The held ACK that the POKE about to go on client conversation `b` carries instead of
+// a frame of its own, taken off the held list: the oldest held ACK of a conversation
+// between the same two instances whose partner gave a token, when it accepts and that
+// conversation has no frame waiting (ACKs keep their order). None: conv 0.
+HeldAck CarryHeldAck(const Conv &b) {
+  if (b.phase != Phase::Open || !b.out.empty() || Unacked(b) >= kMaxUnacked) return {};  // the POKE waits itself
+  for (auto held = g_heldAcks.begin(); held != g_heldAcks.end(); ++held) {
+    const Conv *a = FindConv(held->conv);
+    if (a == nullptr || !a->server || !SamePartners(*a, b)) continue;
+    if (a->token == 0 || held->status != DDE_FACK || !a->out.empty()) return {};
+    const HeldAck carried = *held;
+    g_heldAcks.erase(held);
+    return carried;
+  }
+  return {};
+}
+
+void OnClientFrame(std::uintptr_t id, FrameView f);
+
+// A POKE received on server conversation `id` accepted the oldest transaction of this
+// side's conversation with token `token` to the same partner instance (none: 0). A
+// token of another partner's conversation is not taken from this one.
+void AckCarried(std::uintptr_t id, std::uint16_t token) {
+  const Conv *b = FindConv(id);
+  if (token == 0 || b == nullptr) return;
+  for (auto &[aid, a] : g_convs)
+    if (!a.server && a.token == token && a.phase == Phase::Open && SamePartners(a, *b)) {
+      static const Frame &accepted = *new Frame(AckFrame{DDE_FACK}.encode());
+      return OnClientFrame(aid, accepted);
+    }
+}
+
 std::uint32_t AckStatus(HDDEDATA r) {
   const auto v = reinterpret_cast<std::uintptr_t>(r);
   if (v & DDE_FACK) return DDE_FACK;
@@ -298,6 +338,7 @@ void OnConnectFrame(std::uintptr_t id, FrameView f, const std::string &listenerS
   c->topic = Upper(connect.topic.c_str());
   c->partnerPid = connect.pid;
   c->partnerInst = connect.instance;
+  c->token = connect.token;
   c->deadline = Clock::time_point::max();
   const DWORD inst = c->inst;
   const std::string topic = c->topic, service = c->service;
@@ -333,8 +374,11 @@ void OnServerFrame(std::uintptr_t id, FrameView f) {
       PokeFrame poke;
       if (!PokeFrame::decode(f, &poke)) return ack(0);
       data = NewData(poke.data.data(), poke.data.size(), poke.format);
+      const std::uint16_t acks = poke.acks;
       r = Callback(inst, XTYP_POKE, poke.format, id, topic, poke.item, data, same);
-      break;
+      DeleteData(data);
+      ack(AckStatus(r));
+      return AckCarried(id, acks);
     }
     case kExecute: {
       ExecuteFrame execute;
@@ -618,6 +662,17 @@ void WatchTimeLimits() {
   (void)watch;
 }
 
+// A token for a new client conversation: one no other client conversation of this
+// process holds (they are far fewer than the tokens).
+std::uint16_t NewToken() {
+  static std::uint16_t last = 0;
+  for (;;) {
+    if (++last == 0) continue;
+    if (std::none_of(g_convs.begin(), g_convs.end(), [](const auto &c) { return !c.second.server && c.second.token == last; }))
+      return last;
+  }
+}
+
 // What DdeConnect and qlm::ConnectNoWait share: the names checked, the candidates
 // found, a socket connected to one of them and its CONNECT sent. `wait`: DdeConnect's
 // wait for each reply; without it the first candidate that takes the CONNECT is
@@ -647,7 +702,9 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
   else
     candidates = Endpoints(dir, service);
 
-  const Frame connect = ConnectFrame{service, topic, static_cast<std::uint32_t>(::getpid()), inst->number}.encode();
+  const std::uint16_t token = NewToken();
+  const Frame connect =
+      ConnectFrame{service, topic, static_cast<std::uint32_t>(::getpid()), inst->number, token}.encode();
   for (const Candidate &cand : candidates) {
     if (g_convs.size() >= kMaxConversations) break;
     UniqueFd fd = ConnectEndpoint(cand.path, cand.pid);
@@ -657,6 +714,7 @@ HCONV Connect(DWORD idInst, HSZ hszService, HSZ hszTopic, bool wait) {
     while (sent < 0 && errno == EINTR);
     if (sent != static_cast<ssize_t>(connect.size())) continue;
     Conv conv(idInst, fd.release(), false, Phase::AwaitReply, service, topic, cand.pid, cand.inst);
+    conv.token = token;
     conv.asyncConnect = !wait;
     if (!wait) conv.deadline = Clock::now() + std::chrono::milliseconds(kConnectReplyMs);  // DdeConnect waits itself
     const std::uintptr_t id = AddConv(std::move(conv));
@@ -811,7 +869,11 @@ HDDEDATA DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HSZ hszIt
   if (frame.size() > kMaxFrame) return fail(DMLERR_MEMORY_ERROR);
   if (g_nextTxn == 0) g_nextTxn = 1;  // 0 names no transaction
   const DWORD txn = g_nextTxn++;
-  switch (Enqueue(*c, frame, txn, async)) {
+  const HeldAck carried = wType == XTYP_POKE ? CarryHeldAck(*c) : HeldAck{};
+  if (carried.conv != 0) PokeFrame::setAcks(&frame, FindConv(carried.conv)->token);
+  const Queued queued = Enqueue(*c, frame, txn, async);
+  if (queued != Queued::Ok && carried.conv != 0) SendAck(carried.conv, carried.status);  // it goes on its own
+  switch (queued) {
     case Queued::Ok: break;
     case Queued::TooBig: return fail(DMLERR_MEMORY_ERROR);
     case Queued::Overflow:

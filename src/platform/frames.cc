@@ -9,8 +9,8 @@ namespace qlm::platform {
 
 namespace {
 constexpr std::size_t kConnectSize = 32, kReplySize = 8, kPokeHeader = 24, kExecuteHeader = 8, kAckSize = 8;
-constexpr std::size_t kConnectService = 4, kConnectTopic = 13, kConnectPid = 24, kConnectInstance = 28;
-constexpr std::size_t kPokeFormat = 4, kPokeItem = 8, kPokeLength = 20, kExecuteLength = 4, kValueAt = 4;
+constexpr std::size_t kConnectService = 4, kConnectTopic = 13, kConnectToken = 22, kConnectPid = 24, kConnectInstance = 28;
+constexpr std::size_t kPokeFormat = 4, kPokeItem = 8, kPokeAcks = 18, kPokeLength = 20, kExecuteLength = 4, kValueAt = 4;
 
 // `f` becomes a frame of `size` bytes, zero-filled, of `kind` (its capacity is reused).
 std::uint8_t *Start(Frame *f, FrameKind kind, std::size_t size) {
@@ -48,6 +48,7 @@ void ConnectFrame::encode(Frame *out) const {
   std::uint8_t *f = Start(out, kConnect, kConnectSize);
   PutName(f + kConnectService, service);
   PutName(f + kConnectTopic, topic);
+  wire::putU16(f + kConnectToken, token);
   wire::putU32(f + kConnectPid, pid);
   wire::putU32(f + kConnectInstance, instance);
 }
@@ -55,7 +56,7 @@ void ConnectFrame::encode(Frame *out) const {
 bool ConnectFrame::decode(FrameView f, ConnectFrame *out) {
   if (f.size() != kConnectSize || KindOf(f) != kConnect) return false;
   *out = {NameAt(f.data() + kConnectService), NameAt(f.data() + kConnectTopic), U32At(f, kConnectPid),
-          U32At(f, kConnectInstance)};
+          U32At(f, kConnectInstance), wire::getU16(f.data() + kConnectToken)};
   return true;
 }
 
@@ -73,14 +74,18 @@ void PokeFrame::encode(Frame *out) const {
   std::uint8_t *f = Start(out, kPoke, kPokeHeader);
   wire::putU32(f + kPokeFormat, format);
   PutName(f + kPokeItem, item);
+  wire::putU16(f + kPokeAcks, acks);
   wire::putU32(f + kPokeLength, static_cast<std::uint32_t>(data.size()));
   out->insert(out->end(), data.begin(), data.end());
 }
+
+void PokeFrame::setAcks(Frame *poke, std::uint16_t token) { wire::putU16(poke->data() + kPokeAcks, token); }
 
 bool PokeFrame::decode(FrameView f, PokeFrame *out) {
   if (KindOf(f) != kPoke || !Data(f, kPokeHeader, kPokeLength, &out->data)) return false;
   out->format = U32At(f, kPokeFormat);
   out->item = NameAt(f.data() + kPokeItem);
+  out->acks = wire::getU16(f.data() + kPokeAcks);
   return true;
 }
 

@@ -44,7 +44,8 @@ QLM_DATA_HOME=$base/h-jsonl "$daybook" >"$base/day2.txt" || fail "daybook on the
 grep -q "opened (it was there from an earlier run)" "$base/day2.txt" || fail "the imported project is not found"
 
 # Backup while an application writes.
-"$hello" write 300 >"$base/acked.txt" &
+: >"$base/acked.txt"   # there before the loop below reads it (the writer opens it itself)
+"$hello" write 300 >>"$base/acked.txt" &
 writer=$!
 while [ "$(wc -l <"$base/acked.txt")" -lt 30 ]; do kill -0 $writer 2>/dev/null || break; sleep 0.05; done
 cp "$base/acked.txt" "$base/before.txt"

@@ -32,13 +32,16 @@ Buf name9(const char *name) {
   return b;
 }
 
-Buf connectFrame(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance) {
-  return cat({le32({1}), name9(service), name9(topic), {0, 0}, le32({pid, instance})});
+Buf connectFrame(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance,
+                 std::uint16_t token) {
+  return cat({le32({1}), name9(service), name9(topic), {static_cast<std::uint8_t>(token), static_cast<std::uint8_t>(token >> 8)},
+              le32({pid, instance})});
 }
 Buf replyFrame(std::uint32_t accepted) { return le32({2, accepted}); }
-Buf pokeFrame(const char *item, const Buf &data, long length) {
+Buf pokeFrame(const char *item, const Buf &data, long length, std::uint16_t acks) {
   const auto n = static_cast<std::uint32_t>(length >= 0 ? length : static_cast<long>(data.size()));
-  return cat({le32({3, 1}), name9(item), {0, 0, 0}, le32({n}), data});
+  return cat({le32({3, 1}), name9(item), {0, static_cast<std::uint8_t>(acks), static_cast<std::uint8_t>(acks >> 8)},
+              le32({n}), data});
 }
 Buf ackFrame(std::uint32_t status) { return le32({4, status}); }
 Buf executeFrame(const char *command) {

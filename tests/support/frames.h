@@ -16,10 +16,13 @@ Buf le32(std::initializer_list<std::uint32_t> words);  // each word little-endia
 Buf text(const std::string &s);
 Buf name9(const char *name);  // a name field: 8 characters and a NUL, NUL-padded
 
-Buf connectFrame(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance);
+// token: the conversation's token (0: none, as a peer that keeps the bytes reserved).
+Buf connectFrame(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance,
+                 std::uint16_t token = 0);
 Buf replyFrame(std::uint32_t accepted);
-// A POKE of `data` whose length field says `length` (its size unless given).
-Buf pokeFrame(const char *item, const Buf &data, long length = -1);
+// A POKE of `data` whose length field says `length` (its size unless given); `acks`:
+// the token of the receiver's conversation whose oldest POKE it accepts (0: none).
+Buf pokeFrame(const char *item, const Buf &data, long length = -1, std::uint16_t acks = 0);
 Buf ackFrame(std::uint32_t status);
 Buf executeFrame(const char *command);
 

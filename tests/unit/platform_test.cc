@@ -218,9 +218,59 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   EXPECT_EQ(0, disconnects);  // the instance's own disconnect is not reported to it
 
   const Buf poke = Poke("TOPIC", "abc", 3);
-  EXPECT_EQ((std::vector<Buf>{connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst), poke,
+  ASSERT_GE(frames.at(0).size(), 24u);
+  const auto token = static_cast<std::uint16_t>(frames[0][22] | frames[0][23] << 8);  // the conversation's own
+  EXPECT_NE(0, token);
+  EXPECT_EQ((std::vector<Buf>{connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst, token), poke,
                               executeFrame("[x]"), poke, poke, poke}),
             frames);
+  DdeUninitialize(inst);
+}
+
+TEST_F(PlatformDde, AnAckInsideThePartnersPokeEndsTheWaitForIt) {
+  // A raw server (instance 6 of this process) that answers a POKE with a POKE to the
+  // client's instance that carries the POKE's ACK; then the same from a connection
+  // that claims another instance, whose ACK is not taken.
+  static int pokes;
+  pokes = 0;
+  const DWORD inst = NewInstance([](UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) -> HDDEDATA {
+    pokes += type == XTYP_POKE;
+    return reinterpret_cast<HDDEDATA>(static_cast<std::uintptr_t>(type == XTYP_CONNECT || type == XTYP_POKE ? DDE_FACK : 0));
+  });
+  ASSERT_NE(nullptr, DdeNameService(inst, Hsz(inst, "BACK"), nullptr, DNS_REGISTER));
+  const auto pid = static_cast<std::uint32_t>(::getpid());
+  const std::string name = "RAWC." + std::to_string(pid) + ".6";
+  const int listener = rawSocket(dir_ / name, true);
+  std::vector<Buf> acks;
+  std::thread server([&] {
+    const int fd = ::accept(listener, nullptr, nullptr);
+    const Buf connect = receiveFrame(fd);
+    const auto token = static_cast<std::uint16_t>(connect.at(22) | connect.at(23) << 8);
+    Send(fd, replyFrame(1));
+    for (std::uint32_t instance : {6u, 8u}) {
+      receiveFrame(fd);  // the client's POKE
+      const int back = rawSocket(dir_ / Endpoints("BACK")[0], false);
+      rawConnect(back, "BACK", "T", pid, instance);
+      Send(back, pokeFrame("T", text("answer"), -1, token));
+      acks.push_back(receiveFrame(back));  // the ACK of the POKE itself
+      ::close(back);
+    }
+    receiveFrame(fd);  // waits for the client to close
+    ::close(fd);
+  });
+  const HCONV conv = DdeConnect(inst, Hsz(inst, name.c_str()), Hsz(inst, "T"), nullptr);
+  ASSERT_NE(nullptr, conv);
+  BYTE q[] = {'q'};
+  DWORD result = 0;
+  EXPECT_NE(nullptr, DdeClientTransaction(q, 1, conv, Hsz(inst, "T"), CF_TEXT, XTYP_POKE, 5000, &result));
+  EXPECT_EQ(0x8000u, result);
+  EXPECT_EQ(nullptr, DdeClientTransaction(q, 1, conv, Hsz(inst, "T"), CF_TEXT, XTYP_POKE, 300, &result));
+  EXPECT_EQ(DMLERR_POKEACKTIMEOUT, LastError(inst));
+  EXPECT_TRUE(DdeDisconnect(conv));
+  server.join();
+  ::close(listener);
+  EXPECT_EQ(2, pokes);
+  EXPECT_EQ((std::vector<Buf>{ackFrame(0x8000), ackFrame(0x8000)}), acks);
   DdeUninitialize(inst);
 }
 
@@ -344,6 +394,28 @@ TEST_F(PlatformDde, BatchedAcksWakeNobodyForAnAckAlone) {
   drain();
   EXPECT_EQ("complete " + std::to_string(id1) + ";complete " + std::to_string(id2) + ";poke;", events);
   receiveFrame(client);
+
+  // A client that gave a token, of the instance `conv` goes to (5): the ACK of its
+  // POKE goes inside the instance's next POKE to it instead of a frame of its own; a
+  // refusal goes as a frame.
+  const int tokened = rawSocket(dir_ / Endpoints("BATCH")[0], false);
+  Send(tokened, connectFrame("BATCH", "T", static_cast<std::uint32_t>(::getpid()), 5, 7));
+  drain();
+  EXPECT_EQ(replyFrame(1), receiveFrame(tokened));
+  for (const Buf &poke : {Poke("T", "e", 1), Poke("T", "g", 7)}) {
+    Send(tokened, poke);
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    DispatchMessageA(&m);
+    ASSERT_NE(nullptr, DdeClientTransaction(x, 1, conv, topic, CF_TEXT, XTYP_POKE, TIMEOUT_ASYNC, &id3));
+    const bool accepted = poke == Poke("T", "e", 1);
+    EXPECT_EQ(pokeFrame("T", text("x"), -1, accepted ? 7 : 0), receiveFrame(partner));
+    Send(partner, ackFrame(0x8000));
+    drain();
+    if (accepted) EXPECT_LT(::recv(tokened, b, sizeof b, MSG_DONTWAIT), 0);
+    else EXPECT_EQ(ackFrame(0), receiveFrame(tokened));
+  }
+  ::close(tokened);
+  EXPECT_TRUE(eventually([] { return events.find("disconnect;") != std::string::npos; }, 1000));
 
   // An ACK that only waits to be read is taken when its time limit comes: the
   // conversation goes on.
