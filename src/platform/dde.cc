@@ -303,14 +303,14 @@ HeldAck CarryHeldAck(const Conv &b) {
 
 void OnClientFrame(std::uintptr_t id, FrameView f);
 
-// A POKE received on server conversation `id` accepted the oldest transaction of this
-// side's conversation with token `token` to the same partner instance (none: 0). A
-// token of another partner's conversation is not taken from this one.
-void AckCarried(std::uintptr_t id, std::uint16_t token) {
-  const Conv *b = FindConv(id);
-  if (token == 0 || b == nullptr) return;
+// A POKE received from instance <pid>.<pinst> by instance `inst` accepted the oldest
+// transaction of this side's conversation with token `token` to that same instance
+// (none: 0). A token of another partner's conversation is not taken from this one.
+void AckCarried(DWORD inst, DWORD pid, DWORD pinst, std::uint16_t token) {
+  if (token == 0) return;
   for (auto &[aid, a] : g_convs)
-    if (!a.server && a.token == token && a.phase == Phase::Open && SamePartners(a, *b)) {
+    if (!a.server && a.token == token && a.phase == Phase::Open && a.inst == inst && a.partnerPid == pid &&
+        a.partnerInst == pinst) {
       static const Frame &accepted = *new Frame(AckFrame{DDE_FACK}.encode());
       return OnClientFrame(aid, accepted);
     }
@@ -374,11 +374,12 @@ void OnServerFrame(std::uintptr_t id, FrameView f) {
       PokeFrame poke;
       if (!PokeFrame::decode(f, &poke)) return ack(0);
       data = NewData(poke.data.data(), poke.data.size(), poke.format);
-      const std::uint16_t acks = poke.acks;
+      const std::uint16_t acks = poke.acks;  // (the frame's buffer is read again by the callback's waits)
+      const DWORD pid = c->partnerPid, pinst = c->partnerInst;
       r = Callback(inst, XTYP_POKE, poke.format, id, topic, poke.item, data, same);
       DeleteData(data);
       ack(AckStatus(r));
-      return AckCarried(id, acks);
+      return AckCarried(inst, pid, pinst, acks);
     }
     case kExecute: {
       ExecuteFrame execute;
