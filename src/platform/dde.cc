@@ -279,9 +279,10 @@ void SendAcksHeld() {
   g_heldAcks.clear();
 }
 
-// Whether conversations `a` and `b` of this process join the same two instances.
-bool SamePartners(const Conv &a, const Conv &b) {
-  return a.inst == b.inst && a.partnerPid == b.partnerPid && a.partnerInst == b.partnerInst;
+// Whether conversation `a` joins instance `inst` of this process with instance
+// <pid>.<pinst>.
+bool Joins(const Conv &a, DWORD inst, DWORD pid, DWORD pinst) {
+  return a.inst == inst && a.partnerPid == pid && a.partnerInst == pinst;
 }
 
 // The held ACK that the POKE about to go on client conversation `b` carries instead of
@@ -292,7 +293,7 @@ HeldAck CarryHeldAck(const Conv &b) {
   if (b.phase != Phase::Open || !b.out.empty() || Unacked(b) >= kMaxUnacked) return {};  // the POKE waits itself
   for (auto held = g_heldAcks.begin(); held != g_heldAcks.end(); ++held) {
     const Conv *a = FindConv(held->conv);
-    if (a == nullptr || !a->server || !SamePartners(*a, b)) continue;
+    if (a == nullptr || !a->server || !Joins(*a, b.inst, b.partnerPid, b.partnerInst)) continue;
     if (a->token == 0 || held->status != DDE_FACK || !a->out.empty()) return {};
     const HeldAck carried = *held;
     g_heldAcks.erase(held);
@@ -309,8 +310,7 @@ void OnClientFrame(std::uintptr_t id, FrameView f);
 void AckCarried(DWORD inst, DWORD pid, DWORD pinst, std::uint16_t token) {
   if (token == 0) return;
   for (auto &[aid, a] : g_convs)
-    if (!a.server && a.token == token && a.phase == Phase::Open && a.inst == inst && a.partnerPid == pid &&
-        a.partnerInst == pinst) {
+    if (!a.server && a.token == token && a.phase == Phase::Open && Joins(a, inst, pid, pinst)) {
       static const Frame &accepted = *new Frame(AckFrame{DDE_FACK}.encode());
       return OnClientFrame(aid, accepted);
     }

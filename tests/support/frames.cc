@@ -24,6 +24,11 @@ Buf le32(std::initializer_list<std::uint32_t> words) {
   return b;
 }
 
+Buf le16(std::uint16_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+std::uint16_t tokenOf(const Buf &connect) {
+  return connect.size() < 24 ? 0 : static_cast<std::uint16_t>(connect[22] | connect[23] << 8);
+}
+
 Buf text(const std::string &s) { return Buf(s.begin(), s.end()); }
 
 Buf name9(const char *name) {
@@ -34,14 +39,12 @@ Buf name9(const char *name) {
 
 Buf connectFrame(const char *service, const char *topic, std::uint32_t pid, std::uint32_t instance,
                  std::uint16_t token) {
-  return cat({le32({1}), name9(service), name9(topic), {static_cast<std::uint8_t>(token), static_cast<std::uint8_t>(token >> 8)},
-              le32({pid, instance})});
+  return cat({le32({1}), name9(service), name9(topic), le16(token), le32({pid, instance})});
 }
 Buf replyFrame(std::uint32_t accepted) { return le32({2, accepted}); }
 Buf pokeFrame(const char *item, const Buf &data, long length, std::uint16_t acks) {
   const auto n = static_cast<std::uint32_t>(length >= 0 ? length : static_cast<long>(data.size()));
-  return cat({le32({3, 1}), name9(item), {0, static_cast<std::uint8_t>(acks), static_cast<std::uint8_t>(acks >> 8)},
-              le32({n}), data});
+  return cat({le32({3, 1}), name9(item), {0}, le16(acks), le32({n}), data});
 }
 Buf ackFrame(std::uint32_t status) { return le32({4, status}); }
 Buf executeFrame(const char *command) {

@@ -13,6 +13,9 @@ using Buf = std::vector<std::uint8_t>;
 
 Buf cat(std::initializer_list<Buf> parts);
 Buf le32(std::initializer_list<std::uint32_t> words);  // each word little-endian
+Buf le16(std::uint16_t v);
+// The token of a CONNECT frame (0: none, or not a CONNECT).
+std::uint16_t tokenOf(const Buf &connect);
 Buf text(const std::string &s);
 Buf name9(const char *name);  // a name field: 8 characters and a NUL, NUL-padded
 

@@ -218,8 +218,7 @@ TEST_F(PlatformDde, ClientFramesAndAcknowledgements) {
   EXPECT_EQ(0, disconnects);  // the instance's own disconnect is not reported to it
 
   const Buf poke = Poke("TOPIC", "abc", 3);
-  ASSERT_GE(frames.at(0).size(), 24u);
-  const auto token = static_cast<std::uint16_t>(frames[0][22] | frames[0][23] << 8);  // the conversation's own
+  const std::uint16_t token = tokenOf(frames.at(0));  // the conversation's own
   EXPECT_NE(0, token);
   EXPECT_EQ((std::vector<Buf>{connectFrame("RAW", "TOPIC", static_cast<std::uint32_t>(::getpid()), inst, token), poke,
                               executeFrame("[x]"), poke, poke, poke}),
@@ -245,7 +244,7 @@ TEST_F(PlatformDde, AnAckInsideThePartnersPokeEndsTheWaitForIt) {
   std::thread server([&] {
     const int fd = ::accept(listener, nullptr, nullptr);
     const Buf connect = receiveFrame(fd);
-    const auto token = static_cast<std::uint16_t>(connect.at(22) | connect.at(23) << 8);
+    const std::uint16_t token = tokenOf(connect);
     Send(fd, replyFrame(1));
     for (std::uint32_t instance : {6u, 8u}) {
       receiveFrame(fd);  // the client's POKE
